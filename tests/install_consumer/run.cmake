@@ -1,0 +1,25 @@
+# Install into a scratch prefix, build the consumer against it, run it, check output.
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix
+  RESULT_VARIABLE failed OUTPUT_QUIET)
+if(failed)
+  message(FATAL_ERROR "install failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build
+  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "consumer configure failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "consumer build failed")
+endif()
+execute_process(COMMAND ${WORK_DIR}/build/consumer ${WORK_DIR}/m.csv
+  OUTPUT_VARIABLE output RESULT_VARIABLE failed)
+set(expected "3 x 2\n1.5,0.1,0\n-2,4,0\n\nrows=3 find=0\n")
+if(failed OR NOT output STREQUAL expected)
+  message(FATAL_ERROR "consumer printed:\n${output}\nexpected:\n${expected}")
+endif()
+if(NOT EXISTS ${WORK_DIR}/prefix/bin/respmat)
+  message(FATAL_ERROR "the tool was not installed")
+endif()

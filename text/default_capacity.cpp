@@ -1,0 +1,3 @@
+#include "text/text.h"
+
+uint32_t default_min_capacity = 1;

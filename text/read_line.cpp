@@ -1,0 +1,112 @@
+// The line reader: measure a line, then read it in one block into an allocation of
+// exactly its size.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "text/text.h"
+
+namespace {
+
+// A regular file that keeps delivering fewer bytes than were just measured is
+// shrinking or failing underneath us; after this many attempts the input ends.
+constexpr int kMaxReadAttempts = 4;
+
+bool ends_line(int c) { return c == EOF || c == '\0' || c == '\n' || c == '\r'; }
+
+// Consumes the line end that stopped the measurement: one character, and after a
+// carriage return a line feed that follows it. Returns the first character consumed.
+int consume_line_end(FILE *stream, bool seekable) {
+  const int c = std::getc(stream);
+  if (c == '\r') {
+    const int next = std::getc(stream);
+    if (next != EOF && next != '\n') {
+      if (seekable)
+        std::fseek(stream, -1, SEEK_CUR);
+      else
+        std::ungetc(next, stream);
+    }
+  }
+  return c;
+}
+
+// Pipes and terminals cannot be measured and re-read, so their lines are collected
+// into a growing buffer; the lines are the same.
+char *read_line_unseekable(FILE *stream) {
+  std::size_t length = 0;
+  std::size_t capacity = 64;
+  char *line = static_cast<char *>(std::malloc(capacity));
+  if (line == nullptr) return nullptr;
+  int c;
+  while (!ends_line(c = std::getc(stream))) {
+    if (length + 1 == capacity) {
+      char *grown = static_cast<char *>(std::malloc(capacity * 2));
+      if (grown == nullptr) {
+        std::free(line);
+        return nullptr;
+      }
+      std::memcpy(grown, line, length);
+      std::free(line);
+      line = grown;
+      capacity *= 2;
+    }
+    line[length++] = static_cast<char>(c);
+  }
+  if (std::ferror(stream)) {
+    std::free(line);
+    return nullptr;
+  }
+  if (c != EOF) std::ungetc(c, stream);
+  consume_line_end(stream, false);
+  if (length == 0 && (std::feof(stream) || std::ferror(stream))) {
+    std::free(line);
+    return nullptr;
+  }
+  char *exact = static_cast<char *>(std::malloc(length + 1));
+  if (exact != nullptr) {
+    std::memcpy(exact, line, length);
+    exact[length] = '\0';
+  }
+  std::free(line);
+  return exact;
+}
+
+bool reread(FILE *stream, long start, char *line, std::size_t length) {
+  for (int attempt = 0; attempt < kMaxReadAttempts; ++attempt) {
+    if (std::fseek(stream, start, SEEK_SET) != 0) return false;
+    if (std::fread(line, 1, length, stream) == length) return true;
+    if (std::ferror(stream)) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" char *text_read_line(FILE *stream) {
+  const long start = std::ftell(stream);
+  if (start < 0) return read_line_unseekable(stream);
+
+  std::size_t length = 0;
+  int c;
+  while (!ends_line(c = std::getc(stream))) ++length;
+  // A stream in error (a directory, a device fault) must end the input, or a caller
+  // looping until null would read empty lines forever.
+  if (std::ferror(stream)) return nullptr;
+
+  char *line = static_cast<char *>(std::malloc(length + 1));
+  if (line == nullptr) return nullptr;
+  const bool read_ok = length == 0 ? std::fseek(stream, start, SEEK_SET) == 0
+                                   : reread(stream, start, line, length);
+  if (!read_ok) {
+    std::free(line);
+    return nullptr;
+  }
+  line[length] = '\0';
+  consume_line_end(stream, true);
+  // An empty line is a line only when a line end was actually consumed.
+  if (length == 0 && (std::feof(stream) || std::ferror(stream))) {
+    std::free(line);
+    return nullptr;
+  }
+  return line;
+}
