@@ -15,13 +15,19 @@ struct DriverPaths {
 // Exit statuses of the tool.
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitBadInput = 1,   // an input is missing, unreadable or too short
-  kExitWriteFailed = 2 // er.csv could not be written completely (left as it was)
+  kExitBadInput = 1,    // an input is missing, unreadable or too short
+  kExitWriteFailed = 2  // er.csv could not be written completely (left as it was)
 };
 
 // Runs the main job: prints "m=<m>" on `out` and replaces the output file, or prints
 // one line naming the file and the reason on `err` and leaves the output untouched.
+// Reads only what the result depends on: the first line of the response file and
+// the first m lines of the phases file.
 [[nodiscard]] int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err);
+
+// The same job done the straightforward way: both files loaded whole as matrices,
+// the model matrix filled with sinl and written with printf. Same output, slower.
+[[nodiscard]] int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err);
 
 }  // namespace respmat
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "matrix/csv_buffer.h"
 #include "matrix/matrix.h"
 
 extern "C" void matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
@@ -29,8 +30,22 @@ extern "C" void matrix_save_text(const Matrix M, const char *path, char transpos
   std::fclose(file);
 }
 
+// The same text as matrix_write_text with "%.16lg" and ",", formatted without printf
+// and handed to the stream in large blocks.
 extern "C" void matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
-  matrix_write_text(M, stream, transposed, "%.16lg", ",");
+  const std::int32_t rows = matrix_rows(M);
+  const std::int32_t cols = matrix_cols(M);
+  const std::int32_t lines = transposed ? cols : rows;
+  const std::int32_t per_line = transposed ? rows : cols;
+  respmat::detail::CsvBuffer out(stream);
+  for (std::int32_t line = 0; line < lines && per_line != 0; ++line) {
+    for (std::int32_t k = 0; k < per_line; ++k) {
+      if (k != 0) out.byte(',');
+      out.number(transposed ? M[k][line] : M[line][k]);
+    }
+    out.byte('\n');
+  }
+  out.byte('\n');
 }
 
 extern "C" void matrix_save_csv(const Matrix M, const char *path, char transposed) {

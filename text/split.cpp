@@ -4,11 +4,14 @@
 #include <cstring>
 
 #include "text/counted_array_layout.h"
+#include "text/field_scan.h"
 #include "text/text.h"
 
 namespace {
 
 using respmat::detail::counted_new;
+using respmat::detail::scan_separated;
+using respmat::detail::scan_whitespace;
 
 char *copy_field(const char *begin, std::size_t length) {
   char *field = static_cast<char *>(std::malloc(length + 1));
@@ -23,59 +26,6 @@ char **abandon_row(char **row, std::int32_t filled) {
   while (filled > 0) std::free(row[--filled]);
   respmat::detail::counted_release(row);
   return nullptr;
-}
-
-// Calls on_field(begin, length) for each field of `line` cut at `sep`.
-template <typename OnField>
-void scan_separated(const char *sep, const char *line, char quote, OnField on_field) {
-  const std::size_t sep_length = std::strlen(sep);
-  bool inside_quotes = false;
-  const char *field = line;
-  const char *p = line;
-  while (*p != '\0') {
-    if (*p == quote) inside_quotes = !inside_quotes;
-    // strncmp stops at the line's NUL, so a separator longer than the rest of the
-    // line is never read past its end.
-    if (!inside_quotes && sep_length != 0 && std::strncmp(p, sep, sep_length) == 0) {
-      on_field(field, static_cast<std::size_t>(p - field));
-      p += sep_length;
-      field = p;
-    } else {
-      ++p;
-    }
-  }
-  on_field(field, static_cast<std::size_t>(p - field));
-}
-
-bool is_c_space(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-template <typename OnField>
-void scan_whitespace(const char *line, char quote, OnField on_field) {
-  bool in_field = false;
-  bool inside_quotes = false;
-  const char *field = line;
-  const char *p = line;
-  for (; *p != '\0'; ++p) {
-    if (*p == quote) {
-      inside_quotes = !inside_quotes;
-      if (!in_field) {
-        in_field = true;
-        field = p;
-      }
-    } else if (!inside_quotes) {
-      const bool space = is_c_space(static_cast<unsigned char>(*p));
-      if (!in_field && !space) {
-        in_field = true;
-        field = p;
-      } else if (in_field && space) {
-        on_field(field, static_cast<std::size_t>(p - field));
-        in_field = false;
-      }
-    }
-  }
-  if (in_field) on_field(field, static_cast<std::size_t>(p - field));
 }
 
 template <typename Scan>

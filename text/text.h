@@ -43,7 +43,8 @@ extern uint32_t default_min_capacity;
  * A line ends at a line feed, at a carriage return (a line feed right after it is
  * taken along), at a NUL byte, or at the end of input; the line end is consumed and
  * not stored. A final line without a line end is returned like any other, and a line
- * end at the very end of the input does not produce an extra empty line.
+ * end at the very end of the input does not produce an extra empty line, and neither
+ * does an empty line whose carriage return is the very last byte.
  * Returns null at the end of input, when the stream reports a read error, when the
  * stream keeps delivering fewer bytes than it measured, or when memory runs out.
  * Requires: `stream` is open for reading. Streams that cannot be repositioned (pipes)

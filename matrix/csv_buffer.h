@@ -1,0 +1,56 @@
+// Internal: collects comma-separated text in a block and hands it to a stream in
+// large writes.
+#ifndef RESPMAT_MATRIX_CSV_BUFFER_H
+#define RESPMAT_MATRIX_CSV_BUFFER_H
+
+#include <cstdio>
+#include <cstring>
+
+#include "matrix/number_text.h"
+
+namespace respmat::detail {
+
+class CsvBuffer {
+ public:
+  explicit CsvBuffer(std::FILE *stream) : stream_(stream) {}
+  CsvBuffer(const CsvBuffer &) = delete;
+  CsvBuffer &operator=(const CsvBuffer &) = delete;
+  ~CsvBuffer() { flush(); }
+
+  void number(double value) {
+    reserve(kMaxG16Length);
+    end_ = format_g16(value, end_);
+  }
+  void byte(char c) {
+    reserve(1);
+    *end_++ = c;
+  }
+  void bytes(const char *text, std::size_t length) {
+    if (length > kCapacity / 2) {
+      flush();
+      std::fwrite(text, 1, length, stream_);
+      return;
+    }
+    reserve(length);
+    std::memcpy(end_, text, length);
+    end_ += length;
+  }
+  void flush() {
+    if (end_ != block_) std::fwrite(block_, 1, static_cast<std::size_t>(end_ - block_), stream_);
+    end_ = block_;
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 1 << 16;
+  void reserve(std::size_t length) {
+    if (static_cast<std::size_t>(block_ + kCapacity - end_) < length) flush();
+  }
+
+  std::FILE *stream_;
+  char block_[kCapacity];
+  char *end_ = block_;
+};
+
+}  // namespace respmat::detail
+
+#endif

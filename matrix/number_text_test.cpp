@@ -1,0 +1,134 @@
+#include "matrix/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace {
+
+using respmat::detail::format_g16;
+using respmat::detail::parse_number;
+
+std::uint64_t bits_of(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+
+double from_bits(std::uint64_t bits) {
+  double x;
+  std::memcpy(&x, &bits, sizeof x);
+  return x;
+}
+
+// Checks parse_number against atof, bit for bit, on `text` alone and followed by a
+// separator (which must not change what is read).
+void expect_parses_like_atof(const std::string &text) {
+  const std::uint64_t expected = bits_of(std::atof(text.c_str()));
+  ASSERT_EQ(bits_of(parse_number(text.data(), text.data() + text.size())), expected)
+      << testing::PrintToString(text);
+  const std::string followed = text + ",9";
+  ASSERT_EQ(bits_of(parse_number(followed.data(), followed.data() + text.size())), expected)
+      << testing::PrintToString(text);
+}
+
+std::string g16(double x) {
+  char out[respmat::detail::kMaxG16Length];
+  return std::string(out, format_g16(x, out));
+}
+
+std::string printf_g16(double x) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.16lg", x);
+  return text;
+}
+
+TEST(ParseNumber, AgreesWithAtofOnTheVectorFiles) {
+  int checked = 0;
+  for (const char *name : {"atof-semantics.txt", "atof-c99-extensions.txt"}) {
+    std::ifstream in(std::string(RESPMAT_TEST_DATA_DIR "/floats/") + name);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.size() < 17) continue;
+      const std::string input = line.substr(17);
+      expect_parses_like_atof(input);
+      if (input.find("nan") == std::string::npos) {  // NaN bits are the library's own
+        EXPECT_EQ(bits_of(parse_number(input.data(), input.data() + input.size())),
+                  std::strtoull(line.substr(0, 16).c_str(), nullptr, 16))
+            << input;
+      }
+      ++checked;
+    }
+  }
+  for (const char *name : {"parse-number-fxx-more-test-cases.txt", "parse-number-fxx-lemire-fast-float.txt"}) {
+    std::ifstream in(std::string(RESPMAT_TEST_DATA_DIR "/floats/") + name);
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::string input = line.substr(31);
+      EXPECT_EQ(bits_of(parse_number(input.data(), input.data() + input.size())),
+                std::strtoull(line.substr(14, 16).c_str(), nullptr, 16))
+          << input;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 3000);
+}
+
+TEST(ParseNumber, AgreesWithAtofOnRandomAndHostileText) {
+  std::mt19937_64 rng(77);
+  const char pieces[][6] = {"0", "1", "9", "5", ".", "e", "E", "+", "-", "x", "X", "p", "a", "f",
+                            "inf", "nan", "(", ")", " ", "\t", "\v", "00", "e-", "e+", "0x", "\"",
+                            "9999", "e400", "e-400", "n", "i", "y"};
+  for (int trial = 0; trial < 200000; ++trial) {
+    std::string text;
+    for (int k = static_cast<int>(rng() % 8); k >= 0; --k) text += pieces[rng() % std::size(pieces)];
+    expect_parses_like_atof(text);
+  }
+  for (int trial = 0; trial < 100000; ++trial) {
+    const double x = from_bits(rng());
+    char text[64];
+    const char *formats[] = {"%.17g", "%.16g", "%a", "%.3e", "%+.20f", " %.25g", "%.40g"};
+    std::snprintf(text, sizeof text, formats[rng() % std::size(formats)], x);
+    expect_parses_like_atof(text);
+  }
+}
+
+TEST(FormatG16, AgreesWithPrintfOnTheVectorFiles) {
+  int checked = 0;
+  for (const char *name : {"printf-g-vectors.txt", "printf-g-ties.txt"}) {
+    std::ifstream in(std::string(RESPMAT_TEST_DATA_DIR "/floats/") + name);
+    std::string bits, g16_text;
+    std::string rest;
+    while (in >> bits >> g16_text && std::getline(in, rest)) {
+      const double x = from_bits(std::strtoull(bits.c_str(), nullptr, 16));
+      ASSERT_EQ(g16(x), g16_text) << bits;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 15000);
+}
+
+TEST(FormatG16, AgreesWithPrintfOnRandomBitsAndSpecialValues) {
+  std::mt19937_64 rng(99);
+  for (int trial = 0; trial < 300000; ++trial) {
+    const double x = trial % 3 == 0 ? from_bits(rng())
+                   : trial % 3 == 1 ? std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 150)
+                                    : static_cast<double>(static_cast<std::int64_t>(rng() % 100000000)) / 1000;
+    ASSERT_EQ(g16(x), printf_g16(x)) << std::hexfloat << x;
+  }
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (double x : {0.0, -0.0, inf, -inf, nan, -nan, from_bits(0x7ff0000000000001), from_bits(0xfff8000000000123),
+                   5e-324, 1e16, 9999999999999999.0, 1e-5, 0.0001, 123456789012345678.0})
+    EXPECT_EQ(g16(x), printf_g16(x)) << std::hexfloat << x;
+}
+
+}  // namespace
