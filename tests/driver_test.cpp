@@ -191,6 +191,27 @@ TEST(Driver, ReplacesAnExistingOutputWhole) {
   EXPECT_EQ(files, 3u);  // no temporary file left behind
 }
 
+TEST(Driver, FastAndStraightforwardRunsAgreeOnRealPhaseTables) {
+  for (const char *name : {"lhcb1_2018-10-27_measured_total_phase.csv", "sps_q20_model_bpms.csv"}) {
+    TempDir dir;
+    std::string response;
+    for (int c = 0; c < 150; ++c) response += c ? ",0.5" : "0.5";
+    write_bytes(dir.file("response.csv"), response + "\n");
+    std::filesystem::copy_file(std::string(RESPMAT_TEST_DATA_DIR "/optics/") + name, dir.file("phases.csv"));
+    const DriverRun fast = run_in(dir);
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    const std::string fast_output = read_bytes(dir.file("er.csv"));
+    const std::string response_path = dir.file("response.csv"), phases_path = dir.file("phases.csv"),
+                      output_path = dir.file("er.csv");
+    OwnedFile out(std::tmpfile()), err(std::tmpfile());
+    ASSERT_EQ(respmat::run_driver_reference({response_path.c_str(), phases_path.c_str(), output_path.c_str()},
+                                            out.get(), err.get()),
+              0);
+    EXPECT_EQ(contents_of(out.get()), fast.out);
+    EXPECT_EQ(read_bytes(dir.file("er.csv")), fast_output) << name;
+  }
+}
+
 TEST(Tool, RunsTheBundledExampleFromItsRunFolder) {
   TempDir dir;
   const std::string examples = RESPMAT_EXAMPLES_DIR;
