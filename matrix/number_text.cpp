@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -49,14 +50,133 @@ double parse_number(const char *begin, const char *end) {
   return parse_with_strtod(p, end);
 }
 
+namespace {
+
+constexpr std::uint64_t kPowersOf10[] = {1ULL,
+                                         10ULL,
+                                         100ULL,
+                                         1000ULL,
+                                         10000ULL,
+                                         100000ULL,
+                                         1000000ULL,
+                                         10000000ULL,
+                                         100000000ULL,
+                                         1000000000ULL,
+                                         10000000000ULL,
+                                         100000000000ULL,
+                                         1000000000000ULL,
+                                         10000000000000ULL,
+                                         100000000000000ULL,
+                                         1000000000000000ULL,
+                                         10000000000000000ULL,
+                                         100000000000000000ULL,
+                                         1000000000000000000ULL,
+                                         10000000000000000000ULL};
+
+// 16 significant digits of |value| = significand x 2^exponent, scaled so that they
+// form a whole number in [10^15, 10^16), rounded half to even on the exact product.
+// `decimal_exponent` is the guess for floor(log10 |value|). Returns false when the
+// guess was off (the caller retries) or the scale is out of this method's range.
+bool sixteen_digits(std::uint64_t significand, int exponent, int decimal_exponent,
+                    std::uint64_t &digits) {
+  const int scale = 15 - decimal_exponent;  // value x 10^scale is in [10^15, 10^16)
+  if (scale < 0 || scale > 22 || exponent > 0 || exponent < -127) return false;
+  // 10^scale < 2^74 and significand < 2^53: the product fits 128 bits exactly.
+  const unsigned __int128 power =
+      scale <= 19 ? static_cast<unsigned __int128>(kPowersOf10[scale])
+                  : static_cast<unsigned __int128>(kPowersOf10[19]) * kPowersOf10[scale - 19];
+  const unsigned __int128 product = power * significand;
+  const int shift = -exponent;
+  unsigned __int128 quotient = shift == 0 ? product : product >> shift;
+  if (quotient < kPowersOf10[15] || quotient >= kPowersOf10[16]) return false;
+  if (shift != 0) {
+    const unsigned __int128 remainder = product - (quotient << shift);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
+  }
+  digits = static_cast<std::uint64_t>(quotient);
+  return true;
+}
+
+// Writes the printf %.16g text of a value with the given 16 digits (which may have
+// rounded up to 10^16) and decimal exponent.
+char *write_g16(bool negative, std::uint64_t digits, int decimal_exponent, char *out) {
+  if (digits == kPowersOf10[16]) {
+    digits = kPowersOf10[15];
+    ++decimal_exponent;
+  }
+  char text[16];
+  for (int i = 15; i >= 0; --i, digits /= 10) text[i] = static_cast<char>('0' + digits % 10);
+  int length = 16;
+  while (text[length - 1] == '0') --length;  // the first digit is never 0
+  if (negative) *out++ = '-';
+  if (decimal_exponent < -4 || decimal_exponent >= 16) {
+    *out++ = text[0];
+    if (length > 1) {
+      *out++ = '.';
+      std::memcpy(out, text + 1, static_cast<std::size_t>(length - 1));
+      out += length - 1;
+    }
+    *out++ = 'e';
+    *out++ = decimal_exponent < 0 ? '-' : '+';
+    const int magnitude = decimal_exponent < 0 ? -decimal_exponent : decimal_exponent;
+    if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+    *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+    *out++ = static_cast<char>('0' + magnitude % 10);
+    return out;
+  }
+  if (decimal_exponent < 0) {
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = -1; i > decimal_exponent; --i) *out++ = '0';
+    std::memcpy(out, text, static_cast<std::size_t>(length));
+    return out + length;
+  }
+  const int integer_digits = decimal_exponent + 1;
+  if (length <= integer_digits) {
+    std::memcpy(out, text, static_cast<std::size_t>(length));
+    out += length;
+    for (int i = length; i < integer_digits; ++i) *out++ = '0';
+    return out;
+  }
+  std::memcpy(out, text, static_cast<std::size_t>(integer_digits));
+  out += integer_digits;
+  *out++ = '.';
+  std::memcpy(out, text + integer_digits, static_cast<std::size_t>(length - integer_digits));
+  return out + (length - integer_digits);
+}
+
+}  // namespace
+
 char *format_g16(double value, char *out) {
-  if (std::isfinite(value)) return std::to_chars(out, out + kMaxG16Length, value,
-                                                 std::chars_format::general, 16).ptr;
-  const char *text = std::isinf(value) ? (value < 0 ? "-inf" : "inf")
-                                       : (std::signbit(value) ? "-nan" : "nan");
-  const std::size_t length = std::strlen(text);
-  std::memcpy(out, text, length);
-  return out + length;
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const bool negative = (bits >> 63) != 0;
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (biased == 0x7ff) {
+    const char *text = (bits & 0xfffffffffffffULL) == 0 ? (negative ? "-inf" : "inf")
+                                                        : (negative ? "-nan" : "nan");
+    const std::size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+  }
+  // Normal numbers between about 1e-7 and 1e16, where nearly all values lie, are
+  // rounded exactly in 128-bit integers; the rest go through the general converter.
+  if (biased != 0) {
+    const std::uint64_t significand = (bits & 0xfffffffffffffULL) | (1ULL << 52);
+    const int exponent = biased - 1075;  // value = significand x 2^exponent
+    // floor(log10(2) x binary exponent), off by at most one below the true value.
+    const int guess = ((biased - 1023) * 78913) >> 18;
+    std::uint64_t digits;
+    for (int decimal_exponent = guess; decimal_exponent <= guess + 1; ++decimal_exponent)
+      if (sixteen_digits(significand, exponent, decimal_exponent, digits))
+        return write_g16(negative, digits, decimal_exponent, out);
+  } else if ((bits << 1) == 0) {
+    if (negative) *out++ = '-';
+    *out++ = '0';
+    return out;
+  }
+  return std::to_chars(out, out + kMaxG16Length, value, std::chars_format::general, 16).ptr;
 }
 
 }  // namespace respmat::detail
