@@ -8,14 +8,14 @@
  * Record layout (the record and its storage are two separate allocations; the record
  * may live anywhere, the block always comes from malloc):
  *
- *     GrowArray (40 bytes on 64-bit targets)          storage block (malloc)
- *     [ data        ] ------------------------------> [ elem 0 ] ... [ elem count-1 ][ spare ... ]
- *     [ alias_slot  ] --> caller's pointer variable,   |<-------- capacity x elem_size bytes ------>|
- *     [ count       ]     kept equal to data
- *     [ capacity    ]
- *     [ min_capacity]   floor of the shrink rule, capacity restored by garray_clear
- *     [ elem_size   ]
- *     [ fill_percent]   32-bit float, 60.0 by default
+ *     GrowArray (40 bytes on 64-bit)   storage block (malloc), capacity slots
+ *     [ data         ] -------------> [ elem 0 ][ elem 1 ] ... [ elem count-1 ][ spare ... ]
+ *     [ alias_slot   ] --> caller's pointer variable, kept equal to data (or null)
+ *     [ count        ]     elements in use
+ *     [ capacity     ]     slots in the block
+ *     [ min_capacity ]     floor of the shrink rule, capacity restored by garray_clear
+ *     [ elem_size    ]     bytes per element
+ *     [ fill_percent ]     32-bit float, 60.0 by default
  *
  * Capacity policy. With f = fill_percent, the target capacity for n elements is
  * T(n) = n / (f * 0.005 + 0.5) truncated, evaluated step by step in 80-bit extended
@@ -40,6 +40,13 @@
  * other operations leave the array as it was, except that a removal whose shrink
  * cannot be allocated keeps the larger block. Serialized input is untrusted: readers,
  * loaders and unpackers return null for truncated or malformed forms.
+ *
+ * Alias. Any object pointer variable can be attached (pass its address cast to
+ * void **); the container writes it as bytes, never through a typed lvalue.
+ *
+ * Requires (all operations): record, element and stream arguments are not null, and
+ * every operation other than the initialisers and loaders gets a record that holds
+ * storage. Element pointers address elem_size readable bytes.
  *
  * Not thread-safe: a record is used by one thread at a time, and the byte-wise sorts
  * share the process-wide garray_compare_size.
@@ -117,8 +124,7 @@ GrowArray *garray_init(GrowArray *ga, uint32_t elem_size);
  * alias. With `start_full` nonzero the count is `capacity` and the caller is expected
  * to fill every slot (the block is not initialised); otherwise the count is 0.
  * Returns `ga`, or null when the block cannot be allocated (the record is zeroed). */
-GrowArray *garray_init_sized(GrowArray *ga, uint32_t elem_size, uint32_t capacity,
-                             int start_full);
+GrowArray *garray_init_sized(GrowArray *ga, uint32_t elem_size, uint32_t capacity, int start_full);
 
 /* Makes `dst` an independent copy of `src`: same count, capacity, min_capacity,
  * elem_size and fill_percent, a new block holding all of src's capacity slots, and no
@@ -142,8 +148,9 @@ void garray_shrink_to_fit(GrowArray *ga);
  * memory runs out the array is left as it was. */
 void garray_clear(GrowArray *ga);
 
-/* Releases the block and writes null into the alias variable, if any. The record may
- * then only be initialised or loaded anew. */
+/* Releases the block, sets `data` to null (so a second release is harmless) and writes
+ * null into the alias variable, if any. The record may then only be initialised or
+ * loaded anew. */
 void garray_release(GrowArray *ga);
 
 /* As garray_release, then frees the record itself. Requires: `ga` came from malloc. */
@@ -224,7 +231,9 @@ extern uint32_t garray_compare_size;
 /* qsort comparator: memcmp of the two elements over garray_compare_size bytes. */
 int garray_compare_bytes(const void *a, const void *b);
 
-/* Sorts the elements with qsort and the caller's comparator. */
+/* Sorts the elements with qsort and the caller's comparator.
+ * Requires: `compare` is a consistent ordering and does not start a byte-wise sort of
+ * another element size. */
 void garray_sort(GrowArray *ga, int (*compare)(const void *, const void *));
 
 /* Sorts the elements in ascending byte-wise order. */
@@ -264,7 +273,8 @@ GrowArray *garray_intersection(GrowArray *result, const GrowArray *a, const Grow
  * checking that the input holds all the element bytes. */
 
 /* Writes the full form of `ga` to `stream`. Returns the element count of the final
- * write (count on success); 0 when a header write falls short. */
+ * write (count on success); 0 when the header write falls short.
+ * Requires: `stream` open for binary writing; it is left open. */
 size_t garray_write_full(const GrowArray *ga, FILE *stream);
 
 /* Writes the short form of `ga` to `stream`. Results as garray_write_full. */
@@ -277,13 +287,15 @@ int garray_save_short(const GrowArray *ga, const char *path);
 
 /* Returns a new malloc'd buffer holding the full form and stores its length in
  * *out_length; null (and length 0) when memory runs out or the size exceeds 32 bits.
- * The buffer has room for count * elem_size + 19 bytes. */
+ * The buffer has room for count * elem_size + 19 bytes. Requires: `out_length` is not
+ * null. */
 uint8_t *garray_pack_full(const GrowArray *ga, uint32_t *out_length);
 
 /* As garray_pack_full for the short form (room for count * elem_size + 10 bytes). */
 uint8_t *garray_pack_short(const GrowArray *ga, uint32_t *out_length);
 
-/* Reads a full form from `stream` into `ga`. Returns `ga`, or null (see above). */
+/* Reads a full form from `stream` into `ga`. Returns `ga`, or null (see above).
+ * Requires: `stream` open for binary reading; it is left open, just past the form. */
 GrowArray *garray_read_full(GrowArray *ga, FILE *stream);
 
 /* Reads a short form from `stream` into `ga`. Returns `ga`, or null (see above). */

@@ -69,7 +69,9 @@ void run_random_sequence(FillLevel fill, std::uint32_t min_capacity, std::uint32
     const auto v = static_cast<std::uint8_t>(rng() % 6);
     return Element{v, static_cast<std::uint8_t>(v * 3), 0x5A};
   };
-  auto random_index = [&](std::uint32_t bound) { return static_cast<std::uint32_t>(rng() % (bound + 1)); };
+  auto random_index = [&](std::uint32_t bound) {
+    return static_cast<std::uint32_t>(rng() % (bound + 1));
+  };
 
   for (int step = 0; step < 20000; ++step) {
     std::ostringstream log;
@@ -146,8 +148,8 @@ void run_random_sequence(FillLevel fill, std::uint32_t min_capacity, std::uint32
         }
       }
     }
-    const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(step) +
-                              ": " + log.str();
+    const std::string where =
+        "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + log.str();
     ASSERT_EQ(a->count, model.elements.size()) << where;
     ASSERT_EQ(a->capacity, model.capacity) << where;
     ASSERT_EQ(alias, a->data);

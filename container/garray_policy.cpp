@@ -6,7 +6,9 @@
 
 namespace respmat::detail {
 
-GarrayAllocator garray_allocator = &std::malloc;
+void *garray_system_allocate(std::size_t bytes) { return std::malloc(bytes); }
+
+GarrayAllocator garray_allocator = &garray_system_allocate;
 
 void *garray_allocate_slots(std::uint32_t slots, std::uint32_t elem_size) {
   std::uint32_t bytes = 0;
@@ -42,8 +44,7 @@ bool garray_relocate(GrowArray *ga, std::uint32_t capacity, std::uint32_t keep,
                      RetiredBlock &retired) {
   void *block = garray_allocate_slots(capacity, ga->elem_size);
   if (block == nullptr) return false;
-  if (keep != 0)
-    std::memcpy(block, ga->data, static_cast<std::size_t>(keep) * ga->elem_size);
+  if (keep != 0) std::memcpy(block, ga->data, static_cast<std::size_t>(keep) * ga->elem_size);
   retired.hold(ga->data);
   ga->data = block;
   ga->capacity = capacity;
@@ -57,7 +58,8 @@ bool garray_make_room(GrowArray *ga, std::uint64_t needed, RetiredBlock &retired
   const auto n = static_cast<std::uint32_t>(needed);
   // Within the policy's range T(n) >= n; the floor keeps a fill_percent above 100
   // from yielding a block too small for the elements.
-  const std::uint32_t capacity = garray_max_unsigned(garray_target_capacity(ga->fill_percent, n), n);
+  const std::uint32_t capacity =
+      garray_max_unsigned(garray_target_capacity(ga->fill_percent, n), n);
   return garray_relocate(ga, capacity, ga->count, retired);
 }
 

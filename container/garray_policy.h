@@ -14,8 +14,10 @@ namespace respmat::detail {
 static_assert(sizeof(float) == 4, "fill_percent is stored as 4 bytes");
 static_assert(sizeof(long double) > sizeof(double), "the policy needs extended precision");
 
-// Every storage block comes from this function; tests swap it to make allocations fail.
+// Every storage block and packed buffer comes from garray_allocator, which is
+// garray_system_allocate (std::malloc) unless tests swap it to make allocations fail.
 using GarrayAllocator = void *(*)(std::size_t);
+void *garray_system_allocate(std::size_t bytes);
 extern GarrayAllocator garray_allocator;
 
 // Allocates a block for `slots` elements of `elem_size` bytes (1 byte when that is 0,

@@ -1,10 +1,10 @@
+#include "container/garray_policy.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
-
-#include "container/garray_policy.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ TEST(GarrayTargetCapacity, MatchesTheRationalFormAtAFractionalFillLevel) {
 TEST(GarrayTargetCapacity, StaysInRangeOutsideThePolicy) {
   EXPECT_EQ(garray_target_capacity(std::nanf(""), 10), 0u);
   EXPECT_EQ(garray_target_capacity(-100.0f, 10), 0u);
-  EXPECT_EQ(garray_target_capacity(-99.99f, 4000000000u), std::numeric_limits<std::uint32_t>::max());
+  EXPECT_EQ(garray_target_capacity(-99.99f, 4000000000u),
+            std::numeric_limits<std::uint32_t>::max());
   EXPECT_LT(garray_target_capacity(300.0f, 10), 10u);
 }
 

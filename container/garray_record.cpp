@@ -31,7 +31,13 @@ GrowArray *fill_record(GrowArray *ga, std::uint32_t elem_size, std::uint32_t cou
     *ga = GrowArray{};
     return nullptr;
   }
-  *ga = GrowArray{block, nullptr, count, capacity, min_capacity, elem_size, kDefaultFillPercent};
+  *ga = GrowArray{.data = block,
+                  .alias_slot = nullptr,
+                  .count = count,
+                  .capacity = capacity,
+                  .min_capacity = min_capacity,
+                  .elem_size = elem_size,
+                  .fill_percent = kDefaultFillPercent};
   return ga;
 }
 

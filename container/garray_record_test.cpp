@@ -243,9 +243,4 @@ TEST(GarrayCopy, IsIndependentAndHasNoAlias) {
   EXPECT_EQ(failed->data, nullptr);
 }
 
-TEST(GarrayMaxUnsigned, ComparesAsUnsigned) {
-  EXPECT_EQ(garray_max_unsigned(0xFFFFFFFFu, 1), 0xFFFFFFFFu);
-  EXPECT_EQ(garray_max_unsigned(3, 7), 7u);
-}
-
 }  // namespace

@@ -88,6 +88,18 @@ std::uint8_t *pack_form(const GrowArray *ga, Form form, std::uint32_t *out_lengt
 
 bool valid_fill_percent(float f) { return f >= 0.0f && f <= 100.0f; }
 
+// Leaves a record that could not be loaded zeroed, holding nothing.
+GrowArray *reject(GrowArray *ga) {
+  *ga = GrowArray{};
+  return nullptr;
+}
+
+// As reject, for a record that already holds the block start_record gave it.
+GrowArray *discard(GrowArray *ga) {
+  std::free(ga->data);
+  return reject(ga);
+}
+
 // Fills `ga` from `header` with a block for the loading capacity, leaving the
 // elements to the caller. Returns false, leaving `ga` zeroed, when the block does not
 // fit in 32 bits or memory runs out.
@@ -101,30 +113,23 @@ bool start_record(GrowArray *ga, const Header &header, Form form) {
         header.count);
   } else {
     const double scaled = static_cast<double>(header.count) * 1.25;
-    const std::uint32_t grown = scaled >= 4294967296.0 ? std::numeric_limits<std::uint32_t>::max()
-                                                       : static_cast<std::uint32_t>(scaled);
+    constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
+    const std::uint32_t grown = scaled > kMax ? kMax : static_cast<std::uint32_t>(scaled);
     capacity = garray_max_unsigned(grown, header.min_capacity);
   }
   void *block = garray_allocate_slots(capacity, header.elem_size);
   if (block == nullptr) {
-    *ga = GrowArray{};
+    reject(ga);
     return false;
   }
-  *ga = GrowArray{block,           nullptr,          header.count, capacity, header.min_capacity,
-                  header.elem_size, header.fill_percent};
+  *ga = GrowArray{.data = block,
+                  .alias_slot = nullptr,
+                  .count = header.count,
+                  .capacity = capacity,
+                  .min_capacity = header.min_capacity,
+                  .elem_size = header.elem_size,
+                  .fill_percent = header.fill_percent};
   return true;
-}
-
-// Leaves a record that could not be loaded zeroed, holding nothing.
-GrowArray *reject(GrowArray *ga) {
-  *ga = GrowArray{};
-  return nullptr;
-}
-
-// As reject, for a record that already holds the block start_record gave it.
-GrowArray *discard(GrowArray *ga) {
-  std::free(ga->data);
-  return reject(ga);
 }
 
 // Header defaults of a short form, read at the time of loading.
@@ -164,8 +169,7 @@ GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
   if (!payload) return reject(ga);
   // A seekable stream is measured first, so a forged count cannot make us allocate
   // far more than the input holds.
-  if (const auto left = bytes_left(stream); left && *left < *payload)
-    return reject(ga);
+  if (const auto left = bytes_left(stream); left && *left < *payload) return reject(ga);
   if (!start_record(ga, header, form)) return nullptr;
   if (*payload != 0 && std::fread(ga->data, 1, *payload, stream) != *payload) return discard(ga);
   return ga;
@@ -249,12 +253,12 @@ extern "C" GrowArray *garray_unpack_short(GrowArray *ga, const uint8_t *src,
   return unpack_form(ga, Form::Short, src, kUnbounded, out_end);
 }
 
-extern "C" GrowArray *garray_unpack_full_bounded(GrowArray *ga, const uint8_t *src,
-                                                 size_t length, const uint8_t **out_end) {
+extern "C" GrowArray *garray_unpack_full_bounded(GrowArray *ga, const uint8_t *src, size_t length,
+                                                 const uint8_t **out_end) {
   return unpack_form(ga, Form::Full, src, length, out_end);
 }
 
-extern "C" GrowArray *garray_unpack_short_bounded(GrowArray *ga, const uint8_t *src,
-                                                  size_t length, const uint8_t **out_end) {
+extern "C" GrowArray *garray_unpack_short_bounded(GrowArray *ga, const uint8_t *src, size_t length,
+                                                  const uint8_t **out_end) {
   return unpack_form(ga, Form::Short, src, length, out_end);
 }

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "container/garray.h"
 #include "container/garray_test_support.h"

@@ -117,8 +117,7 @@ TEST(GarrayIntersection, DropsOneOfEveryRun) {
   EXPECT_EQ(combine(garray_intersection, {1, 2, 3}, {4, 5}), Bytes{});
   EXPECT_EQ(combine(garray_intersection, {4}, {}), Bytes{});
   EXPECT_EQ(combine(garray_intersection, {3, 1, 3, 2}, {}), (Bytes{3}));
-  EXPECT_EQ(combine(garray_intersection, {1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}),
-            (Bytes{3, 1, 5, 2, 4}));
+  EXPECT_EQ(combine(garray_intersection, {1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}), (Bytes{3, 1, 5, 2, 4}));
   EXPECT_EQ(combine(garray_intersection, {}, {}), Bytes{});
 }
 

@@ -51,7 +51,9 @@ class AllocationLimit {
   }
   AllocationLimit(const AllocationLimit &) = delete;
   AllocationLimit &operator=(const AllocationLimit &) = delete;
-  ~AllocationLimit() { respmat::detail::garray_allocator = &std::malloc; }
+  ~AllocationLimit() {
+    respmat::detail::garray_allocator = &respmat::detail::garray_system_allocate;
+  }
   [[nodiscard]] const std::vector<std::size_t> &requests() const { return requests_; }
 
  private:

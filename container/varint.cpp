@@ -70,8 +70,8 @@ extern "C" uint32_t varint_read_stream(FILE *stream) {
 
 extern "C" uint32_t varint_read_mem(const uint8_t **cursor) {
   std::uint32_t value;
-  static_cast<void>(respmat::detail::varint_read_mem_checked(
-      cursor, respmat::detail::kVarintMaxBytes, &value));
+  static_cast<void>(
+      respmat::detail::varint_read_mem_checked(cursor, respmat::detail::kVarintMaxBytes, &value));
   return value;
 }
 
