@@ -138,16 +138,6 @@ TEST(Varint, ReadersStopAfterFiveBytesWithoutAFinalByte) {
   EXPECT_FALSE(respmat::detail::varint_read_mem_checked(&cursor, six.size(), &value));
 }
 
-TEST(Varint, CheckedMemoryReaderRespectsTheLength) {
-  const Bytes bytes = {0x2C, 0x82};
-  const std::uint8_t *cursor = bytes.data();
-  std::uint32_t value;
-  EXPECT_FALSE(respmat::detail::varint_read_mem_checked(&cursor, 1, &value));
-  cursor = bytes.data();
-  ASSERT_TRUE(respmat::detail::varint_read_mem_checked(&cursor, 2, &value));
-  EXPECT_EQ(value, 300u);
-}
-
 TEST(Varint, StreamWriterReportsARefusedWrite) {
   respmat::testing::TempDir dir;
   const std::string path = dir.file("read-only");
