@@ -98,6 +98,23 @@ bool sixteen_digits(std::uint64_t significand, int exponent, int decimal_exponen
   return true;
 }
 
+// "00" to "99": two digits at a time halve the dependent divisions.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void write_four_digits(std::uint32_t value, char *out) {
+  std::memcpy(out, kDigitPairs + 2 * (value / 100), 2);
+  std::memcpy(out + 2, kDigitPairs + 2 * (value % 100), 2);
+}
+
+// Writes `value` (below 10^8) as exactly eight digits.
+void write_eight_digits(std::uint32_t value, char *out) {
+  write_four_digits(value / 10000, out);
+  write_four_digits(value % 10000, out + 4);
+}
+
 // Writes the printf %.16g text of a value with the given 16 digits (which may have
 // rounded up to 10^16) and decimal exponent.
 char *write_g16(bool negative, std::uint64_t digits, int decimal_exponent, char *out) {
@@ -106,7 +123,8 @@ char *write_g16(bool negative, std::uint64_t digits, int decimal_exponent, char 
     ++decimal_exponent;
   }
   char text[16];
-  for (int i = 15; i >= 0; --i, digits /= 10) text[i] = static_cast<char>('0' + digits % 10);
+  write_eight_digits(static_cast<std::uint32_t>(digits / 100000000), text);
+  write_eight_digits(static_cast<std::uint32_t>(digits % 100000000), text + 8);
   int length = 16;
   while (text[length - 1] == '0') --length;  // the first digit is never 0
   if (negative) *out++ = '-';
