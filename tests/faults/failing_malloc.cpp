@@ -16,8 +16,10 @@ namespace {
 std::int64_t countdown = 0;  // 0: no failure planned
 bool injected = false;
 std::int64_t live = 0;
+std::size_t largest = 0;
 
-bool this_one_fails() {
+bool this_one_fails(std::size_t bytes) {
+  if (bytes > largest) largest = bytes;
   if (countdown == 0 || --countdown != 0) return false;
   injected = true;
   return true;
@@ -39,19 +41,25 @@ bool stop_failing_allocations() {
 
 std::int64_t live_allocations() { return live; }
 
+std::size_t take_largest_request() {
+  const std::size_t seen = largest;
+  largest = 0;
+  return seen;
+}
+
 }  // namespace respmat::testing
 
 extern "C" {
 
 void *malloc(std::size_t size) {
-  if (this_one_fails()) return nullptr;
+  if (this_one_fails(size)) return nullptr;
   void *pointer = __libc_malloc(size);
   if (pointer != nullptr) ++live;
   return pointer;
 }
 
 void *calloc(std::size_t count, std::size_t size) {
-  if (this_one_fails()) return nullptr;
+  if (this_one_fails(count * size)) return nullptr;
   void *pointer = __libc_calloc(count, size);
   if (pointer != nullptr) ++live;
   return pointer;
@@ -64,12 +72,12 @@ void *realloc(void *pointer, std::size_t size) {
     __libc_free(pointer);
     return nullptr;
   }
-  if (this_one_fails()) return nullptr;
+  if (this_one_fails(size)) return nullptr;
   return __libc_realloc(pointer, size);
 }
 
 void *memalign(std::size_t alignment, std::size_t size) {
-  if (this_one_fails()) return nullptr;
+  if (this_one_fails(size)) return nullptr;
   void *pointer = __libc_memalign(alignment, size);
   if (pointer != nullptr) ++live;
   return pointer;

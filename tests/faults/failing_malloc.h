@@ -5,6 +5,7 @@
 #ifndef RESPMAT_TESTS_FAULTS_FAILING_MALLOC_H
 #define RESPMAT_TESTS_FAULTS_FAILING_MALLOC_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace respmat::testing {
@@ -18,6 +19,9 @@ bool stop_failing_allocations();
 
 // Allocations made and not yet released, over the life of the process.
 std::int64_t live_allocations();
+
+// The largest single request since the last call, in bytes; starts again from 0.
+std::size_t take_largest_request();
 
 }  // namespace respmat::testing
 
