@@ -20,8 +20,12 @@
 namespace respmat {
 namespace {
 
+// Takes C strings, so that reporting memory running out needs no memory.
+void report(std::FILE *err, const char *file, const char *reason) {
+  std::fprintf(err, "respmat: %s: %s\n", file, reason);
+}
 void report(std::FILE *err, const char *file, const std::string &reason) {
-  std::fprintf(err, "respmat: %s: %s\n", file, reason.c_str());
+  report(err, file, reason.c_str());
 }
 
 std::string errno_reason() { return errno != 0 ? std::strerror(errno) : "cannot be read"; }
@@ -100,40 +104,30 @@ int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::
                  WriteModel write_model) {
   std::fprintf(out, "m=%d\n", m);
   std::fflush(out);
-  FileReplacement output(paths.output);
-  if (!output.open()) {
-    report(err, paths.output, std::strerror(errno));
-    return kExitWriteFailed;
-  }
-  if (!write_model(output.stream())) {
+  // Memory running out on the way is a failed write like any other; the temporary
+  // file goes away with `output`.
+  try {
+    FileReplacement output(paths.output);
+    if (!output.open()) {
+      report(err, paths.output, std::strerror(errno));
+      return kExitWriteFailed;
+    }
+    if (!write_model(output.stream())) {
+      report(err, paths.output, std::strerror(ENOMEM));
+      return kExitWriteFailed;
+    }
+    if (!output.commit()) {
+      report(err, paths.output, std::strerror(errno));
+      return kExitWriteFailed;
+    }
+  } catch (const std::bad_alloc &) {
     report(err, paths.output, std::strerror(ENOMEM));
-    return kExitWriteFailed;
-  }
-  if (!output.commit()) {
-    report(err, paths.output, std::strerror(errno));
     return kExitWriteFailed;
   }
   return kExitOk;
 }
 
-}  // namespace
-
-int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  std::optional<Inputs> inputs;
-  try {
-    inputs = read_inputs(paths, err);
-  } catch (const std::bad_alloc &) {
-    report(err, paths.phases, std::strerror(ENOMEM));
-    return kExitBadInput;
-  }
-  if (!inputs) return kExitBadInput;
-  return write_output(paths, inputs->m, out, err, [&](std::FILE *stream) {
-    write_model_csv(inputs->phases.data(), inputs->m, stream);
-    return true;
-  });
-}
-
-int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
+int run_reference_job(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
   errno = 0;
   const OwnedMatrix response(detail::load_text_reference(paths.response, 0, ",", 0, nullptr));
   if (!response) {
@@ -158,6 +152,33 @@ int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *er
     detail::write_csv_reference(model.get(), stream, 0);
     return true;
   });
+}
+
+
+}  // namespace
+
+int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
+  std::optional<Inputs> inputs;
+  try {
+    inputs = read_inputs(paths, err);
+  } catch (const std::bad_alloc &) {
+    report(err, paths.phases, std::strerror(ENOMEM));
+    return kExitBadInput;
+  }
+  if (!inputs) return kExitBadInput;
+  return write_output(paths, inputs->m, out, err, [&](std::FILE *stream) {
+    write_model_csv(inputs->phases.data(), inputs->m, stream);
+    return true;
+  });
+}
+
+int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
+  try {
+    return run_reference_job(paths, out, err);
+  } catch (const std::bad_alloc &) {
+    report(err, paths.phases, std::strerror(ENOMEM));
+    return kExitBadInput;
+  }
 }
 
 }  // namespace respmat

@@ -268,9 +268,11 @@ GrowArray *garray_intersection(GrowArray *result, const GrowArray *a, const Grow
  * default_min_capacity). Loaded records have no alias. Readers, loaders and
  * unpackers return null, leaving the record zeroed and nothing allocated, when the
  * input ends early, a varint has no final byte within 5 bytes, count * elem_size or
- * the chosen block does not fit in 32 bits, or a full form's fill_percent is not a
- * number from 0 to 100. From seekable streams and files they allocate only after
- * checking that the input holds all the element bytes. */
+ * the chosen block does not fit in 32 bits, the chosen block would hold more than
+ * 16 MiB beyond the elements, or a full form's fill_percent is not a number from 0
+ * to 100. From seekable streams and files they allocate only after checking that the
+ * input holds all the element bytes; from other streams the memory asked for grows
+ * with the element bytes that arrive. */
 
 /* Writes the full form of `ga` to `stream`. Returns the element count of the final
  * write (count on success); 0 when the header write falls short.

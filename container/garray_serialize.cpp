@@ -21,6 +21,14 @@ constexpr std::size_t kFloatBytes = 4;
 constexpr std::size_t kFullHeaderMax = 3 * kVarintMaxBytes + kFloatBytes;
 constexpr std::size_t kShortHeaderMax = 2 * kVarintMaxBytes;
 constexpr float kShortFormFillPercent = 60.0f;
+// A form's header chooses the capacity of the loaded block, and a few header bytes
+// (a large min_capacity, a fill level near 0) could otherwise ask for gigabytes that
+// no element bytes back. A form whose block would hold more than this many bytes
+// beyond its elements is refused.
+constexpr std::uint64_t kMaxSpareBlockBytes = 1 << 24;
+// On a stream that cannot be measured the element bytes are first collected in
+// pieces of at most this size, so the memory asked for follows the data that arrive.
+constexpr std::size_t kUnmeasuredPieceBytes = 1 << 16;
 
 // The header fields of a form; a short form's min_capacity and fill_percent are the
 // defaults it loads with.
@@ -117,6 +125,12 @@ bool start_record(GrowArray *ga, const Header &header, Form form) {
     const std::uint32_t grown = scaled > kMax ? kMax : static_cast<std::uint32_t>(scaled);
     capacity = garray_max_unsigned(grown, header.min_capacity);
   }
+  const std::uint64_t block_bytes = std::uint64_t{capacity} * header.elem_size;
+  const std::uint64_t payload = std::uint64_t{header.count} * header.elem_size;
+  if (block_bytes - payload > kMaxSpareBlockBytes) {
+    reject(ga);
+    return false;
+  }
   void *block = garray_allocate_slots(capacity, header.elem_size);
   if (block == nullptr) {
     reject(ga);
@@ -162,14 +176,49 @@ std::optional<std::uint64_t> bytes_left(std::FILE *stream) {
   return static_cast<std::uint64_t>(end - here);
 }
 
+// Reads `bytes` bytes from a stream of unknown length into a new buffer that grows
+// only as the data arrive. Returns null when the data end early or memory runs out.
+std::uint8_t *read_unmeasured(std::FILE *stream, std::uint32_t bytes) {
+  std::uint8_t *buffer = nullptr;
+  std::size_t filled = 0;
+  std::size_t capacity = 0;
+  while (filled < bytes) {
+    if (filled == capacity) {
+      std::size_t next = capacity == 0 ? kUnmeasuredPieceBytes : 2 * capacity;
+      if (next > bytes) next = bytes;
+      auto *bigger = static_cast<std::uint8_t *>(std::malloc(next));
+      if (bigger == nullptr) break;
+      if (filled != 0) std::memcpy(bigger, buffer, filled);
+      std::free(buffer);
+      buffer = bigger;
+      capacity = next;
+    }
+    const std::size_t got = std::fread(buffer + filled, 1, capacity - filled, stream);
+    filled += got;
+    if (got == 0) break;
+  }
+  if (filled == bytes) return buffer;
+  std::free(buffer);
+  return nullptr;
+}
+
 GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
   Header header = short_form_defaults();
   if (!read_header(stream, form, &header)) return reject(ga);
   const std::optional<std::uint32_t> payload = payload_bytes(header.count, header.elem_size);
   if (!payload) return reject(ga);
   // A seekable stream is measured first, so a forged count cannot make us allocate
-  // far more than the input holds.
-  if (const auto left = bytes_left(stream); left && *left < *payload) return reject(ga);
+  // far more than the input holds; any other stream delivers the elements first.
+  const std::optional<std::uint64_t> left = bytes_left(stream);
+  if (left && *left < *payload) return reject(ga);
+  if (!left && *payload > kUnmeasuredPieceBytes) {
+    std::uint8_t *elements = read_unmeasured(stream, *payload);
+    if (elements == nullptr) return reject(ga);
+    const bool started = start_record(ga, header, form);
+    if (started) std::memcpy(ga->data, elements, *payload);
+    std::free(elements);
+    return started ? ga : nullptr;
+  }
   if (!start_record(ga, header, form)) return nullptr;
   if (*payload != 0 && std::fread(ga->data, 1, *payload, stream) != *payload) return discard(ga);
   return ga;

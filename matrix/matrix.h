@@ -198,7 +198,8 @@ void matrix_save_bin(const Matrix M, const char *path);
  * runs out; after a failure the stream position is unspecified. Memory is never
  * asked for ahead of the data: on a regular file the remaining size is checked
  * before allocating, and on other streams rows grow as data arrives. A header of
- * R x 0 describes R empty rows and needs no data. */
+ * R x 0 describes R empty rows and needs no data; above 65536 such rows it is
+ * refused (null), since each row is an allocation that no data backs. */
 Matrix matrix_read_bin(FILE *stream);
 
 /* Reads the next stored matrix from `stream` into `M`: the block that the stored

@@ -26,6 +26,10 @@ namespace {
 constexpr std::int32_t kChunkElements = 8192;
 // Elements read at a time by matrix_read_bin_into.
 constexpr std::int32_t kBufferElements = 512;
+// A stored matrix of no columns has no data behind its rows, yet each row is an
+// allocation of its own; a header claiming more such rows than this is refused, so
+// eight bytes cannot ask for billions of allocations.
+constexpr std::int32_t kMaxRowsWithoutColumns = 1 << 16;
 
 struct Header {
   std::int32_t rows;
@@ -144,13 +148,15 @@ extern "C" void matrix_save_bin(const Matrix M, const char *path) {
 extern "C" Matrix matrix_read_bin(FILE *stream) {
   Header h;
   if (!read_header(stream, h)) return nullptr;
+  if (h.cols == 0 && h.rows > kMaxRowsWithoutColumns) return nullptr;
   const long long available = bytes_left(stream);
   return available >= 0 ? read_sized(stream, h, available) : read_growing(stream, h);
 }
 
 extern "C" void matrix_read_bin_into(FILE *stream, Matrix M) {
   Header h;
-  if (!read_header(stream, h)) return;
+  // Without columns there is nothing to read, however many rows are claimed.
+  if (!read_header(stream, h) || h.cols == 0) return;
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t shared_cols = std::min(h.cols, matrix_cols(M));
   // Elements pass through a buffer so that only whole elements reach M, and those

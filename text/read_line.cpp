@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/line_reader.h"
 #include "text/text.h"
 
 namespace {
@@ -32,17 +33,21 @@ int consume_line_end(FILE *stream, bool seekable) {
 
 // Pipes and terminals cannot be measured and re-read, so their lines are collected
 // into a growing buffer; the lines are the same.
-char *read_line_unseekable(FILE *stream) {
+char *read_line_unseekable(FILE *stream, bool &failed) {
   std::size_t length = 0;
   std::size_t capacity = 64;
   char *line = static_cast<char *>(std::malloc(capacity));
-  if (line == nullptr) return nullptr;
+  if (line == nullptr) {
+    failed = true;
+    return nullptr;
+  }
   int c;
   while (!ends_line(c = std::getc(stream))) {
     if (length + 1 == capacity) {
       char *grown = static_cast<char *>(std::malloc(capacity * 2));
       if (grown == nullptr) {
         std::free(line);
+        failed = true;
         return nullptr;
       }
       std::memcpy(grown, line, length);
@@ -54,18 +59,22 @@ char *read_line_unseekable(FILE *stream) {
   }
   if (std::ferror(stream)) {
     std::free(line);
+    failed = true;
     return nullptr;
   }
   if (c != EOF) std::ungetc(c, stream);
   consume_line_end(stream, false);
   if (length == 0 && (std::feof(stream) || std::ferror(stream))) {
     std::free(line);
+    failed = std::ferror(stream) != 0;
     return nullptr;
   }
   char *exact = static_cast<char *>(std::malloc(length + 1));
   if (exact != nullptr) {
     std::memcpy(exact, line, length);
     exact[length] = '\0';
+  } else {
+    failed = true;
   }
   std::free(line);
   return exact;
@@ -82,23 +91,33 @@ bool reread(FILE *stream, long start, char *line, std::size_t length) {
 
 }  // namespace
 
-extern "C" char *text_read_line(FILE *stream) {
+namespace respmat::detail {
+
+char *read_line(FILE *stream, bool &failed) {
+  failed = false;
   const long start = std::ftell(stream);
-  if (start < 0) return read_line_unseekable(stream);
+  if (start < 0) return read_line_unseekable(stream, failed);
 
   std::size_t length = 0;
   int c;
   while (!ends_line(c = std::getc(stream))) ++length;
   // A stream in error (a directory, a device fault) must end the input, or a caller
   // looping until null would read empty lines forever.
-  if (std::ferror(stream)) return nullptr;
+  if (std::ferror(stream)) {
+    failed = true;
+    return nullptr;
+  }
 
   char *line = static_cast<char *>(std::malloc(length + 1));
-  if (line == nullptr) return nullptr;
+  if (line == nullptr) {
+    failed = true;
+    return nullptr;
+  }
   const bool read_ok = length == 0 ? std::fseek(stream, start, SEEK_SET) == 0
                                    : reread(stream, start, line, length);
   if (!read_ok) {
     std::free(line);
+    failed = true;
     return nullptr;
   }
   line[length] = '\0';
@@ -106,7 +125,15 @@ extern "C" char *text_read_line(FILE *stream) {
   // An empty line is a line only when a line end was actually consumed.
   if (length == 0 && (std::feof(stream) || std::ferror(stream))) {
     std::free(line);
+    failed = std::ferror(stream) != 0;
     return nullptr;
   }
   return line;
+}
+
+}  // namespace respmat::detail
+
+extern "C" char *text_read_line(FILE *stream) {
+  bool failed;
+  return respmat::detail::read_line(stream, failed);
 }

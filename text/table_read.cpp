@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "text/counted_array_layout.h"
+#include "text/line_reader.h"
 #include "text/text.h"
 
 namespace {
@@ -76,8 +77,9 @@ extern "C" StringTable table_read(const char *path, const char *sep, char quote,
   RowCollector collector;
   bool ok = collector.start();
   const std::size_t skip_length = skip != nullptr ? std::strlen(skip) : 0;
+  bool read_failed = false;
   while (ok) {
-    char *line = text_read_line(file);
+    char *line = respmat::detail::read_line(file, read_failed);
     if (line == nullptr) break;
     if (!is_comment(line, skip, skip_length)) {
       char **row = sep != nullptr ? text_split(sep, line, quote) : text_split_ws(line, quote);
@@ -85,9 +87,9 @@ extern "C" StringTable table_read(const char *path, const char *sep, char quote,
     }
     std::free(line);
   }
-  // The line reader ends the input on a read error as well; that must not pass for a
-  // shorter file.
-  ok = ok && !std::ferror(file);
+  // The line reader ends the input on a read error or when memory runs out as well;
+  // neither may pass for a shorter file.
+  ok = ok && !read_failed && !std::ferror(file);
   std::fclose(file);
   return ok ? collector.finish() : nullptr;
 }
