@@ -63,6 +63,7 @@ void generate_inputs(const fs::path &dir, int m) {
 
 // Runs the tool itself in `run_dir` and returns its peak resident memory in bytes.
 long peak_memory_of_tool(const fs::path &run_dir) {
+  std::fflush(stdout);  // or the child would write this process's buffered lines again
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(run_dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
