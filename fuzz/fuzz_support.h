@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "matrix/matrix.h"
+#include "tests/test_support.h"
 
 namespace respmat::fuzz {
 
@@ -67,15 +68,7 @@ inline bool same_matrix(const Matrix a, const Matrix b) {
 }
 
 // Everything written to a temporary stream so far.
-inline std::string contents_of(std::FILE *file) {
-  std::fflush(file);
-  std::string text;
-  std::rewind(file);
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  return text;
-}
+using respmat::testing::contents_of;
 
 }  // namespace respmat::fuzz
 
