@@ -2,7 +2,7 @@
 #ifndef RESPMAT_APP_MODEL_H
 #define RESPMAT_APP_MODEL_H
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"
 

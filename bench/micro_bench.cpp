@@ -12,7 +12,7 @@
 #include "app/scaled_sine.h"
 #include "matrix/number_text.h"
 #include "text/line_source.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

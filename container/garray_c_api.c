@@ -1,7 +1,7 @@
 /* Uses the container from C: proves that its header compiles as C and links. */
 #include <stdlib.h>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 
 int garray_c_round_trip(void) {
   GrowArray a, back;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_test_support.h"
 
 namespace {

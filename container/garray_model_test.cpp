@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_test_support.h"
 
 namespace {

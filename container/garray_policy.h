@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 
 namespace respmat::detail {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_policy.h"
 
 using namespace respmat::detail;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <optional>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_policy.h"
 #include "container/varint_internal.h"
 

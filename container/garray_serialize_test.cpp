@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_test_support.h"
 #include "test_support.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 
 extern "C" {
 uint32_t garray_compare_size = 0;

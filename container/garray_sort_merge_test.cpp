@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/garray_policy.h"
 
 namespace respmat::testing {

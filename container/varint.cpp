@@ -1,7 +1,7 @@
 // The varint codec (final byte marked by the high bit) and the zigzag mapping.
 #include <cstdio>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/varint_internal.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/varint_internal.h"
 #include "test_support.h"
 

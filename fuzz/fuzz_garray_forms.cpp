@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "fuzz_support.h"
 
 using respmat::fuzz::check;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 using respmat::fuzz::check;
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 
 using respmat::fuzz::check;

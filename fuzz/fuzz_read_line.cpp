@@ -12,7 +12,7 @@
 
 #include "fuzz_support.h"
 #include "text/line_source.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 using respmat::fuzz::check;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "tests/test_support.h"
 
 namespace respmat::fuzz {

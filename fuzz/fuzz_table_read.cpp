@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 using respmat::fuzz::check;
 

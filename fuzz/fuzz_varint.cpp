@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "container/varint_internal.h"
 #include "fuzz_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 
 namespace {

@@ -2,7 +2,7 @@
 // rounded to double once, when it is stored.
 #include <cstdint>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_testing.h"
 #include "respmat/owners.hpp"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
 
 using namespace respmat::detail;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_testing.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
 
 using namespace respmat::detail;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 namespace {
 

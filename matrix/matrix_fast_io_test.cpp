@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 extern "C" int32_t matrix_imin2(int32_t a, int32_t b) { return a <= b ? a : b; }
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 namespace respmat::detail {
 

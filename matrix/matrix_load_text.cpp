@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
 #include "matrix/number_text.h"
 #include "text/field_scan.h"

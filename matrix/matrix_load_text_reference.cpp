@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
 #include "matrix/matrix_reference.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 namespace {
 

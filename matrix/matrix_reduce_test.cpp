@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_testing.h"
 #include "respmat/owners.hpp"
 

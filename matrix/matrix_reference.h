@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 namespace respmat::detail {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 
 namespace respmat::testing {

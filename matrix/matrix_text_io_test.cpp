@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
 

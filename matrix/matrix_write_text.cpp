@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "matrix/csv_buffer.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 
 extern "C" void matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
                                   const char *sep) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "text/counted_array_layout.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

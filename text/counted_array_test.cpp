@@ -5,7 +5,7 @@
 
 #include "respmat/owners.hpp"
 #include "text/counted_array_layout.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

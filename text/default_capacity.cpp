@@ -1,3 +1,3 @@
-#include "text/text.h"
+#include "respmat/text.h"
 
 uint32_t default_min_capacity = 1;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "text/line_reader.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

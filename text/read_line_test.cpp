@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

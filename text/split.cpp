@@ -5,7 +5,7 @@
 
 #include "text/counted_array_layout.h"
 #include "text/field_scan.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "text/counted_array_layout.h"
 #include "text/line_reader.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

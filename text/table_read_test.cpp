@@ -5,7 +5,7 @@
 
 #include "respmat/owners.hpp"
 #include "test_support.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

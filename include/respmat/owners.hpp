@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "matrix/matrix.h"
-#include "text/text.h"
+#include "respmat/matrix.h"
+#include "respmat/text.h"
 
 namespace respmat {
 

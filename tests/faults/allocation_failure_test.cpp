@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "container/garray.h"
+#include "respmat/garray.h"
 #include "failing_malloc.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 #include "test_support.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 
 #include "app/driver.h"
-#include "matrix/matrix.h"
+#include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
-#include "text/text.h"
+#include "respmat/text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 /* A C program using the installed library: writes, reloads and prints a matrix. */
-#include <matrix/matrix.h>
+#include <respmat/matrix.h>
 #include <stdio.h>
-#include <text/text.h>
+#include <respmat/text.h>
 
 int main(int argc, char **argv) {
   if (argc != 2) return 2;
