@@ -13,7 +13,7 @@
 #include "app/model_writer.h"
 #include "app/replace_file.h"
 #include "matrix/matrix_reference.h"
-#include "matrix/number_text.h"
+#include "text/number_text.h"
 #include "respmat/owners.hpp"
 #include "text/line_source.h"
 

@@ -10,7 +10,7 @@
 
 #include "app/model.h"
 #include "app/scaled_sine.h"
-#include "matrix/number_text.h"
+#include "text/number_text.h"
 #include "text/line_source.h"
 #include "respmat/text.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "matrix/number_text.h"
+#include "text/number_text.h"
 
 using respmat::fuzz::check;
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "matrix/number_text.h"
+#include "text/number_text.h"
 
 namespace respmat::detail {
 

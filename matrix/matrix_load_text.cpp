@@ -12,7 +12,7 @@
 
 #include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
-#include "matrix/number_text.h"
+#include "text/number_text.h"
 #include "text/field_scan.h"
 #include "text/line_source.h"
 

@@ -1,7 +1,7 @@
 // Internal: number conversions of the delimited-text paths, equal to the C library's
 // but faster on the common forms.
-#ifndef RESPMAT_MATRIX_NUMBER_TEXT_H
-#define RESPMAT_MATRIX_NUMBER_TEXT_H
+#ifndef RESPMAT_TEXT_NUMBER_TEXT_H
+#define RESPMAT_TEXT_NUMBER_TEXT_H
 
 #include <cstddef>
 
