@@ -3,22 +3,21 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/model.h"
+#include "app/driver_output.h"
 #include "app/model_writer.h"
 #include "app/replace_file.h"
-#include "matrix/matrix_reference.h"
 #include "text/number_text.h"
-#include "respmat/owners.hpp"
 #include "text/line_source.h"
 
 namespace respmat {
-namespace {
+namespace detail {
 
 // Takes C strings, so that reporting memory running out needs no memory.
 void report(std::FILE *err, const char *file, const char *reason) {
@@ -29,6 +28,18 @@ void report(std::FILE *err, const char *file, const std::string &reason) {
 }
 
 std::string errno_reason() { return errno != 0 ? std::strerror(errno) : "cannot be read"; }
+
+std::string too_few_phases(std::int64_t rows, std::int32_t m) {
+  return "has " + std::to_string(rows) + " rows, but the response matrix needs " +
+         std::to_string(m) + " phases";
+}
+
+}  // namespace detail
+namespace {
+
+using detail::errno_reason;
+using detail::report;
+using detail::too_few_phases;
 
 // What the model depends on: m and the first m phases.
 struct Inputs {
@@ -46,11 +57,6 @@ OwnedFile open_input(const char *path, std::FILE *err) {
   OwnedFile file(std::fopen(path, "rb"));
   if (!file) report(err, path, errno_reason());
   return file;
-}
-
-std::string too_few_phases(std::int64_t rows, std::int32_t m) {
-  return "has " + std::to_string(rows) + " rows, but the response matrix needs " +
-         std::to_string(m) + " phases";
 }
 
 // m is the number of fields of the response file's first line (0 without lines).
@@ -98,10 +104,10 @@ std::optional<Inputs> read_inputs(const DriverPaths &paths, std::FILE *err) {
   return inputs;
 }
 
-// Prints m, then writes the output through a temporary file renamed over it.
-template <typename WriteModel>
-int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::FILE *err,
-                 WriteModel write_model) {
+}  // namespace
+
+int detail::write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::FILE *err,
+                         const std::function<bool(std::FILE *)> &write_model) {
   std::fprintf(out, "m=%d\n", m);
   std::fflush(out);
   // Memory running out on the way is a failed write like any other; the temporary
@@ -127,36 +133,6 @@ int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::
   return kExitOk;
 }
 
-int run_reference_job(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  errno = 0;
-  const OwnedMatrix response(detail::load_text_reference(paths.response, 0, ",", 0, nullptr));
-  if (!response) {
-    report(err, paths.response, errno_reason());
-    return kExitBadInput;
-  }
-  errno = 0;
-  const OwnedMatrix phases(detail::load_text_reference(paths.phases, 0, ",", 0, nullptr));
-  if (!phases) {
-    report(err, paths.phases, errno_reason());
-    return kExitBadInput;
-  }
-  const std::int32_t m = matrix_cols(response.get());
-  if (matrix_rows(phases.get()) < m) {
-    report(err, paths.phases, too_few_phases(matrix_rows(phases.get()), m));
-    return kExitBadInput;
-  }
-  return write_output(paths, m, out, err, [&](std::FILE *stream) {
-    const OwnedMatrix model(matrix_alloc(m, m));
-    if (!model) return false;
-    fill_model(model.get(), phases.get());
-    detail::write_csv_reference(model.get(), stream, 0);
-    return true;
-  });
-}
-
-
-}  // namespace
-
 int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
   std::optional<Inputs> inputs;
   try {
@@ -166,19 +142,10 @@ int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
     return kExitBadInput;
   }
   if (!inputs) return kExitBadInput;
-  return write_output(paths, inputs->m, out, err, [&](std::FILE *stream) {
+  return detail::write_output(paths, inputs->m, out, err, [&](std::FILE *stream) {
     write_model_csv(inputs->phases.data(), inputs->m, stream);
     return true;
   });
-}
-
-int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  try {
-    return run_reference_job(paths, out, err);
-  } catch (const std::bad_alloc &) {
-    report(err, paths.phases, std::strerror(ENOMEM));
-    return kExitBadInput;
-  }
 }
 
 }  // namespace respmat

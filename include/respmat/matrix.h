@@ -27,6 +27,11 @@
 extern "C" {
 #endif
 
+/* The library hides everything but these declarations. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 typedef double **Matrix;
 
 /* ---- Record, delimited load and store ---------------------------------------- */
@@ -233,6 +238,10 @@ double matrix_dclamp0(double x);
  * long double. Returns NaN when a position is NaN or when M has no rows or no
  * columns. */
 double matrix_interp(const Matrix M, double a, double b);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }
