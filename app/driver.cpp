@@ -15,6 +15,7 @@
 #include "app/replace_file.h"
 #include "text/number_text.h"
 #include "text/line_source.h"
+#include "text/owned_file.h"
 
 namespace respmat {
 namespace detail {
@@ -47,10 +48,7 @@ struct Inputs {
   std::vector<double> phases;
 };
 
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+using detail::OwnedFile;
 
 OwnedFile open_input(const char *path, std::FILE *err) {
   errno = 0;

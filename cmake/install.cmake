@@ -25,6 +25,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDE
   set(RESPMAT_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
 else()
   file(RELATIVE_PATH respmat_pc_up /prefix/${respmat_pc_dir} /prefix)
+  string(REGEX REPLACE "/$" "" respmat_pc_up "${respmat_pc_up}")
   set(RESPMAT_PC_PREFIX "\${pcfiledir}/${respmat_pc_up}")
 endif()
 cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_LIBDIR BASE_DIRECTORY "\${prefix}" OUTPUT_VARIABLE RESPMAT_PC_LIBDIR)

@@ -11,6 +11,7 @@
 
 #include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
+#include "text/owned_file.h"
 
 using namespace respmat::detail;
 
@@ -130,19 +131,20 @@ struct Header {
 
 }  // namespace
 
-extern "C" void matrix_write_bin(const Matrix M, FILE *stream) {
+extern "C" int matrix_write_bin(const Matrix M, FILE *stream) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
-  std::fwrite(&rows, sizeof rows, 1, stream);
-  std::fwrite(&cols, sizeof cols, 1, stream);
-  for (std::int32_t r = 0; r < rows; ++r) std::fwrite(M[r], sizeof(double), cols, stream);
+  if (std::fwrite(&rows, sizeof rows, 1, stream) != 1) return -1;
+  if (std::fwrite(&cols, sizeof cols, 1, stream) != 1) return -1;
+  for (std::int32_t r = 0; r < rows; ++r)
+    if (std::fwrite(M[r], sizeof(double), cols, stream) != static_cast<std::size_t>(cols)) return -1;
+  return std::fflush(stream) == 0 ? 0 : -1;
 }
 
-extern "C" void matrix_save_bin(const Matrix M, const char *path) {
+extern "C" int matrix_save_bin(const Matrix M, const char *path) {
   FILE *file = std::fopen(path, "wb");
-  if (file == nullptr) return;
-  matrix_write_bin(M, file);
-  std::fclose(file);
+  if (file == nullptr) return -1;
+  return close_written(file, matrix_write_bin(M, file));
 }
 
 extern "C" Matrix matrix_read_bin(FILE *stream) {
