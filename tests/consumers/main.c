@@ -1,6 +1,7 @@
 /* A C program using the library: writes, reloads and prints a matrix. */
 #include <stdio.h>
 
+#include <respmat/garray.h>
 #include <respmat/matrix.h>
 #include <respmat/text.h>
 #include <respmat/version.h>
