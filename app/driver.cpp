@@ -10,23 +10,42 @@
 #include <string_view>
 #include <vector>
 
+#include "app/driver_output.h"
 #include "app/heat_map.h"
 #include "app/model.h"
 #include "app/model_rows.h"
 #include "app/model_writer.h"
 #include "app/replace_file.h"
-#include "matrix/matrix_reference.h"
 #include "text/number_text.h"
-#include "respmat/owners.hpp"
 #include "text/line_source.h"
+#include "text/owned_file.h"
 
 namespace respmat {
-namespace {
+namespace detail {
 
 // Takes C strings, so that reporting memory running out needs no memory.
 void report(std::FILE *err, const char *file, const char *reason) {
   std::fprintf(err, "respmat: %s: %s\n", file, reason);
 }
+void report(std::FILE *err, const char *file, const std::string &reason) {
+  report(err, file, reason.c_str());
+}
+
+std::string errno_reason() { return errno != 0 ? std::strerror(errno) : "cannot be read"; }
+
+std::string too_few_phases(std::int64_t rows, std::int32_t m) {
+  return "has " + std::to_string(rows) + " rows, but the response matrix needs " +
+         std::to_string(m) + " phases";
+}
+
+}  // namespace detail
+namespace {
+
+using detail::errno_reason;
+using detail::OwnedFile;
+using detail::report;
+using detail::too_few_phases;
+
 void report(std::FILE *err, const std::string &file, const std::string &reason) {
   report(err, file.c_str(), reason.c_str());
 }
@@ -36,8 +55,6 @@ constexpr char kUsageHint[] = "try 'respmat --help'";
 void report_usage(std::FILE *err, const std::string &what) {
   std::fprintf(err, "respmat: %s; %s\n", what.c_str(), kUsageHint);
 }
-
-std::string errno_reason() { return errno != 0 ? std::strerror(errno) : "cannot be read"; }
 
 // An input as the job names it: given by the user, or the default beside the run folder.
 struct InputFile {
@@ -66,21 +83,11 @@ struct Inputs {
   std::vector<double> phases;
 };
 
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
-
 OwnedFile open_input(const InputFile &input, std::FILE *err) {
   errno = 0;
   OwnedFile file(std::fopen(input.path.c_str(), "rb"));
   if (!file) report_input_failure(err, input, errno);
   return file;
-}
-
-std::string too_few_phases(std::int64_t rows, std::int32_t m) {
-  return "has " + std::to_string(rows) + " rows, but the response matrix needs " +
-         std::to_string(m) + " phases";
 }
 
 // m is the number of fields of the response file's first line (0 without lines).
@@ -320,63 +327,6 @@ int write_job(const JobOptions &options, const Inputs &inputs, std::FILE *out, s
   return status;
 }
 
-// Prints m, then writes the output through a temporary file renamed over it.
-template <typename WriteModel>
-int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::FILE *err,
-                 WriteModel write_model) {
-  std::fprintf(out, "m=%d\n", m);
-  std::fflush(out);
-  // Memory running out on the way is a failed write like any other; the temporary
-  // file goes away with `output`.
-  try {
-    FileReplacement output(paths.output);
-    if (!output.open()) {
-      report(err, paths.output, std::strerror(errno));
-      return kExitWriteFailed;
-    }
-    if (!write_model(output.stream())) {
-      report(err, paths.output, std::strerror(ENOMEM));
-      return kExitWriteFailed;
-    }
-    if (!output.commit()) {
-      report(err, paths.output, std::strerror(errno));
-      return kExitWriteFailed;
-    }
-  } catch (const std::bad_alloc &) {
-    report(err, paths.output, std::strerror(ENOMEM));
-    return kExitWriteFailed;
-  }
-  return kExitOk;
-}
-
-int run_reference_job(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  errno = 0;
-  const OwnedMatrix response(detail::load_text_reference(paths.response, 0, ",", 0, nullptr));
-  if (!response) {
-    report(err, paths.response, errno_reason());
-    return kExitBadInput;
-  }
-  errno = 0;
-  const OwnedMatrix phases(detail::load_text_reference(paths.phases, 0, ",", 0, nullptr));
-  if (!phases) {
-    report(err, paths.phases, errno_reason());
-    return kExitBadInput;
-  }
-  const std::int32_t m = matrix_cols(response.get());
-  if (matrix_rows(phases.get()) < m) {
-    report(err, paths.phases, too_few_phases(matrix_rows(phases.get()), m));
-    return kExitBadInput;
-  }
-  return write_output(paths, m, out, err, [&](std::FILE *stream) {
-    const OwnedMatrix model(matrix_alloc(m, m));
-    if (!model) return false;
-    fill_model(model.get(), phases.get());
-    detail::write_csv_reference(model.get(), stream, 0);
-    return true;
-  });
-}
-
-
 }  // namespace
 
 int run_job(const JobOptions &options, std::FILE *out, std::FILE *err) {
@@ -402,15 +352,6 @@ int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
     options.output = paths.output;
     options.strict_phases = false;
     return run_job(options, out, err);
-  } catch (const std::bad_alloc &) {
-    report(err, paths.phases, std::strerror(ENOMEM));
-    return kExitBadInput;
-  }
-}
-
-int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  try {
-    return run_reference_job(paths, out, err);
   } catch (const std::bad_alloc &) {
     report(err, paths.phases, std::strerror(ENOMEM));
     return kExitBadInput;

@@ -61,10 +61,6 @@ enum ExitStatus : int {
 // the first m lines of the phases file.
 [[nodiscard]] int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err);
 
-// The same job done the straightforward way: both files loaded whole as matrices,
-// the model matrix filled with sinl and written with printf. Same output, slower.
-[[nodiscard]] int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err);
-
 }  // namespace respmat
 
 #endif

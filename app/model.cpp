@@ -1,23 +1,12 @@
 #include "app/model.h"
 
 #include <cmath>
-#include <cstdint>
 
 namespace respmat {
 
 double model_entry(double phase_i, double phase_j) {
-  const long double d = static_cast<long double>(phase_i) - static_cast<long double>(phase_j);
-  const long double t = d * static_cast<long double>(kFullTurn);
-  const long double u = t + static_cast<long double>(kPhaseOffset);
-  const long double s = sinl(u);
+  const long double s = sinl(model_argument(phase_i, phase_j));
   return static_cast<double>(s * static_cast<long double>(kAmplitude));
-}
-
-void fill_model(Matrix G, const Matrix phases) {
-  const std::int32_t m = matrix_rows(G);
-  for (std::int32_t i = m; i-- > 0;)
-    for (std::int32_t j = m; j-- > 0;)
-      G[i][j] = i < j ? 0.0 : model_entry(phases[i][0], phases[j][0]);
 }
 
 }  // namespace respmat

@@ -1,8 +1,6 @@
-// The model response matrix: constants, one entry, and the whole matrix.
+// The model response matrix: its constants, the sine's argument and one entry.
 #ifndef RESPMAT_APP_MODEL_H
 #define RESPMAT_APP_MODEL_H
-
-#include "respmat/matrix.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,13 +23,18 @@ inline constexpr double kAmplitude = 0.47247222310000003;     // one ulp above 0
 inline constexpr double kPairFactorB = 0.340975131;
 inline constexpr double kPairCrossFactor = 0.633062082;
 
+// The sine's argument for the phases pi and pj (in turns): (pi - pj) x 2 pi + offset,
+// each step in extended precision. Every evaluation of the model starts here, so the
+// fast writer and the straightforward entry below see the same argument.
+[[nodiscard]] inline long double model_argument(long double phase_i, long double phase_j) {
+  const long double d = phase_i - phase_j;
+  const long double t = d * static_cast<long double>(kFullTurn);
+  return t + static_cast<long double>(kPhaseOffset);
+}
+
 // Entry (i, j) on or below the diagonal for the phases pi = P[i][0] and pj = P[j][0]:
 // every step in extended precision, only the final product rounded to double.
 [[nodiscard]] double model_entry(double phase_i, double phase_j);
-
-// Fills the m x m lower-triangular model matrix G from column 0 of the first m rows
-// of `phases`, rows and columns from the last to the first.
-void fill_model(Matrix G, const Matrix phases);
 
 }  // namespace respmat
 

@@ -22,9 +22,7 @@ void write_model_csv(const double *phases, std::int32_t m, std::FILE *stream) {
     const long double phase_i = phases[i];
     for (std::int32_t j = 0; j <= i; ++j) {
       // The steps of model_entry(), with the sine and the final rounding done faster.
-      const long double d = phase_i - static_cast<long double>(phases[j]);
-      const long double t = d * static_cast<long double>(kFullTurn);
-      row[static_cast<std::size_t>(j)] = scaled_sine(t + static_cast<long double>(kPhaseOffset));
+      row[static_cast<std::size_t>(j)] = scaled_sine(model_argument(phase_i, phases[j]));
     }
     out.number(row[0]);
     for (std::int32_t j = 1; j <= i; ++j) {

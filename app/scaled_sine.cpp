@@ -16,7 +16,7 @@ ScaledSine::ScaledSine(double amplitude) : amplitude_(amplitude) {
   }
 }
 
-double ScaledSine::reference(long double u) const {
+double ScaledSine::exact(long double u) const {
   return static_cast<double>(sinl(u) * amplitude_);
 }
 

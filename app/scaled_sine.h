@@ -26,7 +26,7 @@ class ScaledSine {
   [[nodiscard]] double operator()(long double u) const;
 
   // The exact expression; what operator() always equals.
-  [[nodiscard]] double reference(long double u) const;
+  [[nodiscard]] double exact(long double u) const;
 
   // The approximation alone, without the rounding test (for measuring its error).
   [[nodiscard]] long double approximate_sine(long double u) const { return approximate(u).sine; }
@@ -121,14 +121,14 @@ inline ScaledSine::Approximation ScaledSine::approximate(long double u) const {
 
 inline double ScaledSine::operator()(long double u) const {
   using namespace scaled_sine_detail;
-  if (!(fabsl(u) < kMaxReducedArgument)) return reference(u);
+  if (!(fabsl(u) < kMaxReducedArgument)) return exact(u);
   const Approximation a = approximate(u);
-  if (fabsl(a.rest) < kTinyRest) return reference(u);
+  if (fabsl(a.rest) < kTinyRest) return exact(u);
   const long double product = a.sine * amplitude_;
   const long double margin = fabsl(product) * kRelativeMargin;
   const double low = static_cast<double>(product - margin);
   const double high = static_cast<double>(product + margin);
-  return low == high ? low : reference(u);
+  return low == high ? low : exact(u);
 }
 
 }  // namespace respmat

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"

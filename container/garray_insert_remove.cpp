@@ -11,10 +11,6 @@ using namespace respmat::detail;
 
 namespace {
 
-unsigned char *slot(const GrowArray *ga, std::uint32_t index) {
-  return static_cast<unsigned char *>(ga->data) + static_cast<std::size_t>(index) * ga->elem_size;
-}
-
 // Whether any of the `bytes` bytes at `p` lie in the array's storage block.
 bool in_storage(const GrowArray *ga, const void *p, std::size_t bytes) {
   const auto begin = reinterpret_cast<std::uintptr_t>(ga->data);

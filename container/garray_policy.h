@@ -14,6 +14,11 @@ namespace respmat::detail {
 static_assert(sizeof(float) == 4, "fill_percent is stored as 4 bytes");
 static_assert(sizeof(long double) > sizeof(double), "the policy needs extended precision");
 
+// The address of element `index` in the storage block of `ga`.
+[[nodiscard]] inline unsigned char *slot(const GrowArray *ga, std::uint32_t index) {
+  return static_cast<unsigned char *>(ga->data) + static_cast<std::size_t>(index) * ga->elem_size;
+}
+
 // Every storage block and packed buffer comes from garray_allocator, which is
 // garray_system_allocate (std::malloc) unless tests swap it to make allocations fail.
 using GarrayAllocator = void *(*)(std::size_t);

@@ -10,6 +10,7 @@
 #include "respmat/garray.h"
 #include "container/garray_policy.h"
 #include "container/varint_internal.h"
+#include "text/stream_read.h"
 
 using namespace respmat::detail;
 
@@ -167,41 +168,6 @@ bool read_header(std::FILE *stream, Form form, Header *header) {
   return valid_fill_percent(header->fill_percent);
 }
 
-// Bytes left in `stream` when it can be measured (a seekable file).
-std::optional<std::uint64_t> bytes_left(std::FILE *stream) {
-  const long here = std::ftell(stream);
-  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return std::nullopt;
-  const long end = std::ftell(stream);
-  if (std::fseek(stream, here, SEEK_SET) != 0 || end < here) return std::nullopt;
-  return static_cast<std::uint64_t>(end - here);
-}
-
-// Reads `bytes` bytes from a stream of unknown length into a new buffer that grows
-// only as the data arrive. Returns null when the data end early or memory runs out.
-std::uint8_t *read_unmeasured(std::FILE *stream, std::uint32_t bytes) {
-  std::uint8_t *buffer = nullptr;
-  std::size_t filled = 0;
-  std::size_t capacity = 0;
-  while (filled < bytes) {
-    if (filled == capacity) {
-      std::size_t next = capacity == 0 ? kUnmeasuredPieceBytes : 2 * capacity;
-      if (next > bytes) next = bytes;
-      auto *bigger = static_cast<std::uint8_t *>(std::malloc(next));
-      if (bigger == nullptr) break;
-      if (filled != 0) std::memcpy(bigger, buffer, filled);
-      std::free(buffer);
-      buffer = bigger;
-      capacity = next;
-    }
-    const std::size_t got = std::fread(buffer + filled, 1, capacity - filled, stream);
-    filled += got;
-    if (got == 0) break;
-  }
-  if (filled == bytes) return buffer;
-  std::free(buffer);
-  return nullptr;
-}
-
 GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
   Header header = short_form_defaults();
   if (!read_header(stream, form, &header)) return reject(ga);
@@ -212,7 +178,7 @@ GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
   const std::optional<std::uint64_t> left = bytes_left(stream);
   if (left && *left < *payload) return reject(ga);
   if (!left && *payload > kUnmeasuredPieceBytes) {
-    std::uint8_t *elements = read_unmeasured(stream, *payload);
+    auto *elements = static_cast<std::uint8_t *>(read_growing(stream, *payload, kUnmeasuredPieceBytes));
     if (elements == nullptr) return reject(ga);
     const bool started = start_record(ga, header, form);
     if (started) std::memcpy(ga->data, elements, *payload);

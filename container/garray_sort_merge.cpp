@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "container/garray_policy.h"
 #include "respmat/garray.h"
 
 extern "C" {
@@ -11,10 +12,7 @@ uint32_t garray_compare_size = 0;
 
 namespace {
 
-const unsigned char *slot(const GrowArray *ga, std::uint32_t index) {
-  return static_cast<const unsigned char *>(ga->data) +
-         static_cast<std::size_t>(index) * ga->elem_size;
-}
+using respmat::detail::slot;
 
 bool same_as_previous(const GrowArray *ga, std::uint32_t index) {
   return std::memcmp(slot(ga, index), slot(ga, index - 1), ga->elem_size) == 0;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "fuzz_support.h"
 
 using respmat::fuzz::check;

@@ -28,7 +28,7 @@ class CsvBuffer {
   void bytes(const char *text, std::size_t length) {
     if (length > kCapacity / 2) {
       flush();
-      std::fwrite(text, 1, length, stream_);
+      write(text, length);
       return;
     }
     reserve(length);
@@ -36,12 +36,17 @@ class CsvBuffer {
     end_ += length;
   }
   void flush() {
-    if (end_ != block_) std::fwrite(block_, 1, static_cast<std::size_t>(end_ - block_), stream_);
+    write(block_, static_cast<std::size_t>(end_ - block_));
     end_ = block_;
   }
+  // True once the stream has refused part of the text.
+  [[nodiscard]] bool failed() const { return failed_; }
 
  private:
   static constexpr std::size_t kCapacity = 1 << 16;
+  void write(const char *text, std::size_t length) {
+    if (length != 0 && std::fwrite(text, 1, length, stream_) != length) failed_ = true;
+  }
   void reserve(std::size_t length) {
     if (static_cast<std::size_t>(block_ + kCapacity - end_) < length) flush();
   }
@@ -49,6 +54,7 @@ class CsvBuffer {
   std::FILE *stream_;
   char block_[kCapacity];
   char *end_ = block_;
+  bool failed_ = false;
 };
 
 }  // namespace respmat::detail

@@ -1,7 +1,5 @@
 // The binary matrix format: rows and cols as 32-bit integers, then the elements as
 // binary64 values row by row, all little-endian, with nothing before or after.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -11,6 +9,8 @@
 
 #include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
+#include "text/owned_file.h"
+#include "text/stream_read.h"
 
 using namespace respmat::detail;
 
@@ -43,22 +43,11 @@ struct Header {
   return h.rows >= 0 && h.cols >= 0;
 }
 
-// Bytes from the stream's position to the end of its file, or -1 when the stream is
-// not a regular file and so has no length to know in advance.
-[[nodiscard]] long long bytes_left(std::FILE *stream) {
-  const int fd = fileno(stream);
-  struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  const long long position = ftello(stream);
-  if (position < 0) return -1;
-  return info.st_size > position ? info.st_size - position : 0;
-}
-
 // Reads into a matrix allocated at its final size, once the file is known to hold
 // every element.
-[[nodiscard]] Matrix read_sized(std::FILE *stream, const Header &h, long long available) {
-  const auto elements = static_cast<unsigned long long>(h.rows) * h.cols;
-  if (elements > static_cast<unsigned long long>(available) / sizeof(double)) return nullptr;
+[[nodiscard]] Matrix read_sized(std::FILE *stream, const Header &h, std::uint64_t available) {
+  const auto elements = static_cast<std::uint64_t>(h.rows) * static_cast<std::uint64_t>(h.cols);
+  if (elements > available / sizeof(double)) return nullptr;
   Matrix M = matrix_alloc(h.rows, h.cols);
   if (M == nullptr) return nullptr;
   for (std::int32_t r = 0; r < h.rows; ++r) {
@@ -79,28 +68,13 @@ struct Header {
 // once the data have filled it. Returns null when the data end early or memory runs
 // out.
 [[nodiscard]] double *read_row_growing(std::FILE *stream, std::int32_t cols) {
-  std::int32_t capacity = std::min(cols, kChunkElements);
-  auto *row = static_cast<double *>(matrix_new_row(capacity, sizeof(double)));
-  std::int32_t filled = 0;
-  while (row != nullptr) {
-    filled += static_cast<std::int32_t>(
-        std::fread(row + filled, sizeof(double), capacity - filled, stream));
-    if (filled < capacity) break;
-    if (capacity == cols) return row;
-    const std::int32_t next = grown(capacity, cols);
-    auto *bigger = static_cast<double *>(matrix_new_row(next, sizeof(double)));
-    if (bigger != nullptr) std::memcpy(bigger, row, filled * sizeof(double));
-    std::free(row);
-    row = bigger;
-    capacity = next;
-  }
-  std::free(row);
-  return nullptr;
+  return static_cast<double *>(read_growing(stream, static_cast<std::size_t>(cols) * sizeof(double),
+                                            kChunkElements * sizeof(double)));
 }
 
 // Reads a matrix from a stream of unknown length: rows are read one by one into a
 // growing list and moved into an exact header at the end.
-[[nodiscard]] Matrix read_growing(std::FILE *stream, const Header &h) {
+[[nodiscard]] Matrix read_rows_growing(std::FILE *stream, const Header &h) {
   double **rows = nullptr;
   std::int32_t capacity = 0;
   std::int32_t done = 0;
@@ -108,10 +82,8 @@ struct Header {
     if (done == capacity) {
       const std::int32_t next =
           capacity == 0 ? std::min(h.rows, kChunkElements) : grown(capacity, h.rows);
-      auto **bigger = static_cast<double **>(std::malloc(next * sizeof(double *)));
+      auto **bigger = static_cast<double **>(regrow(rows, done * sizeof(double *), next * sizeof(double *)));
       if (bigger == nullptr) break;
-      if (done != 0) std::memcpy(bigger, rows, done * sizeof(double *));
-      std::free(rows);
       rows = bigger;
       capacity = next;
     }
@@ -130,27 +102,28 @@ struct Header {
 
 }  // namespace
 
-extern "C" void matrix_write_bin(const Matrix M, FILE *stream) {
+extern "C" int matrix_write_bin(const Matrix M, FILE *stream) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
-  std::fwrite(&rows, sizeof rows, 1, stream);
-  std::fwrite(&cols, sizeof cols, 1, stream);
-  for (std::int32_t r = 0; r < rows; ++r) std::fwrite(M[r], sizeof(double), cols, stream);
+  if (std::fwrite(&rows, sizeof rows, 1, stream) != 1) return -1;
+  if (std::fwrite(&cols, sizeof cols, 1, stream) != 1) return -1;
+  for (std::int32_t r = 0; r < rows; ++r)
+    if (std::fwrite(M[r], sizeof(double), cols, stream) != static_cast<std::size_t>(cols)) return -1;
+  return std::fflush(stream) == 0 ? 0 : -1;
 }
 
-extern "C" void matrix_save_bin(const Matrix M, const char *path) {
+extern "C" int matrix_save_bin(const Matrix M, const char *path) {
   FILE *file = std::fopen(path, "wb");
-  if (file == nullptr) return;
-  matrix_write_bin(M, file);
-  std::fclose(file);
+  if (file == nullptr) return -1;
+  return close_written(file, matrix_write_bin(M, file));
 }
 
 extern "C" Matrix matrix_read_bin(FILE *stream) {
   Header h;
   if (!read_header(stream, h)) return nullptr;
   if (h.cols == 0 && h.rows > kMaxRowsWithoutColumns) return nullptr;
-  const long long available = bytes_left(stream);
-  return available >= 0 ? read_sized(stream, h, available) : read_growing(stream, h);
+  const std::optional<std::uint64_t> available = bytes_left(stream);
+  return available ? read_sized(stream, h, *available) : read_rows_growing(stream, h);
 }
 
 extern "C" void matrix_read_bin_into(FILE *stream, Matrix M) {

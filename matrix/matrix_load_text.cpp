@@ -15,6 +15,7 @@
 #include "text/number_text.h"
 #include "text/field_scan.h"
 #include "text/line_source.h"
+#include "text/owned_file.h"
 
 namespace {
 
@@ -55,15 +56,11 @@ std::int32_t count_fields(const char *line, const char *sep, char quote) {
   return count > INT32_MAX ? -1 : static_cast<std::int32_t>(count);
 }
 
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 extern "C" Matrix matrix_load_text(const char *path, int32_t drop_rows, const char *sep,
                                    char quote, const char *skip) {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+  const OwnedFile file(std::fopen(path, "rb"));
   if (!file) return nullptr;
   const std::size_t skip_length = skip != nullptr ? std::strlen(skip) : 0;
 

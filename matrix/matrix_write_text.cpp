@@ -1,12 +1,14 @@
-// Writing a Matrix as delimited text.
+// Writing a Matrix as delimited text. Every writer reports whether all of its text
+// reached the file: a full disk or a failed close is not a success.
 #include <cstdint>
 #include <cstdio>
 
 #include "matrix/csv_buffer.h"
 #include "respmat/matrix.h"
+#include "text/owned_file.h"
 
-extern "C" void matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
-                                  const char *sep) {
+extern "C" int matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
+                                 const char *sep) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
   const std::int32_t lines = transposed ? cols : rows;
@@ -14,31 +16,30 @@ extern "C" void matrix_write_text(const Matrix M, FILE *stream, char transposed,
   for (std::int32_t line = 0; line < lines; ++line) {
     if (per_line == 0) continue;
     for (std::int32_t k = 0; k < per_line; ++k) {
-      if (k != 0) std::fputs(sep, stream);
-      std::fprintf(stream, fmt, transposed ? M[k][line] : M[line][k]);
+      if (k != 0 && std::fputs(sep, stream) == EOF) return -1;
+      if (std::fprintf(stream, fmt, transposed ? M[k][line] : M[line][k]) < 0) return -1;
     }
-    std::fputc('\n', stream);
+    if (std::fputc('\n', stream) == EOF) return -1;
   }
-  std::fputc('\n', stream);
+  if (std::fputc('\n', stream) == EOF) return -1;
+  return std::fflush(stream) == 0 ? 0 : -1;
 }
 
-extern "C" void matrix_save_text(const Matrix M, const char *path, char transposed,
-                                 const char *mode) {
+extern "C" int matrix_save_text(const Matrix M, const char *path, char transposed, const char *mode) {
   FILE *file = std::fopen(path, mode);
-  if (file == nullptr) return;
-  matrix_write_text(M, file, transposed, "%lg", "\t");
-  std::fclose(file);
+  if (file == nullptr) return -1;
+  return respmat::detail::close_written(file, matrix_write_text(M, file, transposed, "%lg", "\t"));
 }
 
 // The same text as matrix_write_text with "%.16lg" and ",", formatted without printf
 // and handed to the stream in large blocks.
-extern "C" void matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
+extern "C" int matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
   const std::int32_t lines = transposed ? cols : rows;
   const std::int32_t per_line = transposed ? rows : cols;
   respmat::detail::CsvBuffer out(stream);
-  for (std::int32_t line = 0; line < lines && per_line != 0; ++line) {
+  for (std::int32_t line = 0; line < lines && per_line != 0 && !out.failed(); ++line) {
     for (std::int32_t k = 0; k < per_line; ++k) {
       if (k != 0) out.byte(',');
       out.number(transposed ? M[k][line] : M[line][k]);
@@ -46,11 +47,12 @@ extern "C" void matrix_write_csv(const Matrix M, FILE *stream, char transposed) 
     out.byte('\n');
   }
   out.byte('\n');
+  out.flush();
+  return !out.failed() && std::fflush(stream) == 0 ? 0 : -1;
 }
 
-extern "C" void matrix_save_csv(const Matrix M, const char *path, char transposed) {
+extern "C" int matrix_save_csv(const Matrix M, const char *path, char transposed) {
   FILE *file = std::fopen(path, "wt");
-  if (file == nullptr) return;
-  matrix_write_csv(M, file, transposed);
-  std::fclose(file);
+  if (file == nullptr) return -1;
+  return respmat::detail::close_written(file, matrix_write_csv(M, file, transposed));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "app/model.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "app/model.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/owned_file.h"
+
 namespace respmat::testing {
 
 // A scratch folder removed with everything in it at the end of the scope.
@@ -49,10 +51,7 @@ inline std::string read_bytes(const std::string &path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct FileCloser {
-  void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
-using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+using respmat::detail::OwnedFile;
 
 // A read-only stream over `bytes`, backed by a real (seekable) temporary file.
 inline OwnedFile stream_over(std::string_view bytes) {

@@ -40,6 +40,7 @@ inline void scan_separated(const char *sep, const char *line, char quote, OnFiel
   on_field(field, static_cast<std::size_t>(p - field));
 }
 
+// White space as isspace() sees it in the C locale, which is what atof skips.
 inline bool is_c_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }

@@ -7,12 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "text/field_scan.h"
+
 namespace respmat::detail {
 namespace {
-
-bool is_c_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "text/line_reader.h"
+#include "text/stream_read.h"
 #include "respmat/text.h"
 
 namespace {
@@ -44,14 +45,12 @@ char *read_line_unseekable(FILE *stream, bool &failed) {
   int c;
   while (!ends_line(c = std::getc(stream))) {
     if (length + 1 == capacity) {
-      char *grown = static_cast<char *>(std::malloc(capacity * 2));
+      char *grown = static_cast<char *>(respmat::detail::regrow(line, length, capacity * 2));
       if (grown == nullptr) {
         std::free(line);
         failed = true;
         return nullptr;
       }
-      std::memcpy(grown, line, length);
-      std::free(line);
       line = grown;
       capacity *= 2;
     }

@@ -6,6 +6,7 @@
 
 #include "text/counted_array_layout.h"
 #include "text/line_reader.h"
+#include "respmat/garray.h"
 #include "respmat/text.h"
 
 namespace {

@@ -62,7 +62,14 @@
 extern "C" {
 #endif
 
-/* Process-wide default minimum capacity, initially 1 (shared with the table reader). */
+/* The library hides everything but these declarations. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
+/* Process-wide default minimum capacity, initially 1. Growable arrays take it as their
+ * default capacity and minimum capacity; the table reader of respmat/text.h starts its
+ * working row array at it. The library only ever reads it. */
 extern uint32_t default_min_capacity;
 
 /* The index result meaning "absent" (garray_find), "not appended" (garray_push_unique)
@@ -324,6 +331,10 @@ GrowArray *garray_unpack_full_bounded(GrowArray *ga, const uint8_t *src, size_t 
 /* As garray_unpack_short, reading no more than `length` bytes from `src`. */
 GrowArray *garray_unpack_short_bounded(GrowArray *ga, const uint8_t *src, size_t length,
                                        const uint8_t **out_end);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

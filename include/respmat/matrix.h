@@ -27,6 +27,11 @@
 extern "C" {
 #endif
 
+/* The library hides everything but these declarations. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 typedef double **Matrix;
 
 /* ---- Record, delimited load and store ---------------------------------------- */
@@ -58,20 +63,25 @@ Matrix matrix_load_text(const char *path, int32_t drop_rows, const char *sep, ch
 /* Writes `M` as delimited text: one line per row (per column when `transposed` is
  * nonzero), each element printed with the printf format `fmt`, `sep` between
  * elements, a line feed after each line, and one more line feed at the end. A
- * matrix with no rows or no columns gives a single line feed. */
-void matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
-                       const char *sep);
+ * matrix with no rows or no columns gives a single line feed. The stream is flushed.
+ * Returns 0, or -1 when a write or the flush fails (writing stops there; the stream
+ * keeps what it took). */
+int matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
+                      const char *sep);
 
 /* Opens `path` with the fopen `mode`, writes `M` tab-separated with "%lg", closes.
- * Returns without writing when the path cannot be opened. */
-void matrix_save_text(const Matrix M, const char *path, char transposed, const char *mode);
+ * Returns 0, or -1 when the path cannot be opened or a write or the close fails
+ * (the file may then hold part of the text). */
+int matrix_save_text(const Matrix M, const char *path, char transposed, const char *mode);
 
-/* Writes `M` comma-separated with "%.16lg" to an open stream. */
-void matrix_write_csv(const Matrix M, FILE *stream, char transposed);
+/* Writes `M` comma-separated with "%.16lg" to an open stream and flushes it.
+ * Returns 0, or -1 when a write or the flush fails. */
+int matrix_write_csv(const Matrix M, FILE *stream, char transposed);
 
 /* Writes `M` comma-separated with "%.16lg" to `path` (text mode), replacing it.
- * Returns without writing when the path cannot be opened. */
-void matrix_save_csv(const Matrix M, const char *path, char transposed);
+ * Returns 0, or -1 when the path cannot be opened or a write or the close fails
+ * (the file may then hold part of the text). */
+int matrix_save_csv(const Matrix M, const char *path, char transposed);
 
 /* ---- Construction, copying and transposition --------------------------------- */
 
@@ -185,12 +195,14 @@ void matrix_print_map(const Matrix M, double x);
  * stream's position and leave it just past the matrix, so matrices can follow one
  * another in one stream. */
 
-/* Writes `M` to a stream open for binary writing. */
-void matrix_write_bin(const Matrix M, FILE *stream);
+/* Writes `M` to a stream open for binary writing and flushes it.
+ * Returns 0, or -1 when a write or the flush fails. */
+int matrix_write_bin(const Matrix M, FILE *stream);
 
-/* Writes `M` to `path`, replacing it. Returns without writing when the path cannot
- * be opened. */
-void matrix_save_bin(const Matrix M, const char *path);
+/* Writes `M` to `path`, replacing it.
+ * Returns 0, or -1 when the path cannot be opened or a write or the close fails
+ * (the file may then hold part of the matrix). */
+int matrix_save_bin(const Matrix M, const char *path);
 
 /* Reads the next stored matrix from a stream open for binary reading.
  * Returns the new matrix, or null (nothing leaked) when the header is incomplete,
@@ -233,6 +245,10 @@ double matrix_dclamp0(double x);
  * long double. Returns NaN when a position is NaN or when M has no rows or no
  * columns. */
 double matrix_interp(const Matrix M, double a, double b);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

@@ -31,13 +31,13 @@
 extern "C" {
 #endif
 
+/* The library hides everything but these declarations. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* A table of rows of field strings (see the layout above). */
 typedef char ***StringTable;
-
-/* Process-wide default minimum capacity, initially 1. The table reader starts its
- * working row array at this capacity; growable arrays take it as their default
- * capacity and minimum capacity. The library only ever reads it. */
-extern uint32_t default_min_capacity;
 
 /* Reads one line from `stream` into a new string of exactly its length plus the NUL.
  * A line ends at a line feed, at a carriage return (a line feed right after it is
@@ -95,6 +95,10 @@ void carray_drop_front(void *array, int32_t k);
  * Returns the field index, or -1 when no field matches or `row` is not a row of the
  * table. */
 int32_t table_find_field(StringTable table, const char *text, int32_t row);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

@@ -6,8 +6,17 @@
 extern "C" {
 #endif
 
+/* The library hides everything but these declarations. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* Returns the package version as "major.minor.patch", a static string. */
 const char *respmat_version(void);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

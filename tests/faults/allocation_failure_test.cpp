@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "respmat/garray.h"
 #include "failing_malloc.h"
 #include "respmat/matrix.h"

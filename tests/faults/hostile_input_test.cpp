@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/driver_reference.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

@@ -1,3 +1,3 @@
-#include "respmat/text.h"
+#include "respmat/garray.h"
 
 uint32_t default_min_capacity = 1;

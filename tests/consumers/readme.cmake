@@ -1,0 +1,20 @@
+# Checks that what the README tells a library user to write is what the consumer
+# tests build: its #include <respmat/…> lines and its CMake and pkg-config lines.
+# Variables: README, CONSUMERS.
+file(STRINGS ${README} lines
+  REGEX "^(#include <respmat/|find_package\\(|add_subdirectory\\(|target_link_libraries\\(|cc main\\.c )")
+set(sources "")
+foreach(file main.c cxx17/main.cpp c_package/CMakeLists.txt c_subdirectory/CMakeLists.txt run.cmake)
+  file(READ ${CONSUMERS}/${file} text)
+  string(APPEND sources "${text}")
+endforeach()
+list(LENGTH lines count)
+if(count LESS 10)
+  message(FATAL_ERROR "only ${count} README lines found to check")
+endif()
+foreach(line IN LISTS lines)
+  string(FIND "${sources}" "${line}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "no consumer test uses the README line: ${line}")
+  endif()
+endforeach()
