@@ -15,6 +15,7 @@
 #include "matrix/matrix_reference.h"
 #include "text/number_text.h"
 #include "respmat/owners.hpp"
+#include "text/first_line_fields.h"
 #include "text/line_source.h"
 
 namespace respmat {
@@ -59,21 +60,17 @@ std::optional<Inputs> read_inputs(const DriverPaths &paths, std::FILE *err) {
   {
     const OwnedFile file = open_input(paths.response, err);
     if (!file) return std::nullopt;
-    detail::LineSource lines(file.get());
-    std::string_view first;
     errno = 0;
-    if (lines.next(first)) {
-      std::int64_t fields = 1;
-      for (const char c : first) fields += c == ',';
-      if (fields > INT32_MAX) {
-        report(err, paths.response, "has more columns than the tool can handle");
-        return std::nullopt;
-      }
-      inputs.m = static_cast<std::int32_t>(fields);
-    } else if (lines.failed()) {
+    const std::optional<std::int64_t> fields = detail::count_first_line_fields(file.get());
+    if (!fields) {
       report(err, paths.response, errno_reason());
       return std::nullopt;
     }
+    if (*fields > INT32_MAX) {
+      report(err, paths.response, "has more columns than the tool can handle");
+      return std::nullopt;
+    }
+    inputs.m = static_cast<std::int32_t>(*fields);
   }
   const OwnedFile file = open_input(paths.phases, err);
   if (!file) return std::nullopt;

@@ -11,6 +11,7 @@
 #include "respmat/garray.h"
 #include "container/garray_policy.h"
 #include "container/varint_internal.h"
+#include "text/stream_read.h"
 
 using namespace respmat::detail;
 
@@ -176,7 +177,7 @@ bool read_header(std::FILE *stream, Form form, Header *header) {
   if (form == Form::Short) return true;
   std::uint8_t fill[kFloatBytes];
   if (!varint_read_stream_checked(stream, &header->min_capacity) ||
-      std::fread(fill, 1, kFloatBytes, stream) != kFloatBytes)
+      read_fully(fill, 1, kFloatBytes, stream) != kFloatBytes)
     return false;
   header->fill_percent = load_float_le(fill);
   return valid_fill_percent(header->fill_percent);
@@ -208,7 +209,7 @@ std::uint8_t *read_unmeasured(std::FILE *stream, std::uint32_t bytes) {
       buffer = bigger;
       capacity = next;
     }
-    const std::size_t got = std::fread(buffer + filled, 1, capacity - filled, stream);
+    const std::size_t got = read_fully(buffer + filled, 1, capacity - filled, stream);
     filled += got;
     if (got == 0) break;
   }
@@ -235,7 +236,7 @@ GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
     return started ? ga : nullptr;
   }
   if (!start_record(ga, header, form)) return nullptr;
-  if (*payload != 0 && std::fread(ga->data, 1, *payload, stream) != *payload) return discard(ga);
+  if (*payload != 0 && read_fully(ga->data, 1, *payload, stream) != *payload) return discard(ga);
   return ga;
 }
 

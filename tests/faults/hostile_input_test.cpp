@@ -183,6 +183,8 @@ void expect_jobs_agree(const std::string &response, const std::string &phases) {
 TEST(DriverUnderFaults, NulBytesAndHugeLinesGiveTheSameResultAsTheStraightforwardJob) {
   expect_jobs_agree(std::string("1,2\0,3,4\n", 9), std::string("0\0 0.5\n0.25", 11));
   expect_jobs_agree(std::string("\0", 1), "");
+  for (const char *first_line : {"", "\r", "\r\n", "\n", "\r\r", "1,2\r", ",,"})
+    expect_jobs_agree(first_line, "0\n1\n2\n");
   const std::string junk(6 << 20, ' ');
   expect_jobs_agree("1,1\n", "0.125" + junk + ",9\n" + junk + "0.5\n");
   // A response line of a million columns needs a million phases, not m * m memory.
