@@ -1,10 +1,17 @@
 // The library in a process set up unlike the "C" defaults: a locale that writes a
-// comma for the decimal point, each floating-point rounding mode. Data files must
-// read and write exactly as they do in the "C" locale rounding to nearest.
+// comma for the decimal point, each floating-point rounding mode, and a signal
+// handler that lets signals interrupt blocked reads. Data files must read and write
+// exactly as they do in the "C" locale rounding to nearest, with no signal around.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <locale.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cfenv>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,16 +20,21 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/driver.h"
+#include "respmat/garray.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
+#include "respmat/text.h"
 #include "test_support.h"
 #include "text/number_text.h"
 
 namespace {
 
 using respmat::testing::contents_of;
+using respmat::testing::read_bytes;
 using respmat::testing::OwnedFile;
 using respmat::testing::TempDir;
 using respmat::testing::write_bytes;
@@ -222,6 +234,139 @@ TEST_F(NumberConventions, NumbersPrintAsInTheCLocaleRoundingToNearestWhateverIsS
     EXPECT_EQ(odd_forms.shown, expected.shown);
     EXPECT_EQ(odd_forms.fast_csv, expected.fast_csv);
   }
+}
+
+// A signal handled without SA_RESTART makes a read that is waiting for data fail with
+// EINTR; while alive, SIGUSR1 is handled that way. A reader that gives up early
+// closes its end of the pipe, which must fail the feeder's write, not kill the test.
+class InterruptibleReads {
+ public:
+  InterruptibleReads() {
+    struct sigaction action = {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, &saved_usr1_);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, &saved_pipe_);
+  }
+  InterruptibleReads(const InterruptibleReads &) = delete;
+  InterruptibleReads &operator=(const InterruptibleReads &) = delete;
+  ~InterruptibleReads() {
+    sigaction(SIGUSR1, &saved_usr1_, nullptr);
+    sigaction(SIGPIPE, &saved_pipe_, nullptr);
+  }
+
+ private:
+  struct sigaction saved_usr1_ = {};
+  struct sigaction saved_pipe_ = {};
+};
+
+// Feeds a named pipe from a thread of its own: `first`, then a stream of signals to
+// the reading thread while it waits for more, then `rest`, then the end of input.
+class InterruptedFeed {
+ public:
+  InterruptedFeed(const std::string &path, std::string first, std::string rest)
+      : reader_(::pthread_self()) {
+    ::mkfifo(path.c_str(), 0600);
+    feeder_ = std::thread([this, path, first = std::move(first), rest = std::move(rest)] {
+      const int fd = open_when_read(path);
+      if (fd < 0) return;
+      write_all(fd, first);
+      for (int k = 0; k < 20; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::pthread_kill(reader_, SIGUSR1);
+      }
+      write_all(fd, rest);
+      ::close(fd);
+    });
+  }
+  InterruptedFeed(const InterruptedFeed &) = delete;
+  InterruptedFeed &operator=(const InterruptedFeed &) = delete;
+  ~InterruptedFeed() { feeder_.join(); }
+
+ private:
+  // The write end, once the reader has opened the pipe; -1 when no reader comes (a
+  // failing reader may give up before it opens this one).
+  static int open_when_read(const std::string &path) {
+    for (int attempt = 0; attempt < 5000; ++attempt) {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        ::fcntl(fd, F_SETFL, 0);
+        return fd;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return -1;
+  }
+
+  static void write_all(int fd, const std::string &bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (wrote <= 0) return;
+      done += static_cast<std::size_t>(wrote);
+    }
+  }
+
+  pthread_t reader_;
+  std::thread feeder_;
+};
+
+TEST(InterruptedReads, EveryReaderGoesOnAfterASignal) {
+  const InterruptibleReads interruptible;
+  TempDir dir;
+  const std::string fifo = dir.file("feed");
+  {
+    const InterruptedFeed feed(fifo, "1,2", "\n3,4\n");
+    const respmat::OwnedMatrix M(matrix_load_text(fifo.c_str(), 0, ",", 0, nullptr));
+    EXPECT_TRUE(M && matrix_rows(M.get()) == 2);
+  }
+  std::remove(fifo.c_str());
+  {
+    const InterruptedFeed feed(fifo, "a,b", "\nc\n");
+    const respmat::OwnedStringTable table(table_read(fifo.c_str(), ",", 0, nullptr));
+    EXPECT_TRUE(table && carray_count(table.get()) == 2);
+  }
+  std::remove(fifo.c_str());
+  {
+    // Two doubles, the second cut in half by the interruption.
+    const std::string matrix("\1\0\0\0\2\0\0\0\0\0\0\0\0\0\xf0\x3f\0\0\0\0", 20);
+    const InterruptedFeed feed(fifo, matrix, std::string("\0\0\0\x40", 4));
+    OwnedFile stream(std::fopen(fifo.c_str(), "rb"));
+    const respmat::OwnedMatrix M(matrix_read_bin(stream.get()));
+    EXPECT_TRUE(M && M.get()[0][1] == 2.0);
+  }
+  std::remove(fifo.c_str());
+  {
+    const InterruptedFeed feed(fifo, "\x83", "\x81xyz");
+    OwnedFile stream(std::fopen(fifo.c_str(), "rb"));
+    GrowArray ga;
+    EXPECT_TRUE(garray_read_short(&ga, stream.get()) != nullptr &&
+                std::string(static_cast<const char *>(ga.data), ga.count) == "xyz");
+    garray_release(&ga);
+  }
+}
+
+TEST(InterruptedReads, TheToolGoesOnAfterASignal) {
+  const InterruptibleReads interruptible;
+  TempDir dir;
+  const std::string response = dir.file("response"), phases = dir.file("phases");
+  const std::string output = dir.file("er.csv");
+  const respmat::DriverPaths paths{response.c_str(), phases.c_str(), output.c_str()};
+  OwnedFile out(std::tmpfile()), err(std::tmpfile());
+  int status;
+  {
+    const InterruptedFeed response_feed(response, "1,", "1\n");
+    const InterruptedFeed phases_feed(phases, "0\n", "0.25\n");
+    status = respmat::run_driver(paths, out.get(), err.get());
+  }
+  EXPECT_EQ(status, respmat::kExitOk) << contents_of(err.get());
+  const std::string written = read_bytes(output);
+  std::remove(response.c_str());
+  std::remove(phases.c_str());
+  write_bytes(response, "1,1\n");
+  write_bytes(phases, "0\n0.25\n");
+  ASSERT_EQ(respmat::run_driver(paths, out.get(), err.get()), respmat::kExitOk);
+  EXPECT_EQ(written, read_bytes(output));
 }
 
 }  // namespace
