@@ -39,7 +39,8 @@
  * a record then leaves it zeroed (no storage; garray_release on it is harmless). The
  * other operations leave the array as it was, except that a removal whose shrink
  * cannot be allocated keeps the larger block. Serialized input is untrusted: readers,
- * loaders and unpackers return null for truncated or malformed forms.
+ * loaders and unpackers return null for truncated or malformed forms. Stream readers
+ * go on after a signal interrupts a read (EINTR).
  *
  * Alias. Any object pointer variable can be attached (pass its address cast to
  * void **); the container writes it as bytes, never through a typed lvalue.
