@@ -125,28 +125,6 @@ std::size_t files_in(const std::string &folder) {
   return count;
 }
 
-TEST(DriverUnderFaults, AFileSizeLimitFailsTheWriteAndKeepsThePreviousOutput) {
-  TempDir dir;
-  std::string response, phases;
-  for (int k = 0; k < 200; ++k) {
-    response += k ? ",1" : "1";
-    phases += std::to_string(k * 0.001) + "\n";
-  }
-  write_bytes(dir.file("reponsematx_H0.1A.csv"), response + "\n");
-  write_bytes(dir.file("realmachinephases.csv"), phases);
-  std::filesystem::create_directories(dir.file("run"));
-  write_bytes(dir.file("run/er.csv"), "previous\n");
-  const ToolRun run = run_tool(dir, "ulimit -f 1;");
-  EXPECT_EQ(run.status, respmat::kExitWriteFailed);
-  EXPECT_EQ(run.out, "m=200\n");
-  EXPECT_NE(run.err.find("er.csv: File too large"), std::string::npos) << run.err;
-  EXPECT_EQ(read_bytes(dir.file("run/er.csv")), "previous\n");
-  EXPECT_EQ(files_in(dir.file("run")), 1u);  // no temporary file left behind
-  // Without the limit the same run succeeds.
-  EXPECT_EQ(run_tool(dir).status, respmat::kExitOk);
-  EXPECT_GT(read_bytes(dir.file("run/er.csv")).size(), 200u * 200u * 2u);
-}
-
 // Inputs for a model of m x m entries, with a previous result in run/er.csv.
 void write_inputs(const TempDir &dir, int m) {
   std::string response = "1", phases;
@@ -156,6 +134,20 @@ void write_inputs(const TempDir &dir, int m) {
   write_bytes(dir.file("realmachinephases.csv"), phases);
   std::filesystem::create_directories(dir.file("run"));
   write_bytes(dir.file("run/er.csv"), "previous\n");
+}
+
+TEST(DriverUnderFaults, AFileSizeLimitFailsTheWriteAndKeepsThePreviousOutput) {
+  TempDir dir;
+  write_inputs(dir, 200);
+  const ToolRun run = run_tool(dir, "ulimit -f 1;");
+  EXPECT_EQ(run.status, respmat::kExitWriteFailed);
+  EXPECT_EQ(run.out, "m=200\n");
+  EXPECT_NE(run.err.find("er.csv: File too large"), std::string::npos) << run.err;
+  EXPECT_EQ(read_bytes(dir.file("run/er.csv")), "previous\n");
+  EXPECT_EQ(files_in(dir.file("run")), 1u);  // no temporary file left behind
+  // Without the limit the same run succeeds.
+  EXPECT_EQ(run_tool(dir).status, respmat::kExitOk);
+  EXPECT_GT(read_bytes(dir.file("run/er.csv")).size(), 200u * 200u * 2u);
 }
 
 // Starts the tool in `dir`/run, its inputs in `dir`, with the default action for the
