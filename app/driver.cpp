@@ -17,6 +17,7 @@
 #include "app/model_writer.h"
 #include "app/replace_file.h"
 #include "text/number_text.h"
+#include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "text/owned_file.h"
 
@@ -94,23 +95,17 @@ OwnedFile open_input(const InputFile &input, std::FILE *err) {
 std::optional<std::int32_t> read_response_width(const InputFile &response, std::FILE *err) {
   const OwnedFile file = open_input(response, err);
   if (!file) return std::nullopt;
-  detail::LineSource lines(file.get());
-  std::string_view first;
   errno = 0;
-  if (lines.next(first)) {
-    std::int64_t fields = 1;
-    for (const char c : first) fields += c == ',';
-    if (fields > INT32_MAX) {
-      report(err, response.path, "has more columns than the tool can handle");
-      return std::nullopt;
-    }
-    return static_cast<std::int32_t>(fields);
-  }
-  if (lines.failed()) {
+  const std::optional<std::int64_t> fields = detail::count_first_line_fields(file.get());
+  if (!fields) {
     report(err, response.path, errno_reason());
     return std::nullopt;
   }
-  return 0;
+  if (*fields > INT32_MAX) {
+    report(err, response.path, "has more columns than the tool can handle");
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(*fields);
 }
 
 // The first phase of the bare command's reading that is not a number, and how many.

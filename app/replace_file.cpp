@@ -1,12 +1,48 @@
 #include "app/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace respmat {
+namespace {
+
+namespace fs = std::filesystem;
+
+// As the system's own limit on links followed in one path lookup.
+constexpr int kMaxLinks = 40;
+
+// The file that opening `path` for writing would reach: the end of its chain of
+// symbolic links (a relative link is taken from its link's folder), which need not
+// exist yet. Nothing, with errno set, when a link cannot be read or the chain is
+// too long.
+std::optional<std::string> end_of_links(fs::path path) {
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (status.type() == fs::file_type::not_found) return path.string();
+    if (error) {
+      errno = error.value();
+      return std::nullopt;
+    }
+    if (status.type() != fs::file_type::symlink) return path.string();
+    const fs::path link = fs::read_symlink(path, error);
+    if (error) {
+      errno = error.value();
+      return std::nullopt;
+    }
+    path = link.is_absolute() ? link : path.parent_path() / link;
+  }
+  errno = ELOOP;
+  return std::nullopt;
+}
+
+}  // namespace
 
 FileReplacement::FileReplacement(std::string target) : target_(std::move(target)) {}
 
@@ -16,24 +52,38 @@ FileReplacement::~FileReplacement() {
 }
 
 bool FileReplacement::open() {
+  const std::optional<std::string> replaced = end_of_links(target_);
+  if (!replaced) return false;
+  struct stat existing;
+  const bool exists = ::stat(replaced->c_str(), &existing) == 0;
+  if (!exists && errno != ENOENT) return false;
   // O_EXCL with a fresh name per attempt: never reuse or follow someone else's file.
-  // Mode 0666 under the umask gives the result the permissions a plain fopen would.
+  // A new file gets the permissions a plain fopen would give it (0666 under the
+  // umask); a replaced one is created private and then given the old file's bits.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = target_ + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string name = *replaced + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    // Registered before it exists, so that no signal can come between.
+    cleanup_.emplace(name);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
     if (fd < 0) {
-      if (errno == EEXIST) continue;
+      const int saved = errno;
+      cleanup_.reset();
+      if (saved == EEXIST) continue;
+      errno = saved;
       return false;
     }
-    stream_ = ::fdopen(fd, "w");
+    const bool mode_kept = !exists || ::fchmod(fd, existing.st_mode & 0777) == 0;
+    stream_ = mode_kept ? ::fdopen(fd, "w") : nullptr;
     if (stream_ == nullptr) {
       const int saved = errno;
       ::close(fd);
       ::unlink(name.c_str());
+      cleanup_.reset();
       errno = saved;
       return false;
     }
     temporary_ = std::move(name);
+    replaced_ = *replaced;
     return true;
   }
   errno = EEXIST;
@@ -53,7 +103,7 @@ bool FileReplacement::commit() {
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (ok && std::rename(temporary_.c_str(), replaced_.c_str()) != 0) {
     ok = false;
     saved = errno;
   }

@@ -1,11 +1,20 @@
 // Replaces a file all at once: the new contents go to a temporary file beside it,
 // which is renamed over the target only when everything was written, so the target
 // always holds either its old contents or the whole new ones.
+//
+// The target keeps its identity: when it exists, the new file gets its permission
+// bits; when it is a symbolic link (or a chain of them), the file at the end of the
+// chain is replaced, with the temporary file beside that one, and the links stay.
+// While the temporary file exists, SIGINT, SIGTERM or SIGHUP remove it before they
+// end the process (see termination_cleanup.h).
 #ifndef RESPMAT_APP_REPLACE_FILE_H
 #define RESPMAT_APP_REPLACE_FILE_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "app/termination_cleanup.h"
 
 namespace respmat {
 
@@ -17,7 +26,8 @@ class FileReplacement {
   // Removes the temporary file unless commit() succeeded.
   ~FileReplacement();
 
-  // Creates the temporary file. Returns false (and sets errno) when it cannot.
+  // Creates the temporary file. Returns false (and sets errno) when it cannot, or
+  // when the target's links or permissions cannot be read or carried over.
   [[nodiscard]] bool open();
   // The stream to write the new contents to; valid between open() and commit().
   [[nodiscard]] std::FILE *stream() const { return stream_; }
@@ -27,7 +37,9 @@ class FileReplacement {
 
  private:
   std::string target_;
+  std::string replaced_;  // the file that the rename replaces: target_ with its links followed
   std::string temporary_;
+  std::optional<RemovedOnTermination> cleanup_;
   std::FILE *stream_ = nullptr;
   bool committed_ = false;
 };

@@ -1,4 +1,5 @@
 // The full and short serialized forms: stream writers and readers, files, and memory.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -22,11 +23,12 @@ constexpr std::size_t kFloatBytes = 4;
 constexpr std::size_t kFullHeaderMax = 3 * kVarintMaxBytes + kFloatBytes;
 constexpr std::size_t kShortHeaderMax = 2 * kVarintMaxBytes;
 constexpr float kShortFormFillPercent = 60.0f;
-// A form's header chooses the capacity of the loaded block, and a few header bytes
-// (a large min_capacity, a fill level near 0) could otherwise ask for gigabytes that
-// no element bytes back. A form whose block would hold more than this many bytes
-// beyond its elements is refused.
-constexpr std::uint64_t kMaxSpareBlockBytes = 1 << 24;
+// The elements of a form back a block of up to twice their size (the capacity its
+// count implies at any fill level from 0 to 100). A stored min_capacity asks for room
+// that nothing in the form backs, so the slots it adds beyond that are granted only up
+// to the larger of this allowance and the form's element bytes: a few forged header
+// bytes cannot make a reader allocate gigabytes.
+constexpr std::uint64_t kMinCapacityAllowanceBytes = 1 << 24;
 // On a stream that cannot be measured the element bytes are first collected in
 // pieces of at most this size, so the memory asked for follows the data that arrive.
 constexpr std::size_t kUnmeasuredPieceBytes = 1 << 16;
@@ -109,30 +111,43 @@ GrowArray *discard(GrowArray *ga) {
   return reject(ga);
 }
 
-// Fills `ga` from `header` with a block for the loading capacity, leaving the
-// elements to the caller. Returns false, leaving `ga` zeroed, when the block does not
-// fit in 32 bits or memory runs out.
-bool start_record(GrowArray *ga, const Header &header, Form form) {
+// The capacity that `count` elements imply: T(count) at the form's fill level for a
+// full form, count x 1.25 for a short one; never below count, and no more slots than a
+// block of 32-bit size holds (a form whose elements fill most of that range is still
+// read back).
+std::uint32_t count_capacity(const Header &header, Form form) {
   std::uint32_t capacity;
   if (form == Form::Full) {
-    // T(count) >= count for any valid fill_percent; the floor guards the extremes.
-    capacity = garray_max_unsigned(
-        garray_max_unsigned(garray_target_capacity(header.fill_percent, header.count),
-                            header.min_capacity),
-        header.count);
+    capacity = garray_target_capacity(header.fill_percent, header.count);
   } else {
     const double scaled = static_cast<double>(header.count) * 1.25;
     constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
-    const std::uint32_t grown = scaled > kMax ? kMax : static_cast<std::uint32_t>(scaled);
-    capacity = garray_max_unsigned(grown, header.min_capacity);
+    capacity = scaled > kMax ? kMax : static_cast<std::uint32_t>(scaled);
   }
-  const std::uint64_t block_bytes = std::uint64_t{capacity} * header.elem_size;
+  if (header.elem_size != 0) {
+    const std::uint32_t fitting = std::numeric_limits<std::uint32_t>::max() / header.elem_size;
+    if (capacity > fitting) capacity = fitting;
+  }
+  return garray_max_unsigned(capacity, header.count);
+}
+
+// The loading capacity, max(count capacity, min_capacity), or nothing when the slots
+// that min_capacity adds would take more memory than the form justifies.
+std::optional<std::uint32_t> loading_capacity(const Header &header, Form form) {
+  const std::uint32_t implied = count_capacity(header, form);
+  if (header.min_capacity <= implied) return implied;
+  const std::uint64_t added = std::uint64_t{header.min_capacity - implied} * header.elem_size;
   const std::uint64_t payload = std::uint64_t{header.count} * header.elem_size;
-  if (block_bytes - payload > kMaxSpareBlockBytes) {
-    reject(ga);
-    return false;
-  }
-  void *block = garray_allocate_slots(capacity, header.elem_size);
+  if (added > std::max(kMinCapacityAllowanceBytes, payload)) return std::nullopt;
+  return header.min_capacity;
+}
+
+// Fills `ga` from `header` with a block for the loading capacity, leaving the
+// elements to the caller. Returns false, leaving `ga` zeroed, when the block is
+// refused, does not fit in 32 bits or memory runs out.
+bool start_record(GrowArray *ga, const Header &header, Form form) {
+  const std::optional<std::uint32_t> capacity = loading_capacity(header, form);
+  void *block = capacity ? garray_allocate_slots(*capacity, header.elem_size) : nullptr;
   if (block == nullptr) {
     reject(ga);
     return false;
@@ -140,7 +155,7 @@ bool start_record(GrowArray *ga, const Header &header, Form form) {
   *ga = GrowArray{.data = block,
                   .alias_slot = nullptr,
                   .count = header.count,
-                  .capacity = capacity,
+                  .capacity = *capacity,
                   .min_capacity = header.min_capacity,
                   .elem_size = header.elem_size,
                   .fill_percent = header.fill_percent};
@@ -162,7 +177,7 @@ bool read_header(std::FILE *stream, Form form, Header *header) {
   if (form == Form::Short) return true;
   std::uint8_t fill[kFloatBytes];
   if (!varint_read_stream_checked(stream, &header->min_capacity) ||
-      std::fread(fill, 1, kFloatBytes, stream) != kFloatBytes)
+      read_fully(fill, 1, kFloatBytes, stream) != kFloatBytes)
     return false;
   header->fill_percent = load_float_le(fill);
   return valid_fill_percent(header->fill_percent);
@@ -186,7 +201,7 @@ GrowArray *read_form(GrowArray *ga, Form form, std::FILE *stream) {
     return started ? ga : nullptr;
   }
   if (!start_record(ga, header, form)) return nullptr;
-  if (*payload != 0 && std::fread(ga->data, 1, *payload, stream) != *payload) return discard(ga);
+  if (*payload != 0 && read_fully(ga->data, 1, *payload, stream) != *payload) return discard(ga);
   return ga;
 }
 

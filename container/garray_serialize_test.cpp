@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -158,6 +159,42 @@ TEST(GarrayForms, ShortFormSavesAndLoadsThroughAFile) {
   ASSERT_EQ(garray_load_short(back.get(), path.c_str()), back.get());
   EXPECT_EQ(contents(back.ga), contents(a.ga));
   EXPECT_EQ(back->capacity, 3u);
+}
+
+// Forms whose loaded block holds more than 16 MiB of spare slots (at the default fill
+// level, at fill level 0, and with a min_capacity that the elements justify) were
+// written by every writer and refused by every reader.
+TEST(GarrayForms, LargeArraysComeBackFromEveryForm) {
+  struct Case {
+    std::uint32_t count;
+    float fill_percent;
+    std::uint32_t min_capacity;
+  };
+  for (const Case c : {Case{67108868, 60.0f, 1}, Case{(1u << 24) + 1, 0.0f, 1},
+                       Case{1u << 25, 100.0f, (1u << 25) + (24u << 20)}}) {
+    SCOPED_TRACE(testing::Message() << c.count << " at " << c.fill_percent);
+    OwnedArray a, unpacked[2], read[2], loaded;
+    garray_init_sized(a.get(), 1, c.count, 1);
+    std::memset(a->data, 0x5A, c.count);
+    a->fill_percent = c.fill_percent;
+    a->min_capacity = c.min_capacity;
+    for (const bool full : {true, false}) {
+      const Bytes form = packed(full ? garray_pack_full : garray_pack_short, a.get());
+      (full ? garray_unpack_full : garray_unpack_short)(unpacked[full].get(), form.data(), nullptr);
+      OwnedFile file(std::tmpfile());
+      (full ? garray_write_full : garray_write_short)(a.get(), file.get());
+      std::rewind(file.get());
+      (full ? garray_read_full : garray_read_short)(read[full].get(), file.get());
+    }
+    TempDir dir;
+    ASSERT_EQ(garray_save_short(a.get(), dir.file("a.bin").c_str()), 0);
+    garray_load_short(loaded.get(), dir.file("a.bin").c_str());
+    for (OwnedArray *back : {&unpacked[0], &unpacked[1], &read[0], &read[1], &loaded})
+      EXPECT_TRUE(back->ga.data != nullptr && back->ga.count == c.count &&
+                  std::memcmp(back->ga.data, a->data, c.count) == 0);
+    EXPECT_EQ(unpacked[1]->min_capacity, c.min_capacity);
+    EXPECT_EQ(read[1]->min_capacity, c.min_capacity);
+  }
 }
 
 TEST(GarrayForms, UnopenablePathsAreReported) {

@@ -3,6 +3,7 @@
 
 #include "respmat/garray.h"
 #include "container/varint_internal.h"
+#include "text/stream_read.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ namespace respmat::detail {
 bool varint_read_stream_checked(std::FILE *stream, std::uint32_t *value) {
   *value = 0;
   for (std::size_t i = 0; i < kVarintMaxBytes; ++i) {
-    const int c = std::fgetc(stream);
+    const int c = get_byte(stream);
     if (c == EOF) return false;
     const auto byte = static_cast<std::uint8_t>(c);
     *value = add_group(*value, i, byte);

@@ -1,16 +1,19 @@
 // text_read_line on odd streams: a real file, a memory stream, a pipe (which cannot be
 // repositioned), a folder and a stream opened for writing only. Every readable kind
 // must yield the same lines, and so must the block reader of the fast loaders at any
-// block size; the unreadable kinds must end at once instead of yielding empty lines.
+// block size, and the count of the first line's fields must match; the unreadable kinds must end at once instead of yielding empty lines.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "respmat/text.h"
 
@@ -85,6 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     check(!source.failed() && n == expected.size(), "the block reader stops early");
   }
+  std::fclose(file);
+
+  // The tool's streaming count of the first line's fields agrees with the line reader.
+  file = std::fopen(scratch.path(), "rb");
+  check(file != nullptr, "cannot reopen the scratch file");
+  const std::optional<std::int64_t> fields = respmat::detail::count_first_line_fields(file);
+  const std::int64_t first_line_fields =
+      expected.empty() ? 0 : 1 + std::count(expected[0].begin(), expected[0].end(), ',');
+  check(fields == first_line_fields, "the first line's field count disagrees with the line reader");
   std::fclose(file);
 
   // Streams that cannot be read must end the input at once.

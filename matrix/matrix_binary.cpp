@@ -38,8 +38,8 @@ struct Header {
 
 // Reads the two header words. False when they are incomplete or a count is negative.
 [[nodiscard]] bool read_header(std::FILE *stream, Header &h) {
-  if (std::fread(&h.rows, sizeof h.rows, 1, stream) != 1) return false;
-  if (std::fread(&h.cols, sizeof h.cols, 1, stream) != 1) return false;
+  if (respmat::detail::read_fully(&h.rows, sizeof h.rows, 1, stream) != 1) return false;
+  if (respmat::detail::read_fully(&h.cols, sizeof h.cols, 1, stream) != 1) return false;
   return h.rows >= 0 && h.cols >= 0;
 }
 
@@ -51,7 +51,7 @@ struct Header {
   Matrix M = matrix_alloc(h.rows, h.cols);
   if (M == nullptr) return nullptr;
   for (std::int32_t r = 0; r < h.rows; ++r) {
-    if (std::fread(M[r], sizeof(double), h.cols, stream) != static_cast<std::size_t>(h.cols)) {
+    if (respmat::detail::read_fully(M[r], sizeof(double), h.cols, stream) != static_cast<std::size_t>(h.cols)) {
       matrix_free(M);
       return nullptr;
     }
@@ -139,7 +139,7 @@ extern "C" void matrix_read_bin_into(FILE *stream, Matrix M) {
     const std::int32_t keep = r < rows ? shared_cols : 0;
     for (std::int32_t c = 0; c < h.cols;) {
       const auto want = static_cast<std::size_t>(std::min(kBufferElements, h.cols - c));
-      const auto got = static_cast<std::int32_t>(std::fread(buffer, sizeof(double), want, stream));
+      const auto got = static_cast<std::int32_t>(respmat::detail::read_fully(buffer, sizeof(double), want, stream));
       if (c < keep) std::memcpy(M[r] + c, buffer, std::min(got, keep - c) * sizeof(double));
       c += got;
       if (static_cast<std::size_t>(got) < want) return;

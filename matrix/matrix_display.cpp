@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "respmat/matrix.h"
+#include "text/number_conventions.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ namespace {
 extern "C" void matrix_print(const Matrix M, const char *fmt) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
+  const respmat::detail::CNumberConventions conventions;
   for (std::int32_t r = 0; r < rows; ++r) {
     for (std::int32_t c = 0; c < cols; ++c) std::printf(fmt, M[r][c]);
     std::putchar('\n');
@@ -33,6 +35,8 @@ extern "C" void matrix_print(const Matrix M, const char *fmt) {
 extern "C" void matrix_print_map(const Matrix M, double x) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
+  // The long double product that picks "*" rounds to nearest, whatever the caller set.
+  const respmat::detail::RoundToNearest nearest;
   for (std::int32_t r = 0; r < rows; ++r) {
     for (std::int32_t c = 0; c < cols; ++c) std::putchar(map_char(M[r][c], x));
     std::putchar('\n');

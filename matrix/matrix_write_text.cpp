@@ -5,6 +5,7 @@
 
 #include "matrix/csv_buffer.h"
 #include "respmat/matrix.h"
+#include "text/number_conventions.h"
 #include "text/owned_file.h"
 
 extern "C" int matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
@@ -13,6 +14,8 @@ extern "C" int matrix_write_text(const Matrix M, FILE *stream, char transposed, 
   const std::int32_t cols = matrix_cols(M);
   const std::int32_t lines = transposed ? cols : rows;
   const std::int32_t per_line = transposed ? rows : cols;
+  // The text must not depend on the locale or rounding mode the caller runs in.
+  const respmat::detail::CNumberConventions conventions;
   for (std::int32_t line = 0; line < lines; ++line) {
     if (per_line == 0) continue;
     for (std::int32_t k = 0; k < per_line; ++k) {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "text/stream_read.h"
+
 namespace respmat::detail {
 namespace {
 
@@ -39,7 +41,7 @@ bool LineSource::refill() {
   }
   begin_ = 0;
   end_ = pending;
-  const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - 1 - end_, stream_);
+  const std::size_t got = read_fully(buffer_.get() + end_, 1, capacity_ - 1 - end_, stream_);
   end_ += got;
   if (got == 0) {
     at_eof_ = true;

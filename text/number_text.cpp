@@ -8,28 +8,39 @@
 #include <string>
 
 #include "text/field_scan.h"
+#include "text/number_conventions.h"
 
 namespace respmat::detail {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// strtod needs a NUL right after the field, which the field's own text lacks.
+// The C library's reader in the "C" locale, so that a process locale with a comma
+// for a decimal point reads "1.5" as 1.5 here too. It needs a NUL right after the
+// field, which the field's own text lacks.
+double strtod_in_c_locale(const char *text) {
+  const locale_t c = c_locale();
+  return c != locale_t{} ? ::strtod_l(text, nullptr, c) : std::strtod(text, nullptr);
+}
+
 double parse_with_strtod(const char *begin, const char *end) {
   const std::size_t length = static_cast<std::size_t>(end - begin);
   char small[64];
   if (length < sizeof small) {
     std::memcpy(small, begin, length);
     small[length] = '\0';
-    return std::strtod(small, nullptr);
+    return strtod_in_c_locale(small);
   }
   const std::string text(begin, end);
-  return std::strtod(text.c_str(), nullptr);
+  return strtod_in_c_locale(text.c_str());
 }
 
 }  // namespace
 
 double parse_number(const char *begin, const char *end) {
+  // Both converters honour the caller's rounding mode on some inputs; a value read
+  // from text is the nearest double whatever the mode.
+  const RoundToNearest nearest;
   const char *p = begin;
   while (p != end && is_c_space(*p)) ++p;
   // std::from_chars reads plain decimal forms exactly as strtod does. Everything else

@@ -7,8 +7,10 @@
 
 namespace respmat::detail {
 
-// The value std::atof gives for the text [begin, end) followed by a NUL: leading
-// white space skipped, the longest numeric prefix read, 0.0 when there is none.
+// The value std::atof gives for the text [begin, end) followed by a NUL in the "C"
+// locale, rounding to nearest: leading white space skipped, the longest numeric
+// prefix read, 0.0 when there is none. Neither the process locale nor the rounding
+// mode changes the result.
 [[nodiscard]] double parse_number(const char *begin, const char *end);
 
 // True when [begin, end) holds one number and nothing else but white space around
@@ -19,7 +21,9 @@ namespace respmat::detail {
 // Enough room for any double printed by format_g16, without a NUL.
 inline constexpr std::size_t kMaxG16Length = 24;
 
-// Writes `value` exactly as printf("%.16lg") does, without a NUL; returns the end.
+// Writes `value` exactly as printf("%.16lg") does in the "C" locale, rounding to
+// nearest, without a NUL; returns the end. Integer arithmetic throughout, so neither
+// the process locale nor the rounding mode changes the text.
 char *format_g16(double value, char *out);
 
 }  // namespace respmat::detail

@@ -19,9 +19,9 @@ bool ends_line(int c) { return c == EOF || c == '\0' || c == '\n' || c == '\r'; 
 // Consumes the line end that stopped the measurement: one character, and after a
 // carriage return a line feed that follows it. Returns the first character consumed.
 int consume_line_end(FILE *stream, bool seekable) {
-  const int c = std::getc(stream);
+  const int c = respmat::detail::get_byte(stream);
   if (c == '\r') {
-    const int next = std::getc(stream);
+    const int next = respmat::detail::get_byte(stream);
     if (next != EOF && next != '\n') {
       if (seekable)
         std::fseek(stream, -1, SEEK_CUR);
@@ -43,7 +43,7 @@ char *read_line_unseekable(FILE *stream, bool &failed) {
     return nullptr;
   }
   int c;
-  while (!ends_line(c = std::getc(stream))) {
+  while (!ends_line(c = respmat::detail::get_byte(stream))) {
     if (length + 1 == capacity) {
       char *grown = static_cast<char *>(respmat::detail::regrow(line, length, capacity * 2));
       if (grown == nullptr) {
@@ -82,7 +82,7 @@ char *read_line_unseekable(FILE *stream, bool &failed) {
 bool reread(FILE *stream, long start, char *line, std::size_t length) {
   for (int attempt = 0; attempt < kMaxReadAttempts; ++attempt) {
     if (std::fseek(stream, start, SEEK_SET) != 0) return false;
-    if (std::fread(line, 1, length, stream) == length) return true;
+    if (respmat::detail::read_fully(line, 1, length, stream) == length) return true;
     if (std::ferror(stream)) return false;
   }
   return false;
@@ -99,7 +99,7 @@ char *read_line(FILE *stream, bool &failed) {
 
   std::size_t length = 0;
   int c;
-  while (!ends_line(c = std::getc(stream))) ++length;
+  while (!ends_line(c = respmat::detail::get_byte(stream))) ++length;
   // A stream in error (a directory, a device fault) must end the input, or a caller
   // looping until null would read empty lines forever.
   if (std::ferror(stream)) {

@@ -30,7 +30,7 @@ void *read_growing(std::FILE *stream, std::size_t bytes, std::size_t first_piece
   auto *block = static_cast<unsigned char *>(regrow(nullptr, 0, capacity));
   std::size_t filled = 0;
   while (block != nullptr) {
-    filled += std::fread(block + filled, 1, capacity - filled, stream);
+    filled += read_fully(block + filled, 1, capacity - filled, stream);
     if (filled < capacity) break;
     if (capacity == bytes) return block;
     const std::size_t next = capacity > bytes - capacity ? bytes : 2 * capacity;

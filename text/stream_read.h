@@ -1,15 +1,46 @@
-// Internal: reading untrusted streams without asking for memory that their data do
-// not back. The line reader, the binary matrix reader and the serialized-form readers
-// share these.
+// Internal: reading untrusted streams. The readers of the library share these so that
+// none asks for memory that its data do not back, and none takes a signal for a read
+// error: a process that handles a signal without SA_RESTART sees a blocked read fail
+// with EINTR, and the stream then reports an error although no data were lost.
 #ifndef RESPMAT_TEXT_STREAM_READ_H
 #define RESPMAT_TEXT_STREAM_READ_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 
 namespace respmat::detail {
+
+// True, with the stream's error indicator cleared, when the last read failed only
+// because a signal interrupted it.
+inline bool clear_interruption(std::FILE *stream) {
+  if (!std::ferror(stream) || errno != EINTR) return false;
+  std::clearerr(stream);
+  return true;
+}
+
+// std::fread, retried after interruptions. Counts bytes, not items, so that an item
+// cut in half by a signal is completed rather than dropped.
+inline std::size_t read_fully(void *buffer, std::size_t size, std::size_t count,
+                              std::FILE *stream) {
+  if (size == 0 || count == 0) return 0;
+  auto *bytes = static_cast<unsigned char *>(buffer);
+  const std::size_t total = size * count;
+  std::size_t done = 0;
+  do done += std::fread(bytes + done, 1, total - done, stream);
+  while (done != total && clear_interruption(stream));
+  return done / size;
+}
+
+// std::getc, retried after interruptions.
+inline int get_byte(std::FILE *stream) {
+  int c;
+  while ((c = std::getc(stream)) == EOF && clear_interruption(stream)) {
+  }
+  return c;
+}
 
 // Bytes from the stream's position to the end of its file, or nothing when the stream
 // is not a regular file and so has no length to know in advance.

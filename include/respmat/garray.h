@@ -39,7 +39,8 @@
  * a record then leaves it zeroed (no storage; garray_release on it is harmless). The
  * other operations leave the array as it was, except that a removal whose shrink
  * cannot be allocated keeps the larger block. Serialized input is untrusted: readers,
- * loaders and unpackers return null for truncated or malformed forms.
+ * loaders and unpackers return null for truncated or malformed forms. Stream readers
+ * go on after a signal interrupts a read (EINTR).
  *
  * Alias. Any object pointer variable can be attached (pass its address cast to
  * void **); the container writes it as bytes, never through a typed lvalue.
@@ -275,9 +276,12 @@ GrowArray *garray_intersection(GrowArray *result, const GrowArray *a, const Grow
  * default_min_capacity). Loaded records have no alias. Readers, loaders and
  * unpackers return null, leaving the record zeroed and nothing allocated, when the
  * input ends early, a varint has no final byte within 5 bytes, count * elem_size or
- * the chosen block does not fit in 32 bits, the chosen block would hold more than
- * 16 MiB beyond the elements, or a full form's fill_percent is not a number from 0
- * to 100. From seekable streams and files they allocate only after checking that the
+ * the chosen block does not fit in 32 bits, the slots that min_capacity (or
+ * default_min_capacity) adds beyond the capacity the count implies would take more
+ * than the larger of 16 MiB and the form's element bytes, or a full form's
+ * fill_percent is not a number from 0 to 100. Every form the writers produce from an
+ * array whose min_capacity stays within that allowance reads back; the capacity the
+ * count implies is capped at the slots a 32-bit block holds. From seekable streams and files they allocate only after checking that the
  * input holds all the element bytes; from other streams the memory asked for grows
  * with the element bytes that arrive. */
 

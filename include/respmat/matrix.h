@@ -16,6 +16,12 @@
  * Ownership: every operation that returns a Matrix hands the caller a new header
  * allocation and new rows; the caller releases them with matrix_free(). Computing
  * loops run from the last row and column to the first; output runs from the first.
+ *
+ * Number text: loading, writing and printing use the "C" locale's conventions (a "."
+ * decimal point, no grouping) and round to nearest, whatever locale (setlocale,
+ * uselocale) and rounding mode (fesetround) the calling thread has set; those are
+ * left as they were. So "atof" and "printf" below mean those functions in the "C"
+ * locale rounding to nearest. Readers go on after a signal interrupts a read.
  */
 #ifndef RESPMAT_MATRIX_MATRIX_H
 #define RESPMAT_MATRIX_MATRIX_H

@@ -20,6 +20,10 @@
  *
  * A StringTable is a counted array of rows in file order; each row is a counted
  * array of NUL-terminated field strings, each field its own allocation.
+ *
+ * Reading: a read that a signal interrupts (a handler installed without SA_RESTART
+ * makes a blocked read fail with EINTR) goes on where it stopped; it is not taken
+ * for a read error.
  */
 #ifndef RESPMAT_TEXT_TEXT_H
 #define RESPMAT_TEXT_TEXT_H

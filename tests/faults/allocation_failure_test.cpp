@@ -25,6 +25,7 @@
 
 namespace {
 
+using respmat::testing::contents_of;
 using respmat::testing::OwnedFile;
 using respmat::testing::TempDir;
 using respmat::testing::stream_over;
@@ -330,6 +331,24 @@ TEST(HostileHeaders, AskForNoMoreMemoryThanTheirDataBack) {
   OwnedFile file = stream_over(std::string("\xff\xff\xff\x7f\0\0\0\0", 8));
   EXPECT_EQ(matrix_read_bin(file.get()), nullptr);
   EXPECT_LT(respmat::testing::take_largest_request(), kModest);
+}
+
+// The tool needs only the number of fields of the response file's first line; it
+// once held that line whole, however long.
+TEST(HostileHeaders, ALongFirstResponseLineIsCountedInBoundedMemory) {
+  TempDir dir;
+  const std::string response = dir.file("response.csv");
+  const std::string phases = dir.file("phases.csv");
+  const std::string output = dir.file("er.csv");
+  write_bytes(response, "1," + std::string(std::size_t{48} << 20, ' ') + "\n3,4\n");
+  write_bytes(phases, "0\n0.25\n");
+  const respmat::DriverPaths paths{response.c_str(), phases.c_str(), output.c_str()};
+  std::FILE *sink = std::tmpfile();
+  respmat::testing::take_largest_request();
+  EXPECT_EQ(respmat::run_driver(paths, sink, sink), respmat::kExitOk);
+  EXPECT_LT(respmat::testing::take_largest_request(), std::size_t{4} << 20);
+  EXPECT_EQ(contents_of(sink), "m=2\n");
+  std::fclose(sink);
 }
 
 TEST(AllocationFailure, DriverReportsMemoryRunningOutInsteadOfAborting) {

@@ -1,9 +1,15 @@
 // Damaged, truncated and malicious inputs, and a tool whose output cannot be written:
 // each gets a clear failure (or the normal result), never a crash, a hang, a huge
 // allocation or a lost er.csv. Inputs that once broke a reader are kept here.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdint>
 #include <cstdio>
@@ -120,17 +126,20 @@ std::size_t files_in(const std::string &folder) {
   return count;
 }
 
-TEST(DriverUnderFaults, AFileSizeLimitFailsTheWriteAndKeepsThePreviousOutput) {
-  TempDir dir;
-  std::string response, phases;
-  for (int k = 0; k < 200; ++k) {
-    response += k ? ",1" : "1";
-    phases += std::to_string(k * 0.001) + "\n";
-  }
+// Inputs for a model of m x m entries, with a previous result in run/er.csv.
+void write_inputs(const TempDir &dir, int m) {
+  std::string response = "1", phases;
+  for (int k = 1; k < m; ++k) response += ",1";
+  for (int k = 0; k < m; ++k) phases += std::to_string(k * 0.001) + "\n";
   write_bytes(dir.file("reponsematx_H0.1A.csv"), response + "\n");
   write_bytes(dir.file("realmachinephases.csv"), phases);
   std::filesystem::create_directories(dir.file("run"));
   write_bytes(dir.file("run/er.csv"), "previous\n");
+}
+
+TEST(DriverUnderFaults, AFileSizeLimitFailsTheWriteAndKeepsThePreviousOutput) {
+  TempDir dir;
+  write_inputs(dir, 200);
   const ToolRun run = run_tool(dir, "ulimit -f 1;");
   EXPECT_EQ(run.status, respmat::kExitWriteFailed);
   EXPECT_EQ(run.out, "m=200\n");
@@ -140,6 +149,78 @@ TEST(DriverUnderFaults, AFileSizeLimitFailsTheWriteAndKeepsThePreviousOutput) {
   // Without the limit the same run succeeds.
   EXPECT_EQ(run_tool(dir).status, respmat::kExitOk);
   EXPECT_GT(read_bytes(dir.file("run/er.csv")).size(), 200u * 200u * 2u);
+}
+
+// Starts the tool in `dir`/run, its inputs in `dir`, with the default action for the
+// signals a caller might have ignored; returns its process id.
+pid_t start_tool(const TempDir &dir) {
+  const std::string run = dir.file("run");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (::chdir(run.c_str()) == 0 && null >= 0 && ::dup2(null, 1) >= 0 && ::dup2(null, 2) >= 0)
+      ::execl(RESPMAT_EXE, RESPMAT_EXE, static_cast<char *>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// The size of the first temporary file in `folder`, or -1 when there is none.
+std::intmax_t temporary_file_size(const std::string &folder) {
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(folder, error))
+    if (entry.path().filename().string().starts_with("er.csv.tmp.")) {
+      const auto size = entry.file_size(error);
+      return error ? 0 : static_cast<std::intmax_t>(size);
+    }
+  return -1;
+}
+
+TEST(DriverUnderFaults, AnInterruptedRunRemovesItsTemporaryFileAndEndsByTheSignal) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempDir dir;
+    write_inputs(dir, 20000);  // a 4 GB result: the run is still writing when signalled
+    const pid_t tool = start_tool(dir);
+    ASSERT_GT(tool, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (temporary_file_size(dir.file("run")) <= 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(tool, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(files_in(dir.file("run")), 1u);
+    EXPECT_EQ(read_bytes(dir.file("run/er.csv")), "previous\n");
+  }
+}
+
+TEST(DriverUnderFaults, AReplacedResultKeepsThePermissionsAndLinksOfThePreviousOne) {
+  TempDir dir;
+  write_inputs(dir, 3);
+  const std::string result = dir.file("run/er.csv");
+  ::chmod(result.c_str(), 0600);
+  ASSERT_EQ(run_tool(dir).status, respmat::kExitOk);
+  struct stat info;
+  ASSERT_EQ(::stat(result.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string expected = read_bytes(result);
+  ASSERT_NE(expected, "previous\n");
+
+  // A link to a file in another folder, and a link to a file yet to be made.
+  std::filesystem::create_directories(dir.file("kept"));
+  for (const char *kept : {"kept/er.csv", "kept/new.csv"}) {
+    SCOPED_TRACE(kept);
+    std::filesystem::remove(result);
+    if (std::string(kept) == "kept/er.csv") write_bytes(dir.file(kept), "previous\n");
+    std::filesystem::create_symlink(std::string("../") + kept, result);
+    ASSERT_EQ(run_tool(dir).status, respmat::kExitOk);
+    EXPECT_TRUE(std::filesystem::is_symlink(result));
+    EXPECT_EQ(read_bytes(dir.file(kept)), expected);
+    EXPECT_EQ(files_in(dir.file("kept")), std::string(kept) == "kept/er.csv" ? 1u : 2u);
+  }
+  EXPECT_EQ(files_in(dir.file("run")), 1u);
 }
 
 TEST(DriverUnderFaults, MissingOrFolderPhasesAreReportedInOneLine) {
@@ -187,6 +268,8 @@ void expect_jobs_agree(const std::string &response, const std::string &phases) {
 TEST(DriverUnderFaults, NulBytesAndHugeLinesGiveTheSameResultAsTheStraightforwardJob) {
   expect_jobs_agree(std::string("1,2\0,3,4\n", 9), std::string("0\0 0.5\n0.25", 11));
   expect_jobs_agree(std::string("\0", 1), "");
+  for (const char *first_line : {"", "\r", "\r\n", "\n", "\r\r", "1,2\r", ",,"})
+    expect_jobs_agree(first_line, "0\n1\n2\n");
   const std::string junk(6 << 20, ' ');
   expect_jobs_agree("1,1\n", "0.125" + junk + ",9\n" + junk + "0.5\n");
   // A response line of a million columns needs a million phases, not m * m memory.

@@ -1,0 +1,71 @@
+#include "app/termination_cleanup.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace respmat {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+enum SlotState : int { kFree, kFilling, kArmed };
+
+// A path the handler may remove: it takes the path only from an armed slot, and a
+// slot's path is written only while the slot is being filled.
+struct Slot {
+  std::atomic<int> state{kFree};
+  char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slot states");
+
+std::array<Slot, 8> slots;
+
+extern "C" void remove_and_end(int signal) {
+  for (Slot &slot : slots)
+    if (slot.state.load(std::memory_order_acquire) == kArmed) ::unlink(slot.path);
+  // SA_RESETHAND has put back the default action, which now ends the process.
+  ::raise(signal);
+}
+
+void take_over_default_signals() {
+  struct sigaction action = {};
+  action.sa_handler = remove_and_end;
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kSignals) sigaddset(&action.sa_mask, signal);
+  for (const int signal : kSignals) {
+    struct sigaction current = {};
+    if (sigaction(signal, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+        current.sa_handler == SIG_DFL)
+      sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace
+
+RemovedOnTermination::RemovedOnTermination(const std::string &path) {
+  static std::once_flag installed;
+  std::call_once(installed, take_over_default_signals);
+  if (path.size() >= PATH_MAX) return;
+  for (int i = 0; i < static_cast<int>(slots.size()); ++i) {
+    int expected = kFree;
+    if (!slots[i].state.compare_exchange_strong(expected, kFilling, std::memory_order_acquire))
+      continue;
+    std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
+    slots[i].state.store(kArmed, std::memory_order_release);
+    slot_ = i;
+    return;
+  }
+}
+
+RemovedOnTermination::~RemovedOnTermination() {
+  if (slot_ >= 0) slots[static_cast<std::size_t>(slot_)].state.store(kFree, std::memory_order_release);
+}
+
+}  // namespace respmat
