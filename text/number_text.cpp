@@ -50,6 +50,19 @@ double parse_number(const char *begin, const char *end) {
   return parse_with_strtod(p, end);
 }
 
+bool parse_whole_number(const char *begin, const char *end, double &value) {
+  // strtod needs a NUL after the text and tells where the number ends; atof is
+  // strtod without that end, so both give the same value.
+  const std::string text(begin, end);
+  char *number_end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &number_end);
+  const char *rest = number_end;
+  while (is_c_space(*rest)) ++rest;
+  if (number_end == text.c_str() || *rest != '\0') return false;
+  value = parsed;
+  return true;
+}
+
 namespace {
 
 constexpr std::uint64_t kPowersOf10[] = {1ULL,

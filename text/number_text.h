@@ -11,6 +11,11 @@ namespace respmat::detail {
 // white space skipped, the longest numeric prefix read, 0.0 when there is none.
 [[nodiscard]] double parse_number(const char *begin, const char *end);
 
+// True when [begin, end) holds one number and nothing else but white space around
+// it: the whole text is the numeric prefix that std::atof reads. `value` is then the
+// number std::atof gives; otherwise it is left alone.
+[[nodiscard]] bool parse_whole_number(const char *begin, const char *end, double &value);
+
 // Enough room for any double printed by format_g16, without a NUL.
 inline constexpr std::size_t kMaxG16Length = 24;
 

@@ -132,3 +132,25 @@ TEST(FormatG16, AgreesWithPrintfOnRandomBitsAndSpecialValues) {
 }
 
 }  // namespace
+
+namespace {
+
+bool whole(const std::string &text, double &value) {
+  return respmat::detail::parse_whole_number(text.data(), text.data() + text.size(), value);
+}
+
+TEST(ParseWholeNumber, AcceptsOneNumberWithBlanksAroundAndNothingElse) {
+  for (const char *text : {"0.5", " \t-1e-3 ", "+7", "0x1p-2", "inf", "nan", "1e400", ".5"}) {
+    double value = -99.0;
+    EXPECT_TRUE(whole(text, value)) << text;
+    const double expected = std::atof(text);
+    EXPECT_TRUE(bits_of(value) == bits_of(expected) || (std::isnan(value) && std::isnan(expected))) << text;
+  }
+  for (const char *text : {"", "  ", "0.5x", "x", "1,2", "\"0.5\"", "1 2", "-", ".", "e5", "0.5\"", "--1"}) {
+    double value = -99.0;
+    EXPECT_FALSE(whole(text, value)) << text;
+    EXPECT_EQ(value, -99.0) << text;
+  }
+}
+
+}  // namespace
