@@ -18,6 +18,9 @@ struct FileName {
 // Converts a str, bytes or os.PathLike; raises TypeError for anything else.
 [[nodiscard]] FileName file_name(const pybind11::handle &path);
 
+// A file name the C side produced.
+[[nodiscard]] FileName native_file_name(std::string native);
+
 // True for what file_name() accepts.
 [[nodiscard]] bool is_file_name(const pybind11::handle &object);
 
@@ -27,6 +30,9 @@ struct FileName {
 
 // Raises ValueError for malformed content, naming the file it came from.
 [[noreturn]] void raise_content_error(const FileName &file, const std::string &reason);
+
+// Raises ValueError with a message from the C side.
+[[noreturn]] void raise_value_error(const std::string &message);
 
 }  // namespace respmat::python
 

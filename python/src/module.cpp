@@ -2,31 +2,78 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <cstdio>
-
-#include "array_view.h"
 #include "binary_io.h"
-#include "errors.h"
-#include "output_file.h"
-#include "respmat/matrix.h"
+#include "model_matrix.h"
+#include "phases.h"
 #include "respmat/version.h"
+#include "text_io.h"
 
 namespace py = pybind11;
 using namespace respmat::python;
 
-namespace {
-
-void save_csv(const py::handle &array, const py::object &path) {
-  const Float64Array values = as_float64(array, 2);
-  const RowView view(values);
-  replace_file(file_name(path), [&](std::FILE *stream) { matrix_write_csv(view.get(), stream, 0); });
-}
-
-}  // namespace
-
 PYBIND11_MODULE(_respmat, m) {
   m.doc() = "Model orbit response matrices and the respmat matrix library over numpy arrays.";
   m.attr("__version__") = respmat_version();
+
+  m.def("model", &model, py::arg("phases"),
+        R"(The model response matrix of a sequence of phases.
+
+Entry (i, j) on and below the diagonal is
+0.47247222310000003 * sin(2*pi*(phases[i] - phases[j]) + 0.1696), every step
+carried in x87 extended precision and only the result rounded to float64; entries
+above the diagonal are 0.0. Every entry is bit for bit what the respmat tool writes
+to er.csv for the same phases.
+
+Parameters
+----------
+phases : array_like
+    One-dimensional, in turns (units of 2*pi); converted once to float64.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (m, m) for m phases.
+
+Raises
+------
+ValueError
+    phases is not one-dimensional.)");
+
+  m.def("load_phases", &load_phases, py::arg("path"), py::arg("column") = 0,
+        R"(Read a column of phases from a comma-separated table or an optics table.
+
+The same reader, with the same rules, as the respmat tool's --phases and --column.
+A comma-separated table holds one phase per line in the chosen column; when the
+column is chosen by name, its first line is a header naming the columns (matched
+without regard to case). An optics table (first byte '@' or '*') has '@' header
+lines, a '*' line naming the columns, a '$' line of their types and blank-separated
+rows; only a numeric column may be chosen there, by name. Every phase must be a
+finite number.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The table.
+column : int, str or None
+    The 0-based index or the name of the column. None takes column 0 of a
+    comma-separated table; for an optics table it fails listing the columns that
+    can be chosen.
+
+Returns
+-------
+numpy.ndarray
+    float64, shape (rows,): the phases in turns, in file order.
+
+Raises
+------
+OSError
+    The table cannot be opened or read (FileNotFoundError, PermissionError, ...),
+    with errno and filename set.
+ValueError
+    A field is not a finite number (the message names file, line and column), or
+    the column is not in the table.
+TypeError
+    column is neither an int, a str nor None.)");
 
   m.def("save_csv", &save_csv, py::arg("array"), py::arg("path"),
         R"(Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.

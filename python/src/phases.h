@@ -1,0 +1,21 @@
+// The tool's phase tables and its whole job, for Python callers.
+#ifndef RESPMAT_PYTHON_PHASES_H
+#define RESPMAT_PYTHON_PHASES_H
+
+#include <pybind11/numpy.h>
+
+#include "app/phase_table.h"
+
+namespace respmat::python {
+
+// The phase column of a comma-separated or optics table, read by the tool's reader;
+// `column` is an index (int) or a name (str).
+[[nodiscard]] pybind11::array load_phases(const pybind11::object &path, const pybind11::object &column);
+
+// Raises what a failure of the phase-table reader is to Python: OSError (with errno
+// and filename) when the table cannot be read, ValueError otherwise.
+[[noreturn]] void raise_phase_table_error(const PhaseTableError &error);
+
+}  // namespace respmat::python
+
+#endif
