@@ -35,19 +35,6 @@ PhaseTableError usage_failure(const std::string &path, std::string reason,
   return {PhaseTableError::Kind::usage, path, 0, 0, {}, std::move(reason), std::move(columns)};
 }
 
-// A field's text as it may appear in a message: short, and without bytes that a
-// terminal would act on.
-std::string shown(const char *text) {
-  constexpr std::size_t kMaxShown = 40;
-  std::string out = "\"";
-  std::size_t k = 0;
-  for (; text[k] != '\0' && k < kMaxShown; ++k) {
-    const unsigned char c = static_cast<unsigned char>(text[k]);
-    out += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
-  }
-  return out + (text[k] != '\0' ? "...\"" : "\"");
-}
-
 bool is_blank(const char *text) {
   for (; *text != '\0'; ++text)
     if (*text != ' ' && *text != '\t') return false;
@@ -58,8 +45,8 @@ bool is_blank(const char *text) {
 std::optional<std::string> phase_of(const char *text, double &phase) {
   if (is_blank(text)) return "is empty";
   if (!detail::parse_whole_number(text, text + std::strlen(text), phase))
-    return shown(text) + " is not a number";
-  if (!std::isfinite(phase)) return shown(text) + " is not a finite number";
+    return quoted_field(text) + " is not a number";
+  if (!std::isfinite(phase)) return quoted_field(text) + " is not a finite number";
   return std::nullopt;
 }
 
@@ -120,7 +107,7 @@ PhaseTableResult read_csv(const std::string &path, const std::optional<PhaseColu
       return {{}, content_failure(path, 0, {}, "is empty, but a header line naming the columns is expected")};
     place.field = find_column(table.get(), column->name, 0);
     if (place.field < 0)
-      return {{}, usage_failure(path, "has no column named " + shown(column->name.c_str()) + " in its header line",
+      return {{}, usage_failure(path, "has no column named " + quoted_field(column->name.c_str()) + " in its header line",
                                 fields_of(table.get()[0], 0))};
     place.first_row = 1;
   }
@@ -168,7 +155,7 @@ PhaseTableResult read_optics(const std::string &path, const std::optional<PhaseC
   if (!column->name.empty()) {
     field = find_column(rows, column->name, names_row);
     if (field < 1)
-      return {{}, usage_failure(path, "has no column named " + shown(column->name.c_str()), numeric)};
+      return {{}, usage_failure(path, "has no column named " + quoted_field(column->name.c_str()), numeric)};
   } else if (column->index < carray_count(names) - 1) {
     field = column->index + 1;
   } else {
@@ -209,6 +196,16 @@ std::optional<PhaseColumn> PhaseColumn::parse(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), column.index);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return column;
+}
+
+std::string quoted_field(std::string_view text) {
+  constexpr std::size_t kMaxShown = 40;
+  std::string out = "\"";
+  for (std::size_t k = 0; k < text.size() && k < kMaxShown; ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[k]);
+    out += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
+  }
+  return out + (text.size() > kMaxShown ? "...\"" : "\"");
 }
 
 std::string PhaseColumn::label() const { return name.empty() ? std::to_string(index) : name; }

@@ -56,6 +56,10 @@ struct PhaseTableResult {
   std::optional<PhaseTableError> error;  // set when the table could not be read
 };
 
+// A field's text as a message shows it: in double quotes, cut after 40 bytes, with
+// every byte that is not printable ASCII (which a terminal might act on) shown as '?'.
+[[nodiscard]] std::string quoted_field(std::string_view text);
+
 // Reads the phases of `column` from the table at `path`: all rows, or only the
 // first `row_limit` ones, of which the rest are neither read nor checked. Every phase
 // read must be a finite number. Without a column, a comma-separated table gives its
