@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include "binary_io.h"
+#include "job.h"
 #include "model_matrix.h"
 #include "phases.h"
 #include "respmat/version.h"
@@ -74,6 +75,48 @@ ValueError
     the column is not in the table.
 TypeError
     column is neither an int, a str nor None.)");
+
+  m.def("run", &run, py::arg("response") = py::none(), py::arg("phases") = py::none(),
+        py::arg("output") = "er.csv", py::arg("monitors") = py::none(), py::arg("column") = 0,
+        R"(Run the respmat tool's job: read m and the phases, write the model matrix.
+
+With no arguments this is the bare tool: m is the number of fields of the first line
+of ../reponsematx_H0.1A.csv, the phases are column 0 of the first m rows of
+../realmachinephases.csv (read like C's atof; a non-numeric phase is 0.0 and
+reported as a RuntimeWarning), and the model matrix is written to er.csv. Any
+argument makes it the tool with options, which refuses a phase that is not a
+finite number.
+
+Parameters
+----------
+response : str, bytes, os.PathLike or None
+    The measured response matrix; only the number of fields of its first line is
+    used, as m. None: the default beside the working folder, unless `phases` is
+    given, in which case m is the number of rows of the phase table.
+phases : str, bytes, os.PathLike or None
+    The phase table, comma-separated or an optics table (see load_phases).
+output : str, bytes or os.PathLike
+    The comma-separated model matrix, replaced whole or not at all.
+monitors : int or None
+    m itself, overriding the response file.
+column : int, str or None
+    The phase column, as for load_phases.
+
+Returns
+-------
+int
+    m, the order of the matrix written.
+
+Raises
+------
+OSError
+    An input cannot be opened or read, or the output cannot be written
+    (FileNotFoundError, PermissionError, ...), with errno and filename set; the
+    output file then keeps its previous contents.
+ValueError
+    The phase table holds too few phases or a malformed one, the column is not in
+    the table, or the options contradict each other (an output that would
+    overwrite an input).)");
 
   m.def("save_csv", &save_csv, py::arg("array"), py::arg("path"),
         R"(Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.

@@ -14,21 +14,6 @@ namespace respmat::python {
 
 namespace {
 
-std::optional<PhaseColumn> phase_column(const py::object &column) {
-  if (column.is_none()) return std::nullopt;
-  if (py::isinstance<py::str>(column)) {
-    PhaseColumn chosen{column.cast<std::string>()};
-    if (chosen.name.empty()) throw py::value_error("column name is empty");
-    return chosen;
-  }
-  if (!py::isinstance<py::int_>(column) || py::isinstance<py::bool_>(column))
-    throw py::type_error("column must be an int (index), a str (name) or None");
-  const auto index = column.cast<long long>();
-  if (index < 0 || index > INT32_MAX)
-    throw py::value_error("column index " + std::to_string(index) + " is out of range");
-  return PhaseColumn{{}, static_cast<std::int32_t>(index)};
-}
-
 py::array to_array(const std::vector<double> &values) {
   py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
   std::copy(values.begin(), values.end(), array.mutable_data());
@@ -36,6 +21,28 @@ py::array to_array(const std::vector<double> &values) {
 }
 
 }  // namespace
+
+std::optional<PhaseColumn> phase_column(const py::object &column) {
+  if (column.is_none()) return std::nullopt;
+  if (py::isinstance<py::str>(column)) {
+    PhaseColumn chosen{column.cast<std::string>()};
+    if (chosen.name.empty()) throw py::value_error("column name is empty");
+    return chosen;
+  }
+  if (py::isinstance<py::bool_>(column) || !py::hasattr(column, "__index__"))
+    throw py::type_error("column must be an int (index), a str (name) or None");
+  return PhaseColumn{{}, count_argument(column, "column")};
+}
+
+std::int32_t count_argument(const py::handle &value, const char *what) {
+  const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long count = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow != 0 || count < 0 || count > INT32_MAX)
+    throw py::value_error(std::string(what) + " must be between 0 and 2147483647");
+  return static_cast<std::int32_t>(count);
+}
 
 void raise_phase_table_error(const PhaseTableError &error) {
   if (error.kind == PhaseTableError::Kind::io) raise_os_error(error.error_number, native_file_name(error.file));
