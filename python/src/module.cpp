@@ -16,6 +16,56 @@ PYBIND11_MODULE(_respmat, m) {
   m.doc() = "Model orbit response matrices and the respmat matrix library over numpy arrays.";
   m.attr("__version__") = respmat_version();
 
+  m.def(
+      "load_text",
+      [](const py::object &path, const py::object &drop_rows, const py::object &sep,
+         const py::object &quote, const py::object &skip) {
+        return load_text(path, TextLayout{drop_rows, sep, quote, skip});
+      },
+      py::arg("path"), py::kw_only(), py::arg("drop_rows") = 0, py::arg("sep") = ",",
+      py::arg("quote") = py::none(), py::arg("skip") = py::none(),
+      R"(Load a delimited text file of numbers into a 2-D float64 array.
+
+The values are bit for bit those of the library's matrix_load_text: the file is cut
+into lines (LF, CR or CR LF), each data line into fields, and each field is read
+like C's atof (leading blanks, '+', exponents, hex floats, 'inf' and 'nan' are
+accepted; an empty or non-numeric field is 0.0). The first data line sets the
+number of columns: missing fields of a shorter line are 0.0 and extra fields of a
+longer one are ignored. A file without data lines gives shape (0, 0). The file is
+read in large blocks and converted on several threads straight into the array.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file.
+drop_rows : int
+    Data lines to leave out at the start (a header row, say); comment lines do not
+    count. More than the file has leaves shape (0, 0).
+sep : str or None
+    The field separator, matched as a whole string; None splits at runs of blanks
+    (space, tab, ...) instead.
+quote : str or None
+    One ASCII character between whose pairs a separator does not split; the quote
+    characters stay in the field (so a quoted field reads as 0.0). None: no quoting.
+skip : str or None
+    Lines that start with this text are comments and left out. None: no comments.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (rows, cols).
+
+Raises
+------
+OSError
+    The file cannot be opened or read (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...), with errno and filename set.
+ValueError
+    The file has more rows or columns than 2**31 - 1, or an argument is malformed
+    (a quote of more than one character, a NUL in sep or skip, a negative drop_rows).
+MemoryError
+    The array does not fit in memory.)");
+
   m.def("model", &model, py::arg("phases"),
         R"(The model response matrix of a sequence of phases.
 
