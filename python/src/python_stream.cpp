@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 namespace py = pybind11;
@@ -23,6 +24,9 @@ constexpr std::size_t kWriteBuffer = 1 << 20;
 
 PythonStream::PythonStream(py::object file, Mode mode) : file_(std::move(file)) {
   cookie_io_functions_t functions{};
+  const char *needed = mode == Mode::kRead ? "read" : "write";
+  if (!py::hasattr(file_, needed))
+    throw py::type_error(std::string("expected a file name or a binary file object with ") + needed + "()");
   if (mode == Mode::kRead) {
     has_readinto_ = py::hasattr(file_, "readinto");
     transfer_ = file_.attr(has_readinto_ ? "readinto" : "read");
