@@ -13,6 +13,10 @@ namespace py = pybind11;
 using namespace respmat::python;
 
 PYBIND11_MODULE(_respmat, m) {
+  // Each docstring opens with its signature in the interpreter's own form, which
+  // help() and inspect.signature() read.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = "Model orbit response matrices and the respmat matrix library over numpy arrays.";
   m.attr("__version__") = respmat_version();
 
@@ -24,7 +28,10 @@ PYBIND11_MODULE(_respmat, m) {
       },
       py::arg("path"), py::kw_only(), py::arg("drop_rows") = 0, py::arg("sep") = ",",
       py::arg("quote") = py::none(), py::arg("skip") = py::none(),
-      R"(Load a delimited text file of numbers into a 2-D float64 array.
+      R"(load_text(path, *, drop_rows=0, sep=',', quote=None, skip=None)
+--
+
+Load a delimited text file of numbers into a 2-D float64 array.
 
 The values are bit for bit those of the library's matrix_load_text: the file is cut
 into lines (LF, CR or CR LF), each data line into fields, and each field is read
@@ -67,7 +74,10 @@ MemoryError
     The array does not fit in memory.)");
 
   m.def("model", &model, py::arg("phases"),
-        R"(The model response matrix of a sequence of phases.
+        R"(model(phases)
+--
+
+The model response matrix of a sequence of phases.
 
 Entry (i, j) on and below the diagonal is
 0.47247222310000003 * sin(2*pi*(phases[i] - phases[j]) + 0.1696), every step
@@ -91,7 +101,10 @@ ValueError
     phases is not one-dimensional.)");
 
   m.def("load_phases", &load_phases, py::arg("path"), py::arg("column") = 0,
-        R"(Read a column of phases from a comma-separated table or an optics table.
+        R"(load_phases(path, column=0)
+--
+
+Read a column of phases from a comma-separated table or an optics table.
 
 The same reader, with the same rules, as the respmat tool's --phases and --column.
 A comma-separated table holds one phase per line in the chosen column; when the
@@ -128,7 +141,10 @@ TypeError
 
   m.def("run", &run, py::arg("response") = py::none(), py::arg("phases") = py::none(),
         py::arg("output") = "er.csv", py::arg("monitors") = py::none(), py::arg("column") = 0,
-        R"(Run the respmat tool's job: read m and the phases, write the model matrix.
+        R"(run(response=None, phases=None, output='er.csv', monitors=None, column=0)
+--
+
+Run the respmat tool's job: read m and the phases, write the model matrix.
 
 With no arguments this is the bare tool: m is the number of fields of the first line
 of ../reponsematx_H0.1A.csv, the phases are column 0 of the first m rows of
@@ -169,7 +185,10 @@ ValueError
     overwrite an input).)");
 
   m.def("save_csv", &save_csv, py::arg("array"), py::arg("path"),
-        R"(Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.
+        R"(save_csv(array, path)
+--
+
+Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.
 
 Each row becomes one line of its values printed like C's "%.16g" (16 significant
 digits, shortest form) separated by ",", each line ends with a line feed, and one
@@ -194,7 +213,10 @@ OSError
     missing folder, ...), with errno and filename set.)");
 
   m.def("read_bin", &read_bin, py::arg("source"),
-        R"(Read a matrix in the library's binary form.
+        R"(read_bin(source)
+--
+
+Read a matrix in the library's binary form.
 
 The form is the row count and the column count as little-endian 32-bit integers,
 then the elements as little-endian float64 values row by row, nothing before or
@@ -226,7 +248,10 @@ OSError
     raised.)");
 
   m.def("write_bin", &write_bin, py::arg("array"), py::arg("target"),
-        R"(Write a 2-D array in the library's binary form (see read_bin).
+        R"(write_bin(array, target)
+--
+
+Write a 2-D array in the library's binary form (see read_bin).
 
 Parameters
 ----------
