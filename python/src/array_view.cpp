@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 
 namespace py = pybind11;
 

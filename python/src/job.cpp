@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -52,7 +52,9 @@ constexpr std::string_view kUsageHint = "; try 'respmat --help'";
 // The tool reports a failure as one line "respmat: <file>: <reason>"; when the reason
 // starts with the system's message for an errno value, the failure is that error on
 // that file.
-[[noreturn]] void raise_reported(std::string line, bool is_output) {
+// Otherwise a failed write is an input/output error on the output file, and any
+// other failure a ValueError with the tool's message.
+[[noreturn]] void raise_reported(std::string line, const std::string *output) {
   if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
   if (line.ends_with(kUsageHint)) line.erase(line.size() - kUsageHint.size());
   for (int error = 1; error < 256; ++error) {
@@ -63,11 +65,7 @@ constexpr std::string_view kUsageHint = "; try 'respmat --help'";
     if (end != line.size() && line[end] != ';') continue;
     raise_os_error(error, native_file_name(line.substr(0, at)));
   }
-  if (is_output) {
-    errno = EIO;
-    PyErr_SetFromErrno(PyExc_OSError);
-    throw py::error_already_set();
-  }
+  if (output != nullptr) raise_os_error(EIO, native_file_name(*output));
   raise_value_error(line);
 }
 
@@ -115,7 +113,7 @@ int run(const py::object &response, const py::object &phases, const py::object &
     std::sscanf(out.text().c_str(), "m=%d", &m);
     return m;
   }
-  raise_reported(first_line(report), status == kExitWriteFailed);
+  raise_reported(first_line(report), status == kExitWriteFailed ? &options.output : nullptr);
 }
 
 }  // namespace respmat::python
