@@ -1,16 +1,49 @@
 // respmat: builds the model response matrix from the machine phases.
 //
-// Reads ../reponsematx_H0.1A.csv (only its column count m is used) and column 0 of
-// the first m rows of ../realmachinephases.csv, prints "m=<m>", and writes the m x m
-// lower-triangular model matrix to er.csv in the working directory.
+// Without arguments: reads ../reponsematx_H0.1A.csv (only its column count m is used)
+// and column 0 of the first m rows of ../realmachinephases.csv, prints "m=<m>", and
+// writes the m x m lower-triangular model matrix to er.csv in the working directory.
+// The options (see --help) name other inputs, columns and outputs.
 #include <csignal>
 #include <cstdio>
+#include <string>
 
+#include "app/command_line.h"
 #include "app/driver.h"
+#include "respmat/version.h"
 
-int main() {
-  // A file-size limit must surface as a failed write we can report, not kill us.
+namespace {
+
+// --help and --version write only to standard output; a failed write is reported.
+int print(const char *text) {
+  std::fputs(text, stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::perror("respmat: standard output");
+    return respmat::kExitStdoutFailed;
+  }
+  return respmat::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // A file-size limit must surface as a failed write we can report, not kill us; so
+  // must a reader of standard output that went away.
   std::signal(SIGXFSZ, SIG_IGN);
-  const respmat::DriverPaths paths;
-  return respmat::run_driver(paths, stdout, stderr);
+  std::signal(SIGPIPE, SIG_IGN);
+  const respmat::CommandLine line = respmat::parse_command_line(argc, argv);
+  switch (line.action) {
+    case respmat::CommandLine::Action::help:
+      return print(respmat::kHelpText);
+    case respmat::CommandLine::Action::version: {
+      const std::string text = std::string("respmat ") + respmat_version() + "\n";
+      return print(text.c_str());
+    }
+    case respmat::CommandLine::Action::usage_error:
+      std::fprintf(stderr, "respmat: %s; try 'respmat --help'\n", line.error.c_str());
+      return respmat::kExitUsage;
+    case respmat::CommandLine::Action::run:
+      break;
+  }
+  return respmat::run_job(line.options, stdout, stderr);
 }
