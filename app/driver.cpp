@@ -380,27 +380,32 @@ int run_reference_job(const DriverPaths &paths, std::FILE *out, std::FILE *err) 
 }  // namespace
 
 int run_job(const JobOptions &options, std::FILE *out, std::FILE *err) {
-  if (const auto clash = overwritten_file(options)) {
-    report_usage(err, *clash);
-    return kExitUsage;
-  }
   Inputs inputs;
   try {
+    if (const auto clash = overwritten_file(options)) {
+      report_usage(err, *clash);
+      return kExitUsage;
+    }
     if (const int status = read_inputs(options, err, inputs); status != kExitOk) return status;
   } catch (const std::bad_alloc &) {
-    report(err, options.phases.value_or(kDefaultPhases).c_str(), std::strerror(ENOMEM));
+    report(err, options.phases ? options.phases->c_str() : kDefaultPhases, std::strerror(ENOMEM));
     return kExitBadInput;
   }
   return write_job(options, inputs, out, err);
 }
 
 int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
-  JobOptions options;
-  options.response = paths.response;
-  options.phases = paths.phases;
-  options.output = paths.output;
-  options.strict_phases = false;
-  return run_job(options, out, err);
+  try {
+    JobOptions options;
+    options.response = paths.response;
+    options.phases = paths.phases;
+    options.output = paths.output;
+    options.strict_phases = false;
+    return run_job(options, out, err);
+  } catch (const std::bad_alloc &) {
+    report(err, paths.phases, std::strerror(ENOMEM));
+    return kExitBadInput;
+  }
 }
 
 int run_driver_reference(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
