@@ -160,12 +160,11 @@ int read_inputs(const JobOptions &options, std::FILE *err, Inputs &inputs) {
     m = read_response_width({options.response.value_or(kDefaultResponse), !options.response}, err);
     if (!m) return kExitBadInput;
   }
+  NonNumericPhases non_numeric;
   if (!options.strict_phases && m) {
-    NonNumericPhases non_numeric;
     auto phases = read_phases_like_atof(phases_file, *m, err, non_numeric);
     if (!phases) return kExitBadInput;
     inputs.phases = std::move(*phases);
-    warn_non_numeric(err, phases_file, non_numeric);
   } else {
     PhaseTableResult table = load_phase_table(phases_file.path, options.column,
                                               m ? std::optional<std::int64_t>(*m) : std::nullopt);
@@ -199,6 +198,7 @@ int read_inputs(const JobOptions &options, std::FILE *err, Inputs &inputs) {
                             : too_few_phases(static_cast<std::int64_t>(inputs.phases.size()), inputs.m));
     return kExitBadInput;
   }
+  warn_non_numeric(err, phases_file, non_numeric);  // only a run that goes on warns
   return kExitOk;
 }
 

@@ -229,7 +229,9 @@ PhaseTableResult load_phase_table(const std::string &path, const std::optional<P
   try {
     const std::optional<bool> optics = is_optics_table(path);
     if (!optics) return {{}, io_failure(path)};
-    return *optics ? read_optics(path, column, row_limit) : read_csv(path, column, row_limit);
+    PhaseTableResult result = *optics ? read_optics(path, column, row_limit) : read_csv(path, column, row_limit);
+    if (result.error) result.phases.clear();  // phases read before the failure are no result
+    return result;
   } catch (const std::bad_alloc &) {
     return {{}, PhaseTableError{PhaseTableError::Kind::io, path, ENOMEM, 0, {}, {}, {}}};
   }

@@ -234,27 +234,22 @@ TEST(CommandLine, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
   EXPECT_EQ(ws.output(), complete);
 }
 
-// The picture's size and its pixels, as RGB triples row by row.
-struct Picture {
-  png_uint_32 side = 0;
-  std::vector<png_byte> rgb;
-  std::vector<png_byte> at(png_uint_32 row, png_uint_32 col) const {
-    const auto k = 3 * (static_cast<std::size_t>(row) * side + col);
-    return {rgb[k], rgb[k + 1], rgb[k + 2]};
-  }
-};
-
-Picture decode(const std::string &path) {
-  Picture picture;
+// The picture's pixels as RGB triples row by row, after its side.
+std::vector<png_byte> decode(const std::string &path, png_uint_32 &side) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   EXPECT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
   image.format = PNG_FORMAT_RGB;
-  picture.side = image.width;
+  side = image.width;
   EXPECT_EQ(image.width, image.height);
-  picture.rgb.resize(PNG_IMAGE_SIZE(image));
-  EXPECT_TRUE(png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr));
-  return picture;
+  std::vector<png_byte> rgb(PNG_IMAGE_SIZE(image));
+  EXPECT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+  return rgb;
+}
+
+std::vector<png_byte> pixel(const std::vector<png_byte> &rgb, png_uint_32 side, png_uint_32 row, png_uint_32 col) {
+  const auto k = 3 * (static_cast<std::size_t>(row) * side + col);
+  return {rgb[k], rgb[k + 1], rgb[k + 2]};
 }
 
 TEST(CommandLine, HeatMapShowsTheMatrixWithoutChangingIt) {
@@ -264,13 +259,15 @@ TEST(CommandLine, HeatMapShowsTheMatrixWithoutChangingIt) {
   const std::string csv = ws.output();
   ASSERT_EQ(ws.tool({"-p", p, "-m", "36", "--heatmap", "map.png"}).status, 0);
   EXPECT_EQ(ws.output(), csv);
-  const Picture picture = decode(ws.run + "/map.png");
-  EXPECT_EQ(picture.side, 36u);
+  png_uint_32 side = 0;
+  const std::vector<png_byte> small = decode(ws.run + "/map.png", side);
+  EXPECT_EQ(side, 36u);
   const std::string range("Range\0-0.47247222310000003 0.47247222310000003", 46);
   EXPECT_NE(read_bytes(ws.run + "/map.png").find(range), std::string::npos);
   // The diagonal, sin(0.1696) of the amplitude, is a pale red; above it is white.
-  EXPECT_EQ(picture.at(7, 7), (std::vector<png_byte>{255, 212, 212}));
-  EXPECT_EQ(picture.at(0, 35), (std::vector<png_byte>{255, 255, 255}));
+  const std::vector<png_byte> pale_red{255, 212, 212}, white{255, 255, 255};
+  EXPECT_EQ(pixel(small, side, 7, 7), pale_red);
+  EXPECT_EQ(pixel(small, side, 0, 35), white);
   // Beyond 2048 entries a side, pixels average blocks: 2049 gives blocks of 2 and 1025
   // pixels, the last of them one diagonal entry.
   std::mt19937_64 rng(5);
@@ -278,19 +275,10 @@ TEST(CommandLine, HeatMapShowsTheMatrixWithoutChangingIt) {
   const int null = ::open("/dev/null", O_WRONLY);
   ASSERT_EQ(ws.tool({"-p", ws.at("many.csv"), "-o", "-", "--heatmap", "big.png"}, null).status, 0);
   ::close(null);
-  const Picture big = decode(ws.run + "/big.png");
-  EXPECT_EQ(big.side, 1025u);
-  EXPECT_EQ(big.at(1024, 1024), picture.at(7, 7));
-  EXPECT_EQ(big.at(0, 1024), (std::vector<png_byte>{255, 255, 255}));
-}
-
-TEST(CommandLine, MissingDefaultInputsSayWhereTheyWereLookedFor) {
-  Workspace ws;
-  const ToolRun run = ws.tool({"-o", "x.csv"});
-  EXPECT_EQ(run.status, respmat::kExitBadInput);
-  EXPECT_EQ(run.err, "respmat: " + (std::filesystem::canonical(ws.dir.path()) / "reponsematx_H0.1A.csv").string() +
-                         ": No such file or directory; the inputs are expected in the parent folder, or can be "
-                         "given with --response and --phases\n");
+  const std::vector<png_byte> big = decode(ws.run + "/big.png", side);
+  EXPECT_EQ(side, 1025u);
+  EXPECT_EQ(pixel(big, side, 1024, 1024), pale_red);
+  EXPECT_EQ(pixel(big, side, 0, 1024), white);
 }
 
 }  // namespace
