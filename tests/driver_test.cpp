@@ -10,6 +10,7 @@
 
 #include "app/driver.h"
 #include "app/model.h"
+#include "respmat/owners.hpp"
 #include "test_support.h"
 
 namespace {
@@ -209,6 +210,46 @@ TEST(Driver, FastAndStraightforwardRunsAgreeOnRealPhaseTables) {
               0);
     EXPECT_EQ(contents_of(out.get()), fast.out);
     EXPECT_EQ(read_bytes(dir.file("er.csv")), fast_output) << name;
+  }
+}
+
+// The binary form and the heat map take the model a row at a time, apart from the
+// comma-separated writer: their matrix must be the straightforward one, bit for bit.
+TEST(Driver, RowStreamedOutputsEqualTheStraightforwardMatrix) {
+  std::mt19937_64 rng(99);
+  const double hostile[] = {0.0, -0.0, 1e300, -1e-310, NAN, INFINITY, 1e6 + 0.25, 4e15, -2.5};
+  for (int trial = 0; trial < 30; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    TempDir dir;
+    const int m = static_cast<int>(rng() % 60);
+    std::string text;
+    const respmat::OwnedMatrix phases(matrix_alloc(m, 1));
+    std::uniform_real_distribution<double> turns(-50.0, 50.0);
+    for (int r = 0; r < m; ++r) {
+      phases.get()[r][0] = rng() % 8 == 0 ? hostile[rng() % std::size(hostile)] : turns(rng);
+      char number[40];
+      std::snprintf(number, sizeof number, "%a\n", phases.get()[r][0]);
+      text += number;
+    }
+    write_bytes(dir.file("phases.csv"), text);
+    respmat::JobOptions job;
+    job.phases = dir.file("phases.csv");
+    job.monitors = m;
+    job.strict_phases = false;  // infinities and NaNs as well
+    OwnedFile out(std::tmpfile()), err(std::tmpfile());
+    job.output = dir.file("plain.csv");
+    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    job.output = dir.file("with_map.csv");
+    job.heatmap = dir.file("map.png");
+    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    EXPECT_EQ(read_bytes(dir.file("plain.csv")), read_bytes(dir.file("with_map.csv")));
+    job.output = dir.file("model.bin");
+    job.format = respmat::OutputFormat::bin;
+    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    const respmat::OwnedMatrix model(matrix_alloc(m, m));
+    respmat::fill_model(model.get(), phases.get());
+    matrix_save_bin(model.get(), dir.file("expected.bin").c_str());
+    EXPECT_EQ(read_bytes(dir.file("model.bin")), read_bytes(dir.file("expected.bin"))) << text;
   }
 }
 
