@@ -123,9 +123,9 @@ CommandLine parse_command_line(int argc, char **argv) {
     if (code == 'h') return CommandLine{CommandLine::Action::help, {}, {}};
     if (code == kVersion) return CommandLine{CommandLine::Action::version, {}, {}};
     const std::string offending = argv[optind - 1];
-    if (code == '?')
-      return usage_error(optopt != 0 ? "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'"
-                                     : "unknown option '" + offending + "'");
+    if (code == '?' && optopt == 0) return usage_error("unknown option '" + offending + "'");
+    if (code == '?' && offending.starts_with("--")) return usage_error("option '" + offending + "' takes no value");
+    if (code == '?') return usage_error("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
     if (code == ':') return usage_error("option '" + offending + "' needs a value");
     if (auto problem = apply(code, optarg, line.options)) return usage_error(*problem);
   }

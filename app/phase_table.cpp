@@ -221,6 +221,10 @@ std::string PhaseTableError::message() const {
     text += "; the columns to choose from are ";
     for (std::size_t k = 0; k < columns.size(); ++k) text += (k ? ", " : "") + columns[k];
   }
+  // Column names and types come from the file: no control byte of theirs reaches a
+  // terminal.
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   return text;
 }
 

@@ -19,7 +19,8 @@
 namespace respmat {
 
 // Which column holds the phases: by name (looked up without regard to ASCII case in
-// the table's header) or, when the name is empty, by its 0-based index.
+// the table's header) or, when the name is empty, by its 0-based index (in an optics
+// table, among the named columns).
 struct PhaseColumn {
   std::string name;
   std::int32_t index = 0;
@@ -47,7 +48,8 @@ struct PhaseTableError {
   // numeric columns, a header's names).
   std::vector<std::string> columns;
 
-  // The failure in one line: "file:line: column MUX: reason".
+  // The failure in one line, "file:line: column MUX: reason", with control bytes
+  // shown as '?'.
   [[nodiscard]] std::string message() const;
 };
 

@@ -90,6 +90,8 @@ TEST(PhaseTable, CommaSeparatedColumnsByIndexOrHeaderName) {
   EXPECT_EQ(failure(path, std::nullopt).message(), path + ":1: column 0: \"inf\" is not a finite number");
   write_bytes(path, "\x1b[2J\n");
   EXPECT_EQ(failure(path, std::nullopt).reason, "\"?[2J\" is not a number");
+  EXPECT_EQ(failure(path, column("b")).message(), path + ": has no column named \"b\" in its header line; "
+                                                          "the columns to choose from are ?[2J");
 }
 
 TEST(PhaseTable, UnreadableFilesGiveTheirErrno) {

@@ -141,7 +141,7 @@ TEST(CommandLine, UsageErrorsExit64AndWriteNothing) {
       {"--bogus"}, {"-x"}, {"extra"}, {"-p", p, "extra"}, {"-m"}, {"-m", "abc"}, {"-m", "-1"},
       {"--threads", "5000"}, {"--threads", "x"}, {"-f", "xml"}, {"-c", ""}, {"--heatmap", "-"},
       {"-r", p, "-m", "3"}, {"-p", p, "-c", "phases"}, {"-p", iota}, {"-p", iota, "-c", "NAME"},
-      {"-p", p, "-o", p}, {"-p", p, "-m", "1", "--heatmap", "er.csv"}, {"--response"}};
+      {"-p", p, "-o", p}, {"-p", p, "-m", "1", "--heatmap", "er.csv"}, {"--response"}, {"--version=1"}};
   for (const auto &args : cases) {
     const ToolRun run = ws.tool(args);
     EXPECT_EQ(run.status, respmat::kExitUsage) << args[0] << run.err;
