@@ -26,14 +26,18 @@ except ImportError:  # the pandas column is left out
     pandas = None
 
 
-def median_time(repeat, work):
-    """The median wall time of `work()` over `repeat` runs, and its last result."""
-    times = []
+def race(repeat, **works):
+    """Median wall times of each work over `repeat` rounds, and each one's last result.
+    The works take turns within a round, so a change in the machine's load falls on
+    all of them alike."""
+    times = {name: [] for name in works}
+    results = {}
     for _ in range(repeat):
-        start = time.perf_counter()
-        result = work()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), result
+        for name, work in works.items():
+            start = time.perf_counter()
+            results[name] = work()
+            times[name].append(time.perf_counter() - start)
+    return {name: statistics.median(t) for name, t in times.items()}, results
 
 
 def numpy_model(phases):
@@ -59,24 +63,27 @@ def generate(folder, m):
 
 def measure(response, phase_table, repeat):
     row = {"size": "%.0f MB" % (os.path.getsize(response) / 1e6)}
-    row["load"], loaded = median_time(repeat, lambda: respmat.load_text(response))
-    row["loadtxt"], by_numpy = median_time(repeat, lambda: np.loadtxt(response, delimiter=","))
-    row["load same"] = same_bits(loaded, by_numpy)
+    loaders = {"load": lambda: respmat.load_text(response),
+               "loadtxt": lambda: np.loadtxt(response, delimiter=",")}
     if pandas is not None:
-        row["read_csv"], by_pandas = median_time(
-            repeat, lambda: pandas.read_csv(response, header=None, engine="c").to_numpy())
-        row["pandas differ"] = int(np.count_nonzero(by_pandas != by_numpy))
+        loaders["read_csv"] = lambda: pandas.read_csv(response, header=None, engine="c").to_numpy()
+    times, loaded = race(repeat, **loaders)
+    row.update(times)
+    row["load same"] = same_bits(loaded["load"], loaded["loadtxt"])
+    if pandas is not None:
+        row["pandas differ"] = int(np.count_nonzero(loaded["read_csv"] != loaded["loadtxt"]))
 
-    phases = respmat.load_phases(phase_table)[: loaded.shape[1]]
-    row["model"], model = median_time(repeat, lambda: respmat.model(phases))
-    row["numpy model"], expected = median_time(repeat, lambda: numpy_model(phases))
-    row["model same"] = same_bits(model, expected)
+    phases = respmat.load_phases(phase_table)[: loaded["load"].shape[1]]
+    times, models = race(repeat, model=lambda: respmat.model(phases), numpy_model=lambda: numpy_model(phases))
+    row.update(times)
+    row["model same"] = same_bits(models["model"], models["numpy_model"])
 
     with tempfile.TemporaryDirectory() as scratch:
         out = pathlib.Path(scratch)
-        row["save"], _ = median_time(repeat, lambda: respmat.save_csv(model, out / "a.csv"))
-        row["savetxt"], _ = median_time(
-            repeat, lambda: np.savetxt(out / "b.csv", model, fmt="%.16g", delimiter=","))
+        model = models["model"]
+        times, _ = race(repeat, save=lambda: respmat.save_csv(model, out / "a.csv"),
+                        savetxt=lambda: np.savetxt(out / "b.csv", model, fmt="%.16g", delimiter=","))
+        row.update(times)
         # savetxt ends without the writer's final empty line.
         row["save same"] = (out / "a.csv").read_bytes() == (out / "b.csv").read_bytes() + b"\n"
     return row
@@ -91,7 +98,7 @@ def print_row(m, r):
     if "read_csv" in r:
         cells += ["%.2f s" % r["read_csv"], ratio("read_csv", "load")]
     cells += ["yes" if r["load same"] else "NO",
-              "%.3f s" % r["model"], "%.2f s" % r["numpy model"], ratio("numpy model", "model"),
+              "%.3f s" % r["model"], "%.2f s" % r["numpy_model"], ratio("numpy_model", "model"),
               "yes" if r["model same"] else "NO",
               "%.3f s" % r["save"], "%.2f s" % r["savetxt"], ratio("savetxt", "save"),
               "yes" if r["save same"] else "NO"]
