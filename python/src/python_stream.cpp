@@ -24,14 +24,15 @@ constexpr std::size_t kWriteBuffer = 1 << 20;
 
 PythonStream::PythonStream(py::object file, Mode mode) : file_(std::move(file)) {
   cookie_io_functions_t functions{};
-  const char *needed = mode == Mode::kRead ? "read" : "write";
-  if (!py::hasattr(file_, needed))
-    throw py::type_error(std::string("expected a file name or a binary file object with ") + needed + "()");
   if (mode == Mode::kRead) {
     has_readinto_ = py::hasattr(file_, "readinto");
+    if (!has_readinto_ && !py::hasattr(file_, "read"))
+      throw py::type_error("expected a file name or a binary file object with readinto() or read()");
     transfer_ = file_.attr(has_readinto_ ? "readinto" : "read");
     functions.read = &PythonStream::read;
   } else {
+    if (!py::hasattr(file_, "write"))
+      throw py::type_error("expected a file name or a binary file object with write()");
     transfer_ = file_.attr("write");
     functions.write = &PythonStream::write;
   }

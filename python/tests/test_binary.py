@@ -59,8 +59,14 @@ def test_file_objects_that_fail_or_are_text_raise_their_own_error(tmp_path):
         def readinto(self, buffer):
             raise RuntimeError("device gone")
 
+    class Boasting(io.RawIOBase):
+        def readinto(self, buffer):
+            return len(buffer) + 8  # claims more than fits: nothing may be read past it
+
     with pytest.raises(RuntimeError, match="device gone"):
         respmat.read_bin(Failing())
+    with pytest.raises(ValueError, match="more bytes than asked for"):
+        respmat.read_bin(Boasting())
     with open(tmp_path / "t.txt", "w") as text, pytest.raises(TypeError):
         respmat.write_bin([[1.0]], text)
     with pytest.raises(ValueError, match="2-D"):
