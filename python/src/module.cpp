@@ -111,8 +111,8 @@ A comma-separated table holds one phase per line in the chosen column; when the
 column is chosen by name, its first line is a header naming the columns (matched
 without regard to case). An optics table (first byte '@' or '*') has '@' header
 lines, a '*' line naming the columns, a '$' line of their types and blank-separated
-rows; only a numeric column may be chosen there, by name. Every phase must be a
-finite number.
+rows; only a numeric column may be chosen there, by name or by its index among the
+named columns. Every phase must be a finite number.
 
 Parameters
 ----------
