@@ -112,11 +112,8 @@ ssize_t PythonStream::guarded(Transfer transfer) {
 
 void PythonStream::finish() {
   std::fflush(stream_);
-  if (error_) {
-    py::error_already_set error = std::move(*error_);
-    error_.reset();
-    throw error;
-  }
+  // The exception stays recorded, so closing the stream calls the file no more.
+  if (error_) throw *error_;
   if (std::ferror(stream_)) {
     errno = EIO;
     PyErr_SetFromErrno(PyExc_OSError);
