@@ -49,11 +49,10 @@ class CapturedStream {
 constexpr std::string_view kPrefix = "respmat: ";
 constexpr std::string_view kUsageHint = "; try 'respmat --help'";
 
-// The tool reports a failure as one line "respmat: <file>: <reason>"; when the reason
-// starts with the system's message for an errno value, the failure is that error on
-// that file.
-// Otherwise a failed write is an input/output error on the output file, and any
-// other failure a ValueError with the tool's message.
+// The tool reports a failure as one line "respmat: <file>: <reason>". When the reason
+// is the system's message for an errno value, the failure is that error on that file;
+// otherwise a failed write is an input/output error on the output file, and any other
+// failure a ValueError with the tool's message.
 [[noreturn]] void raise_reported(std::string line, const std::string *output) {
   if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
   if (line.ends_with(kUsageHint)) line.erase(line.size() - kUsageHint.size());
@@ -87,12 +86,12 @@ int run(const py::object &response, const py::object &phases, const py::object &
   // The command line's "-" is standard output; here every output is a file.
   if (options.output == "-") options.output = "./-";
   if (!monitors.is_none()) options.monitors = count_argument(monitors, "monitors");
-  options.column = phase_column(column);
   // Called with nothing but defaults, this is the bare command, which reads its
   // phases as it always has; any option makes it strict, as on the command line.
   const bool bare = response.is_none() && phases.is_none() && monitors.is_none() &&
                     options.output == "er.csv" && py::isinstance<py::int_>(column) &&
                     column.equal(py::int_(0));
+  if (!bare) options.column = phase_column(column);
   options.strict_phases = !bare;
 
   CapturedStream out;
