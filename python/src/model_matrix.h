@@ -1,0 +1,15 @@
+// The model response matrix as a numpy array.
+#ifndef RESPMAT_PYTHON_MODEL_MATRIX_H
+#define RESPMAT_PYTHON_MODEL_MATRIX_H
+
+#include <pybind11/numpy.h>
+
+namespace respmat::python {
+
+// The m x m model matrix of m phases (a 1-D array), entry for entry what the tool
+// writes to er.csv.
+[[nodiscard]] pybind11::array model(const pybind11::handle &phases);
+
+}  // namespace respmat::python
+
+#endif

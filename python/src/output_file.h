@@ -1,0 +1,39 @@
+// Output files replaced whole: the contents go to a temporary file beside the target
+// that is renamed over it only when complete, so a failed write leaves the target as
+// it was.
+#ifndef RESPMAT_PYTHON_OUTPUT_FILE_H
+#define RESPMAT_PYTHON_OUTPUT_FILE_H
+
+#include <pybind11/pybind11.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "app/replace_file.h"
+#include "errors.h"
+
+namespace respmat::python {
+
+// Calls write(stream) on the temporary file with the GIL released; raises the
+// matching OSError when the file cannot be created, written or renamed.
+template <typename Write>
+void replace_file(const FileName &target, Write write) {
+  bool failed = false;
+  int error = 0;
+  {
+    pybind11::gil_scoped_release release;
+    FileReplacement output(target.native);
+    failed = !output.open();
+    if (!failed) {
+      write(output.stream());
+      failed = !output.commit();
+    }
+    error = errno;
+  }
+  // A stream error that left errno unset is still a failed write.
+  if (failed) raise_os_error(error != 0 ? error : EIO, target);
+}
+
+}  // namespace respmat::python
+
+#endif
