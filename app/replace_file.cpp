@@ -51,7 +51,24 @@ FileReplacement::~FileReplacement() {
   if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
+bool FileReplacement::open_in_place() {
+  const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  stream_ = ::fdopen(fd, "w");
+  if (stream_ == nullptr) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
+  in_place_ = true;
+  return true;
+}
+
 bool FileReplacement::open() {
+  // stat() follows every link, also the kernel's own ones such as /dev/stdout.
+  struct stat reached;
+  if (::stat(target_.c_str(), &reached) == 0 && !S_ISREG(reached.st_mode)) return open_in_place();
   const std::optional<std::string> replaced = end_of_links(target_);
   if (!replaced) return false;
   struct stat existing;
@@ -95,7 +112,7 @@ bool FileReplacement::commit() {
   stream_ = nullptr;
   bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
   int saved = errno;
-  if (ok && ::fsync(::fileno(stream)) != 0) {
+  if (ok && !in_place_ && ::fsync(::fileno(stream)) != 0) {
     ok = false;
     saved = errno;
   }
@@ -103,7 +120,7 @@ bool FileReplacement::commit() {
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(temporary_.c_str(), replaced_.c_str()) != 0) {
+  if (ok && !in_place_ && std::rename(temporary_.c_str(), replaced_.c_str()) != 0) {
     ok = false;
     saved = errno;
   }

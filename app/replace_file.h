@@ -7,6 +7,10 @@
 // chain is replaced, with the temporary file beside that one, and the links stay.
 // While the temporary file exists, SIGINT, SIGTERM or SIGHUP remove it before they
 // end the process (see termination_cleanup.h).
+//
+// A target that exists but is not a regular file (a device such as /dev/null, a pipe,
+// a terminal) is written in place: there is nothing there to replace atomically, and a
+// file renamed over it would destroy it.
 #ifndef RESPMAT_APP_REPLACE_FILE_H
 #define RESPMAT_APP_REPLACE_FILE_H
 
@@ -33,6 +37,7 @@ class FileReplacement {
   [[nodiscard]] std::FILE *stream() const { return stream_; }
   // Flushes, syncs and closes the temporary file and renames it over the target.
   // Returns false (and sets errno) when any step fails; the target is then untouched.
+  // A target written in place is only flushed and closed.
   [[nodiscard]] bool commit();
 
  private:
@@ -41,7 +46,10 @@ class FileReplacement {
   std::string temporary_;
   std::optional<RemovedOnTermination> cleanup_;
   std::FILE *stream_ = nullptr;
+  bool in_place_ = false;
   bool committed_ = false;
+
+  [[nodiscard]] bool open_in_place();
 };
 
 }  // namespace respmat

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/driver.h"
@@ -211,6 +213,27 @@ TEST(CommandLine, MatrixToStandardOutputOrInBinaryForm) {
   respmat::fill_model(model.get(), phases.get());
   matrix_save_bin(model.get(), ws.at("expected.bin").c_str());
   EXPECT_EQ(ws.output("er.bin"), read_bytes(ws.at("expected.bin")));
+}
+
+// A device or a pipe named as the output is written in place: renaming a file over
+// it (as root, over /dev/null) would destroy it.
+TEST(CommandLine, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
+  Workspace ws;
+  const std::string p = kData + "/optics/sps_q20_model_bpms.csv";
+  ASSERT_EQ(ws.tool({"-p", p, "-m", "20"}).status, 0);
+  const std::string fifo = ws.at("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_bytes(fifo); });
+  const ToolRun run = ws.tool({"-p", p, "-m", "20", "-o", fifo});
+  // A tool that never opened the pipe would leave the reader waiting for a writer.
+  if (const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
+  reader.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(received, ws.output());
+  EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+  for (const auto &entry : std::filesystem::directory_iterator(ws.dir.path()))
+    EXPECT_EQ(entry.path().filename().string().rfind("pipe.", 0), std::string::npos) << entry.path();
 }
 
 TEST(CommandLine, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
