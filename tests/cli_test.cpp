@@ -223,11 +223,14 @@ TEST(CommandLine, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
   ASSERT_EQ(ws.tool({"-p", p, "-m", "20"}).status, 0);
   const std::string fifo = ws.at("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Held open for writing so that neither the reader nor the tool waits on the other,
+  // and closed after the tool has ended, which ends the reader's input.
+  const int keeper = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(keeper, 0);
   std::string received;
   std::thread reader([&] { received = read_bytes(fifo); });
   const ToolRun run = ws.tool({"-p", p, "-m", "20", "-o", fifo});
-  // A tool that never opened the pipe would leave the reader waiting for a writer.
-  if (const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
+  ::close(keeper);
   reader.join();
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(received, ws.output());
