@@ -65,6 +65,21 @@ TEST(ScaledSine, EqualsSinlOnEveryPairOfRealPhaseTables) {
   }
 }
 
+TEST(ModelRow, EqualsModelEntryOnRealAndHostilePhases) {
+  std::vector<double> phases = column0("sps_q20_model_bpms.csv");
+  phases.insert(phases.end(), {1e300, -0.0, std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN(), 5e-324, 123456.789});
+  std::vector<double> row(phases.size());
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(phases.size()); ++i) {
+    respmat::model_row(phases.data(), i, row.data());
+    for (std::int32_t j = 0; j <= i; ++j) {
+      const double exact = respmat::model_entry(phases[i], phases[j]);
+      ASSERT_TRUE(bits_of(row[j]) == bits_of(exact) || (std::isnan(row[j]) && std::isnan(exact)))
+          << i << "," << j;
+    }
+  }
+}
+
 TEST(ScaledSine, EqualsSinlAtAwkwardArguments) {
   const ScaledSine scaled_sine(respmat::kAmplitude);
   const long double inf = std::numeric_limits<long double>::infinity();
