@@ -1,0 +1,343 @@
+// The input is taken whole (mapped when it is a regular file), cut into chunks at
+// line boundaries, and handled in two passes over the chunks, each on all worker
+// threads: the first counts each chunk's data lines, which gives the shape and each
+// chunk's first row; the second converts the lines straight into their rows.
+#include "matrix/text_load.h"
+
+#include <emmintrin.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "matrix/worker_threads.h"
+#include "text/field_scan.h"
+#include "text/number_text.h"
+
+namespace respmat::detail {
+namespace {
+
+// ---- The input as one block of bytes -------------------------------------------
+
+class InputBytes {
+ public:
+  InputBytes() = default;
+  InputBytes(const InputBytes &) = delete;
+  InputBytes &operator=(const InputBytes &) = delete;
+  ~InputBytes() {
+    if (mapped_ != nullptr) ::munmap(mapped_, size_);
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  TextLoadResult open(const char *path) {
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return {TextLoadStatus::kCannotOpen, errno};
+    struct stat status;
+    if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+      void *mapped = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE,
+                            fd_, 0);
+      if (mapped != MAP_FAILED) {
+        mapped_ = mapped;
+        size_ = static_cast<std::size_t>(status.st_size);
+        return {};
+      }
+    }
+    return read_all();
+  }
+
+  [[nodiscard]] const char *data() const {
+    return mapped_ != nullptr ? static_cast<const char *>(mapped_) : read_.data();
+  }
+  [[nodiscard]] std::size_t size() const { return mapped_ != nullptr ? size_ : read_.size(); }
+
+ private:
+  // Pipes, terminals and other files that cannot be mapped are read to their end.
+  TextLoadResult read_all() {
+    try {
+      std::size_t used = 0;
+      read_.resize(std::size_t{1} << 16);
+      for (;;) {
+        if (used == read_.size()) read_.resize(2 * read_.size());
+        const ssize_t got = ::read(fd_, read_.data() + used, read_.size() - used);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return {TextLoadStatus::kReadError, errno};
+        if (got == 0) break;
+        used += static_cast<std::size_t>(got);
+      }
+      read_.resize(used);
+      read_.shrink_to_fit();
+    } catch (const std::bad_alloc &) {
+      return {TextLoadStatus::kNoMemory, ENOMEM};
+    }
+    return {};
+  }
+
+  int fd_ = -1;
+  void *mapped_ = nullptr;
+  std::size_t size_ = 0;
+  std::vector<char> read_;
+};
+
+// ---- Lines ---------------------------------------------------------------------
+// A line ends at a line feed, a carriage return (taking a line feed right after it
+// along) or a NUL. An empty line ended by a carriage return that is the input's very
+// last byte is no line: the line reader meets the end of input looking past it.
+
+bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+
+// The first byte in [p, end) that ends a line, or end; sixteen bytes at a time.
+const char *find_line_end(const char *p, const char *end) {
+  const __m128i feed = _mm_set1_epi8('\n'), ret = _mm_set1_epi8('\r'), nul = _mm_setzero_si128();
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, feed), _mm_cmpeq_epi8(v, ret)),
+                                     _mm_cmpeq_epi8(v, nul));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+  while (p != end && !ends_line(*p)) ++p;
+  return p;
+}
+
+struct Input {
+  const char *begin;
+  const char *end;
+
+  // Past the line end at `t` (which is before end).
+  [[nodiscard]] const char *after_line_end(const char *t) const {
+    return *t == '\r' && t + 1 != end && t[1] == '\n' ? t + 2 : t + 1;
+  }
+  [[nodiscard]] bool is_line_start(const char *q) const {
+    if (q == begin) return true;
+    const char before = q[-1];
+    return before == '\n' || before == '\0' || (before == '\r' && (q == end || *q != '\n'));
+  }
+  // The first line start at or after q.
+  [[nodiscard]] const char *line_start_from(const char *q) const {
+    while (q != end && !is_line_start(q)) {
+      const char *t = find_line_end(q, end);
+      q = t == end ? end : after_line_end(t);
+    }
+    return q;
+  }
+  // True when no line starts at p, a line start.
+  [[nodiscard]] bool no_line_at(const char *p) const {
+    return p == end || (p + 1 == end && *p == '\r');
+  }
+};
+
+// Calls on_line(begin, end) for each line starting in [p, stop), where p and stop are
+// line starts or the input's end, until it returns false.
+template <typename OnLine>
+void for_each_line(const Input &input, const char *p, const char *stop, OnLine on_line) {
+  while (p != stop && !input.no_line_at(p)) {
+    const char *t = find_line_end(p, stop);
+    if (!on_line(p, t)) break;
+    if (t == stop) break;
+    p = input.after_line_end(t);
+  }
+}
+
+class SkipPrefix {
+ public:
+  explicit SkipPrefix(const char *skip) : skip_(skip), length_(skip ? std::strlen(skip) : 0) {}
+  [[nodiscard]] bool active() const { return skip_ != nullptr; }
+  // As strncmp(line, skip, strlen(skip)) == 0 on the line as a C string.
+  [[nodiscard]] bool skips(const char *line, const char *line_end) const {
+    return skip_ != nullptr && static_cast<std::size_t>(line_end - line) >= length_ &&
+           std::memcmp(line, skip_, length_) == 0;
+  }
+
+ private:
+  const char *skip_;
+  std::size_t length_;
+};
+
+// Lines starting in [p, stop) when no line is skipped: every line end counts once, a
+// carriage return and line feed pair once, plus a last line without a line end.
+std::int64_t count_all_lines(const Input &input, const char *p, const char *stop) {
+  std::int64_t count = 0;
+  const char *const first = p;
+  const __m128i feed = _mm_set1_epi8('\n'), ret = _mm_set1_epi8('\r'), nul = _mm_setzero_si128();
+  // Each 16-byte step looks one byte ahead, for the line feed after a return.
+  for (; input.end - p > 16 && stop - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+    const __m128i ends = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, feed), _mm_cmpeq_epi8(v, nul)),
+        _mm_andnot_si128(_mm_cmpeq_epi8(next, feed), _mm_cmpeq_epi8(v, ret)));
+    count += __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(ends)));
+  }
+  for (; p != stop; ++p)
+    count += *p == '\n' || *p == '\0' || (*p == '\r' && (p + 1 == input.end || p[1] != '\n'));
+  if (stop == input.end && stop != first) {
+    if (!ends_line(stop[-1])) ++count;  // the last line has no line end
+    else if (stop[-1] == '\r' && input.is_line_start(stop - 1)) --count;  // not a line
+  }
+  return count;
+}
+
+std::int64_t count_data_lines(const Input &input, const SkipPrefix &skip, const char *p,
+                              const char *stop) {
+  if (!skip.active()) return count_all_lines(input, p, stop);
+  std::int64_t count = 0;
+  for_each_line(input, p, stop, [&](const char *line, const char *line_end) {
+    count += !skip.skips(line, line_end);
+    return true;
+  });
+  return count;
+}
+
+// ---- Fields --------------------------------------------------------------------
+
+struct FieldRules {
+  const char *sep;
+  char quote;
+  // Without quoting, a one-byte separator splits wherever it occurs, so the line
+  // can be cut in place; otherwise the scans need it as a C string.
+  [[nodiscard]] bool plain() const { return sep != nullptr && sep[0] != '\0' && sep[1] == '\0' && quote == '\0'; }
+};
+
+// Calls on_field(begin, length) for each field of the line, as the table reader cuts
+// them. `scratch` holds a copy of the line where one is needed.
+template <typename OnField>
+void scan_line(const FieldRules &rules, const char *line, const char *line_end, std::string &scratch,
+               OnField on_field) {
+  if (rules.plain()) {
+    const char *field = line;
+    while (const void *hit = std::memchr(field, rules.sep[0], static_cast<std::size_t>(line_end - field))) {
+      const char *h = static_cast<const char *>(hit);
+      on_field(field, static_cast<std::size_t>(h - field));
+      field = h + 1;
+    }
+    on_field(field, static_cast<std::size_t>(line_end - field));
+    return;
+  }
+  scratch.assign(line, line_end);
+  if (rules.sep != nullptr)
+    scan_separated(rules.sep, scratch.c_str(), rules.quote, on_field);
+  else
+    scan_whitespace(scratch.c_str(), rules.quote, on_field);
+}
+
+// Converts the first `cols` fields of the line into `row`; missing fields are 0.0.
+void convert_line(const FieldRules &rules, const char *line, const char *line_end, std::int32_t cols,
+                  double *row, std::string &scratch) {
+  std::int32_t c = 0;
+  scan_line(rules, line, line_end, scratch, [&](const char *field, std::size_t length) {
+    if (c < cols) row[c++] = parse_number(field, field + length);
+  });
+  for (; c < cols; ++c) row[c] = 0.0;
+}
+
+// ---- The two passes ------------------------------------------------------------
+
+// Data lines [first_row, first_row + rows) start in [begin, end).
+struct Chunk {
+  const char *begin;
+  const char *end;
+  std::int64_t first_row = 0;
+  std::int64_t rows = 0;
+};
+
+// Runs task(chunk) for every chunk on up to `threads` threads, stopping early when a
+// task fails: kReadError when one returned false, kNoMemory when one ran out.
+template <typename Task>
+TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<TextLoadStatus> status{TextLoadStatus::kOk};
+  const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
+  run_workers(workers, [&] {
+    try {
+      for (std::size_t k; status.load(std::memory_order_relaxed) == TextLoadStatus::kOk &&
+                          (k = next.fetch_add(1)) < chunks.size();)
+        if (!task(chunks[k])) status = TextLoadStatus::kReadError;
+    } catch (const std::bad_alloc &) {
+      status = TextLoadStatus::kNoMemory;
+    }
+  });
+  return status;
+}
+
+}  // namespace
+
+TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDestination &destination) {
+  InputBytes bytes;
+  TextLoadResult result = bytes.open(path);
+  if (result.status != TextLoadStatus::kOk) return result;
+  try {
+    const Input input{bytes.data(), bytes.data() + bytes.size()};
+    const SkipPrefix skip(options.skip);
+    const FieldRules rules{options.sep, options.quote};
+
+    // The first data line, after the skipped and dropped ones, gives the columns.
+    const char *data_begin = input.end;
+    std::int64_t to_drop = options.drop_rows;
+    std::int64_t fields = 0;
+    std::string scratch;
+    for_each_line(input, input.begin, input.end, [&](const char *line, const char *line_end) {
+      if (skip.skips(line, line_end)) return true;
+      if (to_drop > 0) {
+        --to_drop;
+        return true;
+      }
+      data_begin = line;
+      scan_line(rules, line, line_end, scratch, [&](const char *, std::size_t) { ++fields; });
+      return false;
+    });
+    if (fields > INT32_MAX) return {TextLoadStatus::kTooLarge, 0};
+    const auto cols = static_cast<std::int32_t>(fields);
+
+    std::vector<Chunk> chunks;
+    const std::size_t step = options.chunk_bytes != 0 ? options.chunk_bytes : 1;
+    for (const char *p = data_begin; p != input.end && !input.no_line_at(p);) {
+      const char *stop = static_cast<std::size_t>(input.end - p) > step ? input.line_start_from(p + step)
+                                                                        : input.end;
+      chunks.push_back({p, stop});
+      p = stop;
+    }
+    const int threads = choose_threads(options.threads);
+    if (for_each_chunk(chunks, threads, [&](Chunk &chunk) {
+          chunk.rows = count_data_lines(input, skip, chunk.begin, chunk.end);
+          return true;
+        }) != TextLoadStatus::kOk)
+      return {TextLoadStatus::kNoMemory, ENOMEM};
+    std::int64_t rows = 0;
+    for (Chunk &chunk : chunks) {
+      chunk.first_row = rows;
+      rows += chunk.rows;
+    }
+    if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, 0};
+    if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
+
+    // A mapped file that changes under the load can change what a chunk holds; its
+    // rows are then neither overrun nor left unset, and the load fails.
+    const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
+      std::string line_copy;
+      std::int64_t row = 0;
+      bool overrun = false;
+      for_each_line(input, chunk.begin, chunk.end, [&](const char *line, const char *line_end) {
+        if (skip.skips(line, line_end)) return true;
+        if (row == chunk.rows) return !(overrun = true);
+        convert_line(rules, line, line_end, cols,
+                     destination.row(static_cast<std::int32_t>(chunk.first_row + row++)), line_copy);
+        return true;
+      });
+      return row == chunk.rows && !overrun;
+    });
+    if (converted == TextLoadStatus::kNoMemory) return {converted, ENOMEM};
+    if (converted != TextLoadStatus::kOk) return {converted, EIO};
+    return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
+  } catch (const std::bad_alloc &) {
+    return {TextLoadStatus::kNoMemory, ENOMEM};
+  }
+}
+
+}  // namespace respmat::detail

@@ -1,0 +1,115 @@
+#include "matrix/text_load.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cerrno>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "matrix/matrix_reference.h"
+#include "respmat/owners.hpp"
+#include "test_support.h"
+
+namespace {
+
+using namespace respmat::detail;
+using respmat::testing::TempDir;
+
+// One contiguous block, as an array library would hold it.
+struct Block final : RowDestination {
+  std::int32_t cols = 0;
+  std::vector<double> values;
+  bool reserve(std::int32_t r, std::int32_t c) override {
+    cols = c;
+    values.assign(static_cast<std::size_t>(r) * static_cast<std::size_t>(c), -1.0);
+    return true;
+  }
+  double *row(std::int32_t index) override { return values.data() + static_cast<std::size_t>(index) * cols; }
+};
+
+struct Loaded {
+  TextLoadResult result;
+  std::vector<std::uint64_t> bits;
+};
+
+Loaded load(const std::string &path, TextLoadOptions options) {
+  Block block;
+  Loaded loaded{load_text(path.c_str(), options, block), {}};
+  for (double value : block.values) loaded.bits.push_back(std::bit_cast<std::uint64_t>(value));
+  return loaded;
+}
+
+std::vector<std::uint64_t> bits_of(const Matrix M) {
+  std::vector<std::uint64_t> bits;
+  for (std::int32_t r = 0; r < matrix_rows(M); ++r)
+    for (std::int32_t c = 0; c < matrix_cols(M); ++c) bits.push_back(std::bit_cast<std::uint64_t>(M[r][c]));
+  return bits;
+}
+
+// Every thread count and chunk size gives what the table reader and atof give.
+void expect_same_as_reference(const std::string &path, TextLoadOptions options,
+                              const std::vector<std::size_t> &chunk_sizes) {
+  const respmat::OwnedMatrix reference(
+      load_text_reference(path.c_str(), options.drop_rows, options.sep, options.quote, options.skip));
+  ASSERT_TRUE(reference);
+  for (int threads : {1, 2, 7})
+    for (std::size_t chunk : chunk_sizes) {
+      options.threads = threads;
+      options.chunk_bytes = chunk;
+      const Loaded loaded = load(path, options);
+      ASSERT_EQ(loaded.result.status, TextLoadStatus::kOk);
+      ASSERT_EQ(loaded.result.rows, matrix_rows(reference.get()));
+      ASSERT_EQ(loaded.result.cols, matrix_cols(reference.get()));
+      ASSERT_EQ(loaded.bits, bits_of(reference.get())) << threads << " threads, chunks of " << chunk;
+    }
+}
+
+TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnHostileText) {
+  const TempDir dir;
+  const std::string path = dir.file("hostile.csv");
+  std::mt19937 rng(12);
+  static constexpr char kBytes[] = "0123456789.-+eE,,,;\r\n\n\0 \t\"#xinfa";
+  const std::string alphabet(kBytes, sizeof kBytes - 1);
+  const char *separators[] = {",", ";", ",;", " ", "", nullptr};
+  for (int trial = 0; trial < 200; ++trial) {
+    std::string text(rng() % 400, ' ');
+    for (char &c : text) c = alphabet[rng() % alphabet.size()];
+    respmat::testing::write_bytes(path, text);
+    TextLoadOptions options;
+    options.sep = separators[trial % 6];
+    options.quote = trial % 5 == 0 ? '"' : '\0';
+    options.skip = trial % 7 == 0 ? "#" : trial % 11 == 0 ? "" : nullptr;
+    options.drop_rows = static_cast<std::int32_t>(trial % 4) - 1;
+    expect_same_as_reference(path, options, {1, 2, 17, 1 << 20});
+    if (HasFatalFailure()) FAIL() << "input " << trial << ": " << testing::PrintToString(text);
+  }
+}
+
+TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {
+  for (const std::string &path : {std::string(RESPMAT_TEST_DATA_DIR "/optics/sps_q20_model_bpms.csv"),
+                                 std::string(RESPMAT_TEST_DATA_DIR "/optics/iota_v8.3_model_bpms.csv"),
+                                 std::string(RESPMAT_TEST_DATA_DIR "/example_er.csv")})
+    expect_same_as_reference(path, TextLoadOptions{}, {64, 4096, 1 << 20});
+}
+
+TEST(TextLoad, ReportsWhyAFileCannotBeLoaded) {
+  const TempDir dir;
+  Block block;
+  TextLoadResult result = load_text(dir.file("missing.csv").c_str(), {}, block);
+  EXPECT_EQ(result.status, TextLoadStatus::kCannotOpen);
+  EXPECT_EQ(result.error, ENOENT);
+  result = load_text(dir.path().c_str(), {}, block);
+  EXPECT_EQ(result.status, TextLoadStatus::kReadError);
+  EXPECT_EQ(result.error, EISDIR);
+
+  struct NoRoom final : RowDestination {
+    bool reserve(std::int32_t, std::int32_t) override { return false; }
+    double *row(std::int32_t) override { return nullptr; }
+  } no_room;
+  respmat::testing::write_bytes(dir.file("a.csv"), "1,2\n3,4\n");
+  EXPECT_EQ(load_text(dir.file("a.csv").c_str(), {}, no_room).status, TextLoadStatus::kNoMemory);
+}
+
+}  // namespace
