@@ -112,8 +112,8 @@ int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::
       report(err, paths.output, std::strerror(errno));
       return kExitWriteFailed;
     }
-    if (!write_model(output.stream())) {
-      report(err, paths.output, std::strerror(ENOMEM));
+    if (const int error = write_model(output.stream())) {
+      report(err, paths.output, std::strerror(error));
       return kExitWriteFailed;
     }
     if (!output.commit()) {
@@ -147,10 +147,10 @@ int run_reference_job(const DriverPaths &paths, std::FILE *out, std::FILE *err) 
   }
   return write_output(paths, m, out, err, [&](std::FILE *stream) {
     const OwnedMatrix model(matrix_alloc(m, m));
-    if (!model) return false;
+    if (!model) return ENOMEM;
     fill_model(model.get(), phases.get());
     detail::write_csv_reference(model.get(), stream, 0);
-    return true;
+    return 0;
   });
 }
 
@@ -167,8 +167,7 @@ int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
   }
   if (!inputs) return kExitBadInput;
   return write_output(paths, inputs->m, out, err, [&](std::FILE *stream) {
-    write_model_csv(inputs->phases.data(), inputs->m, stream);
-    return true;
+    return write_model_csv(inputs->phases.data(), inputs->m, stream, 0);
   });
 }
 
