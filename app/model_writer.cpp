@@ -64,14 +64,21 @@ class ChunkFormatter {
   ChunkFormatter(const double *phases, std::int32_t m, const std::string &zeros)
       : phases_(phases), m_(m), zeros_(zeros), row_(static_cast<std::size_t>(m)) {}
 
-  void format(RowRange rows, ChunkText &text) {
+  // The most text that rows [begin, end) can take.
+  [[nodiscard]] std::size_t most_text(RowRange rows) const {
     std::size_t most = 0;
     for (std::int32_t i = rows.begin; i < rows.end; ++i)
       most += static_cast<std::size_t>(i + 1) * (detail::kMaxG16Length + 1) +
               2 * static_cast<std::size_t>(m_ - 1 - i) + 1;
-    if (text.capacity < most) {
-      text.block = std::make_unique_for_overwrite<char[]>(most);
-      text.capacity = most;
+    return most;
+  }
+
+  // The block is sized for the largest chunk at once: growing it chunk by chunk
+  // would map fresh pages each time, and first touches of fresh pages are costly.
+  void format(RowRange rows, ChunkText &text, std::size_t largest) {
+    if (text.capacity < most_text(rows)) {
+      text.block = std::make_unique_for_overwrite<char[]>(largest);
+      text.capacity = largest;
     }
     char *out = text.block.get();
     for (std::int32_t i = rows.begin; i < rows.end; ++i) {
@@ -131,10 +138,17 @@ class Output {
   std::int64_t flushed_ = 0;
 };
 
+std::size_t largest_text(const std::vector<RowRange> &chunks, const ChunkFormatter &formatter) {
+  std::size_t largest = 0;
+  for (const RowRange rows : chunks) largest = std::max(largest, formatter.most_text(rows));
+  return largest;
+}
+
 int write_on_this_thread(const std::vector<RowRange> &chunks, ChunkFormatter &formatter, Output &output) {
   ChunkText text;
+  const std::size_t largest = largest_text(chunks, formatter);
   for (const RowRange rows : chunks) {
-    formatter.format(rows, text);
+    formatter.format(rows, text, largest);
     if (const int error = output.write(text.block.get(), text.size)) return error;
   }
   return 0;
@@ -145,8 +159,8 @@ int write_on_this_thread(const std::vector<RowRange> &chunks, ChunkFormatter &fo
 // run ahead of the output.
 class ChunkRing {
  public:
-  ChunkRing(const std::vector<RowRange> &chunks, int workers)
-      : chunks_(chunks), slots_(2 * static_cast<std::size_t>(workers)) {}
+  ChunkRing(const std::vector<RowRange> &chunks, std::size_t largest_text, int workers)
+      : chunks_(chunks), largest_text_(largest_text), slots_(2 * static_cast<std::size_t>(workers)) {}
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
   void work(ChunkFormatter formatter) {
@@ -162,7 +176,7 @@ class ChunkRing {
       }
       Slot &slot = slots_[k % slots_.size()];  // its previous chunk has been written
       try {
-        formatter.format(chunks_[k], slot.text);
+        formatter.format(chunks_[k], slot.text, largest_text_);
       } catch (const std::bad_alloc &) {
         stop(ENOMEM);
         return;
@@ -216,6 +230,7 @@ class ChunkRing {
   };
 
   const std::vector<RowRange> &chunks_;
+  const std::size_t largest_text_;
   std::mutex mutex_;
   std::condition_variable slot_free_;
   std::condition_variable chunk_ready_;
@@ -238,7 +253,7 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
     ChunkFormatter formatter(phases, m, zeros);
     return write_on_this_thread(chunks, formatter, output);
   }
-  ChunkRing ring(chunks, workers);
+  ChunkRing ring(chunks, largest_text(chunks, ChunkFormatter(phases, m, zeros)), workers);
   std::vector<std::jthread> pool;  // joined before the ring goes, on every return
   pool.reserve(static_cast<std::size_t>(workers));
   try {
