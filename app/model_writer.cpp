@@ -116,20 +116,24 @@ class Output {
   int write(const char *text, std::size_t length) {
     errno = 0;
     // Some streams report a failed write only in their error indicator.
-    if (std::fwrite(text, 1, length, stream_) != length || std::ferror(stream_))
-      return errno != 0 ? errno : EIO;
+    if (std::fwrite(text, 1, length, stream_) != length || std::ferror(stream_)) return write_error();
     written_ += static_cast<std::int64_t>(length);
-    if (fd_ >= 0 && written_ - flushed_ >= kWriteBackBytes) start_write_back();
+    if (fd_ >= 0 && written_ - flushed_ >= kWriteBackBytes) return start_write_back();
     return 0;
   }
 
  private:
-  void start_write_back() {
+  // Read right after the failed call, before anything else can set errno.
+  static int write_error() { return errno != 0 ? errno : EIO; }
+
+  int start_write_back() {
+    errno = 0;
+    if (std::fflush(stream_) != 0) return write_error();
     // Only a hint to the kernel: a failure here changes nothing, and whatever the
     // write-back meets surfaces again at the final sync.
-    if (std::fflush(stream_) != 0) return;
     static_cast<void>(::sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE));
     flushed_ = written_;
+    return 0;
   }
 
   std::FILE *stream_;
