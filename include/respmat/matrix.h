@@ -50,8 +50,12 @@ void matrix_free(Matrix M);
  * is 0.0). Extra fields are ignored, missing fields of a short row are 0.0, and a
  * `drop_rows` beyond the row count leaves a matrix of no rows. A file without rows
  * loads as a 0 x 0 matrix.
- * Returns the new matrix, or null when the file cannot be opened or read, or memory
- * runs out. */
+ * Large files are converted on every core the process may run on, or on as many
+ * threads as the environment variable RESPMAT_THREADS says; the result is the same
+ * whatever the number. A file must not be truncated by another process while it is
+ * being loaded (it is mapped into memory).
+ * Returns the new matrix, or null (with errno set) when the file cannot be opened or
+ * read, has more rows or columns than an int32_t counts, or memory runs out. */
 Matrix matrix_load_text(const char *path, int32_t drop_rows, const char *sep, char quote,
                         const char *skip);
 
