@@ -98,7 +98,10 @@ void report_time(int fd, double seconds) {
   if (write(fd, text, static_cast<std::size_t>(length)) != length) _exit(1);
 }
 
+// Every run writes its output afresh: replacing a previous er.csv costs freeing its
+// blocks, which would count against whichever run came after it.
 Run run_tool(const fs::path &run_dir, int threads) {
+  fs::remove(run_dir / "er.csv");
   return run_child([&](int report_fd) {
     close(report_fd);  // timed from the parent: exec leaves nothing to report from
     setenv("RESPMAT_THREADS", std::to_string(threads).c_str(), 1);
@@ -109,6 +112,7 @@ Run run_tool(const fs::path &run_dir, int threads) {
 }
 
 Run run_reference_job(const fs::path &dir) {
+  fs::remove(dir / "run" / "er_c.csv");
   return run_child([&](int report_fd) {
     const std::string response = (dir / "reponsematx_H0.1A.csv").string(), phases = (dir / "realmachinephases.csv").string(),
                       output = (dir / "run" / "er_c.csv").string();
@@ -181,6 +185,8 @@ const char *kPandasLoad =
 
 Run run_python(const fs::path &run_dir, const char *name, const char *script) {
   std::ofstream(run_dir / name) << script;
+  fs::remove(run_dir / "er_numpy.csv");
+  fs::remove(run_dir / "er_pandas.csv");
   return run_child([&](int report_fd) {
     if (chdir(run_dir.c_str()) != 0 || dup2(report_fd, 1) < 0) _exit(127);
     execlp(python().c_str(), python().c_str(), name, static_cast<char *>(nullptr));
