@@ -49,6 +49,20 @@ std::vector<RowRange> split_rows(std::int32_t m) {
   return chunks;
 }
 
+// The most text that rows [begin, end) of the m x m model can take.
+std::size_t most_text(RowRange rows, std::int32_t m) {
+  std::size_t most = 0;
+  for (std::int32_t i = rows.begin; i < rows.end; ++i)
+    most += static_cast<std::size_t>(i + 1) * (detail::kMaxG16Length + 1) + 2 * static_cast<std::size_t>(m - 1 - i) + 1;
+  return most;
+}
+
+std::size_t largest_text(const std::vector<RowRange> &chunks, std::int32_t m) {
+  std::size_t largest = 0;
+  for (const RowRange rows : chunks) largest = std::max(largest, most_text(rows, m));
+  return largest;
+}
+
 // The text of a chunk; its block grows to the largest chunk and is then reused.
 struct ChunkText {
   std::unique_ptr<char[]> block;
@@ -64,19 +78,10 @@ class ChunkFormatter {
   ChunkFormatter(const double *phases, std::int32_t m, const std::string &zeros)
       : phases_(phases), m_(m), zeros_(zeros), row_(static_cast<std::size_t>(m)) {}
 
-  // The most text that rows [begin, end) can take.
-  [[nodiscard]] std::size_t most_text(RowRange rows) const {
-    std::size_t most = 0;
-    for (std::int32_t i = rows.begin; i < rows.end; ++i)
-      most += static_cast<std::size_t>(i + 1) * (detail::kMaxG16Length + 1) +
-              2 * static_cast<std::size_t>(m_ - 1 - i) + 1;
-    return most;
-  }
-
   // The block is sized for the largest chunk at once: growing it chunk by chunk
   // would map fresh pages each time, and first touches of fresh pages are costly.
   void format(RowRange rows, ChunkText &text, std::size_t largest) {
-    if (text.capacity < most_text(rows)) {
+    if (text.capacity < most_text(rows, m_)) {
       text.block = std::make_unique_for_overwrite<char[]>(largest);
       text.capacity = largest;
     }
@@ -142,15 +147,9 @@ class Output {
   std::int64_t flushed_ = 0;
 };
 
-std::size_t largest_text(const std::vector<RowRange> &chunks, const ChunkFormatter &formatter) {
-  std::size_t largest = 0;
-  for (const RowRange rows : chunks) largest = std::max(largest, formatter.most_text(rows));
-  return largest;
-}
-
-int write_on_this_thread(const std::vector<RowRange> &chunks, ChunkFormatter &formatter, Output &output) {
+int write_on_this_thread(const std::vector<RowRange> &chunks, std::size_t largest, ChunkFormatter &formatter,
+                         Output &output) {
   ChunkText text;
-  const std::size_t largest = largest_text(chunks, formatter);
   for (const RowRange rows : chunks) {
     formatter.format(rows, text, largest);
     if (const int error = output.write(text.block.get(), text.size)) return error;
@@ -252,12 +251,13 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
     return text;
   }();
   const std::vector<RowRange> chunks = split_rows(m);
+  const std::size_t largest = largest_text(chunks, m);
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
   if (workers <= 1) {
     ChunkFormatter formatter(phases, m, zeros);
-    return write_on_this_thread(chunks, formatter, output);
+    return write_on_this_thread(chunks, largest, formatter, output);
   }
-  ChunkRing ring(chunks, largest_text(chunks, ChunkFormatter(phases, m, zeros)), workers);
+  ChunkRing ring(chunks, largest, workers);
   std::vector<std::jthread> pool;  // joined before the ring goes, on every return
   pool.reserve(static_cast<std::size_t>(workers));
   try {
@@ -269,7 +269,7 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
     // Fewer workers than asked still finish the job; none means doing it here.
     if (pool.empty()) {
       ChunkFormatter formatter(phases, m, zeros);
-      return write_on_this_thread(chunks, formatter, output);
+      return write_on_this_thread(chunks, largest, formatter, output);
     }
   }
   const int error = ring.write(output);
