@@ -1,7 +1,7 @@
 // End-to-end benchmark: generates inputs for several m, then runs the main job and
 // the response-file load each in a fresh process, the straightforward C way, with
 // numpy, with pandas and with respmat at 1, 2 and all threads, interleaved, and
-// prints medians, ratios and peak memory as two tables. Checks that every way writes
+// prints medians and peak memory as one table, with the ratios below it. Checks that every way writes
 // the same er.csv and that the thread count changes no byte.
 // Usage: respmat_e2e_bench [repetitions] [m ...]   (default: 3 1000 4000 10000)
 // Python comes from RESPMAT_BENCH_PYTHON (default python3); numpy and pandas are
@@ -78,15 +78,17 @@ Run run_child(const std::function<void(int report_fd)> &child) {
   }
   close(fds[1]);
   double reported = -1;
+  // Read to the end: closing early would fail a child still writing.
   char text[64] = {};
-  const ssize_t got = read(fds[0], text, sizeof text - 1);
+  ssize_t got = 0;
+  for (ssize_t n; (n = read(fds[0], text + got, sizeof text - 1 - static_cast<std::size_t>(got))) > 0;) got += n;
   close(fds[0]);
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   const double elapsed = now() - start;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || (got > 0 && std::sscanf(text, "%lf", &reported) != 1)) {
-    std::fprintf(stderr, "a measured run failed\n");
+    std::fprintf(stderr, "a measured run failed (status %d, report \"%s\")\n", status, text);
     std::exit(1);
   }
   return {got > 0 ? reported : elapsed, static_cast<double>(usage.ru_maxrss) / 1024.0};
@@ -238,29 +240,42 @@ int main(int argc, char **argv) {
   const bool with_numpy = importable("numpy"), with_pandas = with_numpy && importable("pandas");
   const int all = respmat::detail::choose_threads(0);
   const fs::path root = fs::temp_directory_path() / ("respmat-bench-" + std::to_string(getpid()));
-  std::vector<std::string> job_rows, load_rows;
-
+  // One row per way of doing the job; per m its main job, peak memory and load runs.
+  struct Way {
+    std::string name;
+    std::vector<std::vector<Run>> job = {}, load = {};  // per m
+  };
+  std::vector<Way> ways = {{"straightforward C (table reader, atof, sinl, fprintf)"}, {"numpy"}, {"pandas"},
+                           {"respmat, 1 thread"}, {"respmat, 2 threads"},
+                           {"respmat, all " + std::to_string(all) + " threads"}};
+  std::vector<double> response_mb;
   for (const int m : sizes) {
     const fs::path dir = root / std::to_string(m), run_dir = dir / "run";
     fs::create_directories(run_dir);
     generate_inputs(dir, m);
+    response_mb.push_back(static_cast<double>(fs::file_size(dir / "reponsematx_H0.1A.csv")) / 1e6);
+    for (Way &way : ways) {
+      way.job.emplace_back();
+      way.load.emplace_back();
+    }
+    auto job = [&](std::size_t way) -> std::vector<Run> & { return ways[way].job.back(); };
+    auto load = [&](std::size_t way) -> std::vector<Run> & { return ways[way].load.back(); };
     const bool compared = m <= kLargestCompared;
-    std::vector<Run> c_job, numpy_job, pandas_job, one, two, every;
-    std::vector<Run> c_load, numpy_load, pandas_load, load_one, load_every;
     for (int rep = 0; rep < repetitions; ++rep) {
-      if (compared) c_job.push_back(run_reference_job(dir));
-      if (compared && with_numpy) numpy_job.push_back(run_python(run_dir, "job_numpy.py", kNumpyJob));
-      if (compared && with_pandas) pandas_job.push_back(run_python(run_dir, "job_pandas.py", kPandasJob));
-      one.push_back(run_tool(run_dir, 1));
+      if (compared) job(0).push_back(run_reference_job(dir));
+      if (compared && with_numpy) job(1).push_back(run_python(run_dir, "job_numpy.py", kNumpyJob));
+      if (compared && with_pandas) job(2).push_back(run_python(run_dir, "job_pandas.py", kPandasJob));
+      job(3).push_back(run_tool(run_dir, 1));
       fs::rename(run_dir / "er.csv", run_dir / "er_1.csv");
-      two.push_back(run_tool(run_dir, 2));
+      job(4).push_back(run_tool(run_dir, 2));
       fs::rename(run_dir / "er.csv", run_dir / "er_2.csv");
-      every.push_back(run_tool(run_dir, all));
-      if (compared) c_load.push_back(run_load(dir, std::nullopt));
-      if (compared && with_numpy) numpy_load.push_back(run_python(run_dir, "load_numpy.py", kNumpyLoad));
-      if (compared && with_pandas) pandas_load.push_back(run_python(run_dir, "load_pandas.py", kPandasLoad));
-      load_one.push_back(run_load(dir, 1));
-      load_every.push_back(run_load(dir, all));
+      job(5).push_back(run_tool(run_dir, all));
+      if (compared) load(0).push_back(run_load(dir, std::nullopt));
+      if (compared && with_numpy) load(1).push_back(run_python(run_dir, "load_numpy.py", kNumpyLoad));
+      if (compared && with_pandas) load(2).push_back(run_python(run_dir, "load_pandas.py", kPandasLoad));
+      load(3).push_back(run_load(dir, 1));
+      load(4).push_back(run_load(dir, 2));
+      load(5).push_back(run_load(dir, all));
     }
     const fs::path er = run_dir / "er.csv";
     if (!same_file(er, run_dir / "er_1.csv") || !same_file(er, run_dir / "er_2.csv") ||
@@ -268,32 +283,33 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "m=%d: the outputs differ\n", m);
       return 1;
     }
-    const double er_mb = static_cast<double>(fs::file_size(er)) / 1e6;
-    const double response_mb = static_cast<double>(fs::file_size(dir / "reponsematx_H0.1A.csv")) / 1e6;
-    char row[512];
-    std::snprintf(row, sizeof row, "| %d | %.0f MB | %s | %s | %s | %s | %s | %s | %s | %s | %s / %s / %s / %s |", m,
-                  er_mb, cell(c_job, true).c_str(), cell(numpy_job, true).c_str(), cell(pandas_job, true).c_str(),
-                  cell(one, true).c_str(), cell(two, true).c_str(), cell(every, true).c_str(),
-                  ratio(c_job, every).c_str(), ratio(one, two).c_str(), cell(c_job, false).c_str(),
-                  cell(numpy_job, false).c_str(), cell(pandas_job, false).c_str(), cell(every, false).c_str());
-    job_rows.push_back(row);
-    std::snprintf(row, sizeof row, "| %d | %.0f MB | %s | %s | %s | %s | %s | %.2f GB/s | %s |", m, response_mb,
-                  cell(c_load, true).c_str(), cell(numpy_load, true).c_str(), cell(pandas_load, true).c_str(),
-                  cell(load_one, true).c_str(), cell(load_every, true).c_str(),
-                  response_mb / 1e3 / median_seconds(load_every), ratio(numpy_load, load_every).c_str());
-    load_rows.push_back(row);
     fs::remove_all(dir);
   }
-  std::printf("Main job (er.csv synced and renamed into place), all = %d threads:\n\n", all);
-  std::printf("| m | er.csv | straightforward C | numpy | pandas | respmat 1 thread | 2 threads | all threads |"
-              " all vs C | 2 vs 1 | peak memory: C / numpy / pandas / respmat all |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
-  for (const std::string &row : job_rows) std::printf("%s\n", row.c_str());
-  std::printf("\nLoading the response file, each in a fresh process:\n\n");
-  std::printf("| m | response file | table reader + atof | numpy loadtxt | pandas read_csv |"
-              " matrix_load_text 1 thread | all threads | all threads | all vs numpy |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|\n");
-  for (const std::string &row : load_rows) std::printf("%s\n", row.c_str());
+  if (all == 2) ways.erase(ways.begin() + 4);  // the same runs twice
+
+  // The largest m that every way ran gives the memory and load columns.
+  std::size_t shown = 0;
+  for (std::size_t k = 0; k < sizes.size(); ++k)
+    if (sizes[k] <= kLargestCompared) shown = k;
+  std::printf("| | ");
+  for (const int m : sizes) std::printf("main job, m = %d | ", m);
+  std::printf("peak memory, m = %d | load the %.0f MB response file (m = %d) |\n|---|", sizes[shown],
+              response_mb[shown], sizes[shown]);
+  for (std::size_t k = 0; k < sizes.size() + 2; ++k) std::printf("---|");
+  std::printf("\n");
+  for (const Way &way : ways) {
+    std::printf("| %s | ", way.name.c_str());
+    for (const std::vector<Run> &runs : way.job) std::printf("%s | ", cell(runs, true).c_str());
+    std::printf("%s | %s |\n", cell(way.job[shown], false).c_str(), cell(way.load[shown], true).c_str());
+  }
+  // Row 4 is the 2-thread runs either way: their own row, or all threads when that is 2.
+  const Way &c = ways.front(), &numpy = ways[1], &one = ways[3], &two = ways[4], &every = ways.back();
+  std::printf("\nm = %d: all threads %s the straightforward C path's speed, 2 threads %s one thread's "
+              "(main job); the loader on all threads %.2f GB/s, %s numpy's loadtxt.\n",
+              sizes[shown], ratio(c.job[shown], every.job[shown]).c_str(),
+              ratio(one.job[shown], two.job[shown]).c_str(),
+              response_mb[shown] / 1e3 / median_seconds(every.load[shown]),
+              ratio(numpy.load[shown], every.load[shown]).c_str());
   fs::remove_all(root);
   return 0;
 }
