@@ -9,6 +9,7 @@
 // they hold the whole model (numpy and pandas in several long-double copies).
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/driver.h"
@@ -230,6 +232,25 @@ std::string ratio(const std::vector<Run> &slow, const std::vector<Run> &fast) {
   return text;
 }
 
+// The cores this process gets while others share the machine: `threads` threads spin
+// for half a second; their CPU time over the wall time.
+double cores_granted(int threads) {
+  auto cpu_seconds = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  };
+  const double wall = now(), cpu = cpu_seconds();
+  std::vector<std::thread> spinners;
+  for (int t = 0; t < threads; ++t)
+    spinners.emplace_back([wall] {
+      while (now() - wall < 0.5) {
+      }
+    });
+  for (std::thread &spinner : spinners) spinner.join();
+  return (cpu_seconds() - cpu) / (now() - wall);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -249,6 +270,7 @@ int main(int argc, char **argv) {
                            {"respmat, 1 thread"}, {"respmat, 2 threads"},
                            {"respmat, all " + std::to_string(all) + " threads"}};
   std::vector<double> response_mb;
+  const double granted_before = cores_granted(all);
   for (const int m : sizes) {
     const fs::path dir = root / std::to_string(m), run_dir = dir / "run";
     fs::create_directories(run_dir);
@@ -310,6 +332,8 @@ int main(int argc, char **argv) {
               ratio(one.job[shown], two.job[shown]).c_str(),
               response_mb[shown] / 1e3 / median_seconds(every.load[shown]),
               ratio(numpy.load[shown], every.load[shown]).c_str());
+  std::printf("%d threads spinning got %.2f cores before the runs and %.2f after (others' load).\n", all,
+              granted_before, cores_granted(all));
   fs::remove_all(root);
   return 0;
 }
