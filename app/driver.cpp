@@ -99,6 +99,7 @@ std::optional<Inputs> read_inputs(const DriverPaths &paths, std::FILE *err) {
 }
 
 // Prints m, then writes the output through a temporary file renamed over it.
+// write_model(stream) returns 0, or the errno of what stopped it.
 template <typename WriteModel>
 int write_output(const DriverPaths &paths, std::int32_t m, std::FILE *out, std::FILE *err,
                  WriteModel write_model) {
