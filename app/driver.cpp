@@ -230,14 +230,15 @@ struct ModelSinks {
   HeatMap *picture;
 };
 
-enum class WriteOutcome { ok, picture_failed };
+enum class WriteOutcome { ok, matrix_failed, picture_failed };
 
 // Streams the model's rows to the sinks. The plain comma-separated matrix takes the
-// tool's fastest writer; the others take the rows one at a time.
-WriteOutcome write_model(const JobOptions &options, const Inputs &inputs, const ModelSinks &sinks) {
+// tool's fastest writer, which stops at its first failed write and leaves that
+// write's errno in `error`; the others take the rows one at a time.
+WriteOutcome write_model(const JobOptions &options, const Inputs &inputs, const ModelSinks &sinks, int &error) {
   if (options.format == OutputFormat::csv && sinks.picture == nullptr) {
-    write_model_csv(inputs.phases.data(), inputs.m, sinks.matrix);
-    return WriteOutcome::ok;
+    error = write_model_csv(inputs.phases.data(), inputs.m, sinks.matrix, options.threads);
+    return error == 0 ? WriteOutcome::ok : WriteOutcome::matrix_failed;
   }
   if (sinks.picture != nullptr && !sinks.picture->start()) return WriteOutcome::picture_failed;
   if (options.format == OutputFormat::bin) write_bin_header(inputs.m, inputs.m, sinks.matrix);
@@ -276,9 +277,16 @@ int write_outputs(const JobOptions &options, const Inputs &inputs, std::FILE *ou
   if (picture_file) picture.emplace(picture_file->stream(), inputs.m, kAmplitude);
   const ModelSinks sinks{to_stdout ? out : matrix_file->stream(), picture ? &*picture : nullptr};
   errno = 0;
-  if (write_model(options, inputs, sinks) == WriteOutcome::picture_failed) {
-    report(err, options.heatmap->c_str(), errno != 0 ? std::strerror(errno) : "cannot be written");
-    return kExitWriteFailed;
+  int matrix_error = 0;
+  switch (write_model(options, inputs, sinks, matrix_error)) {
+    case WriteOutcome::ok:
+      break;
+    case WriteOutcome::matrix_failed:
+      report(err, to_stdout ? "standard output" : options.output.c_str(), std::strerror(matrix_error));
+      return kExitWriteFailed;
+    case WriteOutcome::picture_failed:
+      report(err, options.heatmap->c_str(), errno != 0 ? std::strerror(errno) : "cannot be written");
+      return kExitWriteFailed;
   }
   picture.reset();
   if (picture_file && !picture_file->commit()) {

@@ -1,60 +1,59 @@
-// End-to-end benchmark: generates inputs for several m, then runs the main job, the
-// text loader and the csv writer both ways (fast and straightforward), interleaved,
-// and prints the medians and ratios as a table. Checks that both ways write the same
-// bytes. Usage: respmat_e2e_bench [repetitions] [m ...]   (default: 3 500 2000 4000)
-// With numpy importable (from RESPMAT_BENCH_PYTHON, default python3) it is timed too.
+// End-to-end benchmark: generates inputs for several m, then runs the main job and
+// the response-file load each in a fresh process, the straightforward C way, with
+// numpy, with pandas and with respmat at 1, 2 and all threads, interleaved, and
+// prints medians and peak memory as one table, with the ratios below it. Checks that every way writes
+// the same er.csv and that the thread count changes no byte.
+// Usage: respmat_e2e_bench [repetitions] [m ...]   (default: 3 1000 4000 10000)
+// Python comes from RESPMAT_BENCH_PYTHON (default python3); numpy and pandas are
+// measured when importable, and like the straightforward C path only up to m = 4000:
+// they hold the whole model (numpy and pandas in several long-double copies).
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
+#include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/driver.h"
 #include "app/driver_reference.h"
-#include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
-#include "respmat/owners.hpp"
+#include "matrix/worker_threads.h"
+#include "respmat/matrix.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-double seconds_of(const std::function<void()> &work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+constexpr int kLargestCompared = 4000;
+
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+  return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string slurp(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A measured response matrix (m x m values of a few mm/A) and m phases rising by a
-// fraction of a turn per monitor. Written row by row, so that generating does not
-// raise this process's memory (which a child started from it would inherit as its
-// peak).
+// A measured response matrix (m x m values of a few mm/A, printed like %.9e) and m
+// phases rising by a fraction of a turn per monitor. Written row by row, so that this
+// process stays small: every measured run is a child of it.
 void generate_inputs(const fs::path &dir, int m) {
   std::mt19937_64 rng(static_cast<unsigned>(m));
-  std::uniform_real_distribution<double> response(-0.5, 0.5), advance(0.15, 0.3);
+  std::uniform_real_distribution<double> response(-0.005, 0.005), advance(0.15, 0.3);
   std::FILE *matrix = std::fopen((dir / "reponsematx_H0.1A.csv").c_str(), "w");
   for (int r = 0; r < m; ++r)
-    for (int c = 0; c < m; ++c) std::fprintf(matrix, c + 1 < m ? "%.16g," : "%.16g\n", response(rng));
+    for (int c = 0; c < m; ++c) std::fprintf(matrix, c + 1 < m ? "%.9e," : "%.9e\n", response(rng));
   std::fclose(matrix);
   std::FILE *phases = std::fopen((dir / "realmachinephases.csv").c_str(), "w");
   double phase = 0;
@@ -62,19 +61,84 @@ void generate_inputs(const fs::path &dir, int m) {
   std::fclose(phases);
 }
 
-// Runs the tool itself in `run_dir` and returns its peak resident memory in bytes.
-long peak_memory_of_tool(const fs::path &run_dir) {
+struct Run {
+  double seconds = 0;
+  double peak_mb = 0;
+};
+
+// Runs `child` in a forked process that reports its own time through a pipe (or, for
+// a child that execs, is timed from here) and returns the time and peak memory.
+Run run_child(const std::function<void(int report_fd)> &child) {
   std::fflush(stdout);  // or the child would write this process's buffered lines again
-  const pid_t child = fork();
-  if (child == 0) {
+  int fds[2];
+  if (pipe(fds) != 0) std::exit(1);
+  const double start = now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    child(fds[1]);
+    _exit(0);
+  }
+  close(fds[1]);
+  double reported = -1;
+  // Read to the end: closing early would fail a child still writing.
+  char text[64] = {};
+  ssize_t got = 0;
+  for (ssize_t n; (n = read(fds[0], text + got, sizeof text - 1 - static_cast<std::size_t>(got))) > 0;) got += n;
+  close(fds[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double elapsed = now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || (got > 0 && std::sscanf(text, "%lf", &reported) != 1)) {
+    std::fprintf(stderr, "a measured run failed (status %d, report \"%s\")\n", status, text);
+    std::exit(1);
+  }
+  return {got > 0 ? reported : elapsed, static_cast<double>(usage.ru_maxrss) / 1024.0};
+}
+
+void report_time(int fd, double seconds) {
+  char text[64];
+  const int length = std::snprintf(text, sizeof text, "%.6f", seconds);
+  if (write(fd, text, static_cast<std::size_t>(length)) != length) _exit(1);
+}
+
+// Every run writes its output afresh: replacing a previous er.csv costs freeing its
+// blocks, which would count against whichever run came after it.
+Run run_tool(const fs::path &run_dir, int threads) {
+  fs::remove(run_dir / "er.csv");
+  return run_child([&](int report_fd) {
+    close(report_fd);  // timed from the parent: exec leaves nothing to report from
+    setenv("RESPMAT_THREADS", std::to_string(threads).c_str(), 1);
     if (chdir(run_dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
     execl(RESPMAT_EXE, RESPMAT_EXE, static_cast<char *>(nullptr));
     _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  return usage.ru_maxrss * 1024L;
+  });
+}
+
+Run run_reference_job(const fs::path &dir) {
+  fs::remove(dir / "run" / "er_c.csv");
+  return run_child([&](int report_fd) {
+    const std::string response = (dir / "reponsematx_H0.1A.csv").string(), phases = (dir / "realmachinephases.csv").string(),
+                      output = (dir / "run" / "er_c.csv").string();
+    std::FILE *devnull = std::fopen("/dev/null", "w");
+    const double start = now();
+    if (respmat::run_driver_reference({response.c_str(), phases.c_str(), output.c_str()}, devnull, stderr) != 0) _exit(1);
+    report_time(report_fd, now() - start);
+  });
+}
+
+Run run_load(const fs::path &dir, std::optional<int> threads) {
+  return run_child([&](int report_fd) {
+    const std::string response = (dir / "reponsematx_H0.1A.csv").string();
+    if (threads) setenv("RESPMAT_THREADS", std::to_string(*threads).c_str(), 1);
+    const double start = now();
+    Matrix M = threads ? matrix_load_text(response.c_str(), 0, ",", 0, nullptr)
+                       : respmat::detail::load_text_reference(response.c_str(), 0, ",", 0, nullptr);
+    const double seconds = now() - start;
+    if (M == nullptr) _exit(1);
+    report_time(report_fd, seconds);
+  });
 }
 
 // The Python to compare with: RESPMAT_BENCH_PYTHON, or python3 from the PATH.
@@ -83,37 +147,109 @@ std::string python() {
   return chosen != nullptr && *chosen != '\0' ? chosen : "python3";
 }
 
-bool numpy_available() {
-  return std::system((python() + " -c 'import numpy' >/dev/null 2>&1").c_str()) == 0;
+bool importable(const char *module) {
+  return std::system((python() + " -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
-struct NumpyTimes {
-  double load = 0;  // loadtxt of the response file
-  double job = 0;   // the main job: both loadtxt calls, long-double sin, savetxt
-};
+// The main job in Python: both files loaded, the long-double model, er.csv written
+// with 16 digits. The time excludes the interpreter's start and the imports.
+const char *kNumpyJob =
+    "import sys, time, numpy as np\n"
+    "t0 = time.perf_counter()\n"
+    "r = np.loadtxt('../reponsematx_H0.1A.csv', delimiter=',', ndmin=2)\n"
+    "p = np.loadtxt('../realmachinephases.csv', delimiter=',', ndmin=2)[:, 0].astype(np.longdouble)\n"
+    "m = r.shape[1]\n"
+    "d = p[:m, None] - p[None, :m]\n"
+    "g = (np.sin(d * np.longdouble(6.283185307179586) + np.longdouble(0.1696))"
+    " * np.longdouble(0.47247222310000003)).astype(np.float64)\n"
+    "g[np.triu_indices(m, 1)] = 0\n"
+    "np.savetxt('er_numpy.csv', g, fmt='%.16g', delimiter=',')\n"
+    "print(time.perf_counter() - t0)\n";
+const char *kPandasJob =
+    "import sys, time, numpy as np, pandas as pd\n"
+    "t0 = time.perf_counter()\n"
+    "r = pd.read_csv('../reponsematx_H0.1A.csv', header=None)\n"
+    "p = pd.read_csv('../realmachinephases.csv', header=None)[0].to_numpy().astype(np.longdouble)\n"
+    "m = r.shape[1]\n"
+    "d = p[:m, None] - p[None, :m]\n"
+    "g = (np.sin(d * np.longdouble(6.283185307179586) + np.longdouble(0.1696))"
+    " * np.longdouble(0.47247222310000003)).astype(np.float64)\n"
+    "g[np.triu_indices(m, 1)] = 0\n"
+    "pd.DataFrame(g).to_csv('er_pandas.csv', header=False, index=False, float_format='%.16g')\n"
+    "print(time.perf_counter() - t0)\n";
+const char *kNumpyLoad =
+    "import time, numpy as np\n"
+    "t0 = time.perf_counter()\n"
+    "r = np.loadtxt('../reponsematx_H0.1A.csv', delimiter=',', ndmin=2)\n"
+    "print(time.perf_counter() - t0)\n";
+const char *kPandasLoad =
+    "import time, pandas as pd\n"
+    "t0 = time.perf_counter()\n"
+    "r = pd.read_csv('../reponsematx_H0.1A.csv', header=None)\n"
+    "print(time.perf_counter() - t0)\n";
 
-NumpyTimes numpy_times(const fs::path &run_dir) {
-  const std::string script =
-      "import time, numpy as np\n"
-      "t0 = time.perf_counter()\n"
-      "r = np.loadtxt('../reponsematx_H0.1A.csv', delimiter=',', ndmin=2)\n"
-      "t1 = time.perf_counter()\n"
-      "p = np.loadtxt('../realmachinephases.csv', delimiter=',', ndmin=2)[:, 0].astype(np.longdouble)\n"
-      "m = r.shape[1]\n"
-      "d = p[:m, None] - p[None, :m]\n"
-      "g = (np.sin(d * np.longdouble(6.283185307179586) + np.longdouble(0.1696))"
-      " * np.longdouble(0.47247222310000003)).astype(np.float64)\n"
-      "g[np.triu_indices(m, 1)] = 0\n"
-      "np.savetxt('er_numpy.csv', g, fmt='%.16g', delimiter=',')\n"
-      "print(t1 - t0, time.perf_counter() - t0)\n";
-  std::ofstream(run_dir / "job.py") << script;
-  const std::string command = "cd '" + run_dir.string() + "' && " + python() + " job.py";
-  NumpyTimes times;
-  if (std::FILE *pipe = popen(command.c_str(), "r")) {
-    if (std::fscanf(pipe, "%lf %lf", &times.load, &times.job) != 2) std::fprintf(stderr, "numpy run failed\n");
-    pclose(pipe);
+Run run_python(const fs::path &run_dir, const char *name, const char *script) {
+  std::ofstream(run_dir / name) << script;
+  fs::remove(run_dir / "er_numpy.csv");
+  fs::remove(run_dir / "er_pandas.csv");
+  return run_child([&](int report_fd) {
+    if (chdir(run_dir.c_str()) != 0 || dup2(report_fd, 1) < 0) _exit(127);
+    execlp(python().c_str(), python().c_str(), name, static_cast<char *>(nullptr));
+    _exit(127);
+  });
+}
+
+bool same_file(const fs::path &a, const fs::path &b) {
+  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+  std::vector<char> p(1 << 20), q(1 << 20);
+  while (x && y) {
+    x.read(p.data(), static_cast<std::streamsize>(p.size()));
+    y.read(q.data(), static_cast<std::streamsize>(q.size()));
+    if (x.gcount() != y.gcount() || std::memcmp(p.data(), q.data(), static_cast<std::size_t>(x.gcount())) != 0)
+      return false;
   }
-  return times;
+  return !x && !y;
+}
+
+std::string cell(const std::vector<Run> &runs, bool seconds) {
+  if (runs.empty()) return "—";
+  std::vector<double> values;
+  for (const Run &run : runs) values.push_back(seconds ? run.seconds : run.peak_mb);
+  char text[32];
+  std::snprintf(text, sizeof text, seconds ? "%.3f s" : "%.0f MB", median(values));
+  return text;
+}
+
+double median_seconds(const std::vector<Run> &runs) {
+  std::vector<double> values;
+  for (const Run &run : runs) values.push_back(run.seconds);
+  return median(values);
+}
+
+std::string ratio(const std::vector<Run> &slow, const std::vector<Run> &fast) {
+  if (slow.empty() || fast.empty()) return "—";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f×", median_seconds(slow) / median_seconds(fast));
+  return text;
+}
+
+// The cores this process gets while others share the machine: `threads` threads spin
+// for half a second; their CPU time over the wall time.
+double cores_granted(int threads) {
+  auto cpu_seconds = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  };
+  const double wall = now(), cpu = cpu_seconds();
+  std::vector<std::thread> spinners;
+  for (int t = 0; t < threads; ++t)
+    spinners.emplace_back([wall] {
+      while (now() - wall < 0.5) {
+      }
+    });
+  for (std::thread &spinner : spinners) spinner.join();
+  return (cpu_seconds() - cpu) / (now() - wall);
 }
 
 }  // namespace
@@ -122,72 +258,83 @@ int main(int argc, char **argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   std::vector<int> sizes;
   for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
-  if (sizes.empty()) sizes = {500, 2000, 4000};
-  const bool with_numpy = numpy_available();
+  if (sizes.empty()) sizes = {1000, 4000, 10000};
+  const bool with_numpy = importable("numpy"), with_pandas = with_numpy && importable("pandas");
+  const int all = respmat::detail::choose_threads(0);
   const fs::path root = fs::temp_directory_path() / ("respmat-bench-" + std::to_string(getpid()));
-
-  std::printf("| m | response file | main job: straightforward | fast | ratio | peak memory / model size |"
-              " load: straightforward | fast | ratio | write csv: printf | fast | ratio |%s\n",
-              with_numpy ? " numpy loadtxt | numpy main job |" : "");
-  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|%s\n", with_numpy ? "---|---|" : "");
-  // Inputs and the tool's peak memory first, while this process is still small.
-  std::vector<double> memory_ratios;
+  // One row per way of doing the job; per m its main job, peak memory and load runs.
+  struct Way {
+    std::string name;
+    std::vector<std::vector<Run>> job = {}, load = {};  // per m
+  };
+  std::vector<Way> ways = {{"straightforward C (table reader, atof, sinl, fprintf)"}, {"numpy"}, {"pandas"},
+                           {"respmat, 1 thread"}, {"respmat, 2 threads"},
+                           {"respmat, all " + std::to_string(all) + " threads"}};
+  std::vector<double> response_mb;
+  const double granted_before = cores_granted(all);
   for (const int m : sizes) {
-    const fs::path dir = root / std::to_string(m);
-    fs::create_directories(dir / "run");
+    const fs::path dir = root / std::to_string(m), run_dir = dir / "run";
+    fs::create_directories(run_dir);
     generate_inputs(dir, m);
-    memory_ratios.push_back(static_cast<double>(peak_memory_of_tool(dir / "run")) / (8.0 * m * m));
-  }
-  for (std::size_t size_index = 0; size_index < sizes.size(); ++size_index) {
-    const int m = sizes[size_index];
-    const fs::path dir = root / std::to_string(m);
-    const std::string response = (dir / "reponsematx_H0.1A.csv").string();
-    const std::string phases = (dir / "realmachinephases.csv").string();
-    const std::string fast_out = (dir / "run" / "er.csv").string();
-    const std::string reference_out = (dir / "run" / "er_reference.csv").string();
-    std::FILE *devnull = std::fopen("/dev/null", "w");
-
-    std::vector<double> job_fast, job_reference, load_fast, load_reference, write_fast, write_reference;
-    for (int rep = 0; rep < repetitions; ++rep) {
-      job_fast.push_back(seconds_of([&] {
-        if (respmat::run_driver({response.c_str(), phases.c_str(), fast_out.c_str()}, devnull, stderr) != 0)
-          std::exit(1);
-      }));
-      job_reference.push_back(seconds_of([&] {
-        if (respmat::run_driver_reference({response.c_str(), phases.c_str(), reference_out.c_str()}, devnull,
-                                          stderr) != 0)
-          std::exit(1);
-      }));
-      respmat::OwnedMatrix loaded;
-      load_fast.push_back(seconds_of([&] { loaded.reset(matrix_load_text(response.c_str(), 0, ",", 0, nullptr)); }));
-      load_reference.push_back(seconds_of([&] {
-        respmat::OwnedMatrix(respmat::detail::load_text_reference(response.c_str(), 0, ",", 0, nullptr));
-      }));
-      write_fast.push_back(seconds_of([&] { matrix_save_csv(loaded.get(), (dir / "w_fast.csv").c_str(), 0); }));
-      write_reference.push_back(seconds_of([&] {
-        std::FILE *file = std::fopen((dir / "w_reference.csv").c_str(), "w");
-        respmat::detail::write_csv_reference(loaded.get(), file, 0);
-        std::fclose(file);
-      }));
+    response_mb.push_back(static_cast<double>(fs::file_size(dir / "reponsematx_H0.1A.csv")) / 1e6);
+    for (Way &way : ways) {
+      way.job.emplace_back();
+      way.load.emplace_back();
     }
-    std::fclose(devnull);
-    if (slurp(fast_out) != slurp(reference_out) || slurp(dir / "w_fast.csv") != slurp(dir / "w_reference.csv")) {
-      std::fprintf(stderr, "m=%d: fast and straightforward outputs differ\n", m);
+    auto job = [&](std::size_t way) -> std::vector<Run> & { return ways[way].job.back(); };
+    auto load = [&](std::size_t way) -> std::vector<Run> & { return ways[way].load.back(); };
+    const bool compared = m <= kLargestCompared;
+    for (int rep = 0; rep < repetitions; ++rep) {
+      if (compared) job(0).push_back(run_reference_job(dir));
+      if (compared && with_numpy) job(1).push_back(run_python(run_dir, "job_numpy.py", kNumpyJob));
+      if (compared && with_pandas) job(2).push_back(run_python(run_dir, "job_pandas.py", kPandasJob));
+      job(3).push_back(run_tool(run_dir, 1));
+      fs::rename(run_dir / "er.csv", run_dir / "er_1.csv");
+      job(4).push_back(run_tool(run_dir, 2));
+      fs::rename(run_dir / "er.csv", run_dir / "er_2.csv");
+      job(5).push_back(run_tool(run_dir, all));
+      if (compared) load(0).push_back(run_load(dir, std::nullopt));
+      if (compared && with_numpy) load(1).push_back(run_python(run_dir, "load_numpy.py", kNumpyLoad));
+      if (compared && with_pandas) load(2).push_back(run_python(run_dir, "load_pandas.py", kPandasLoad));
+      load(3).push_back(run_load(dir, 1));
+      load(4).push_back(run_load(dir, 2));
+      load(5).push_back(run_load(dir, all));
+    }
+    const fs::path er = run_dir / "er.csv";
+    if (!same_file(er, run_dir / "er_1.csv") || !same_file(er, run_dir / "er_2.csv") ||
+        (compared && !same_file(er, run_dir / "er_c.csv"))) {
+      std::fprintf(stderr, "m=%d: the outputs differ\n", m);
       return 1;
     }
-    const double memory_ratio = memory_ratios[size_index];
-    std::printf("| %d | %.0f MB | %.2f s | %.3f s | %.1f× | %.2f | %.2f s | %.3f s | %.1f× | %.2f s | %.3f s | %.1f× |",
-                m, static_cast<double>(fs::file_size(response)) / 1e6, median(job_reference), median(job_fast),
-                median(job_reference) / median(job_fast), memory_ratio, median(load_reference), median(load_fast),
-                median(load_reference) / median(load_fast), median(write_reference), median(write_fast),
-                median(write_reference) / median(write_fast));
-    if (with_numpy) {
-      const NumpyTimes numpy = numpy_times(dir / "run");
-      std::printf(" %.2f s | %.2f s |", numpy.load, numpy.job);
-    }
-    std::printf("\n");
-    std::fflush(stdout);
+    fs::remove_all(dir);
   }
+  if (all == 2) ways.erase(ways.begin() + 4);  // the same runs twice
+
+  // The largest m that every way ran gives the memory and load columns.
+  std::size_t shown = 0;
+  for (std::size_t k = 0; k < sizes.size(); ++k)
+    if (sizes[k] <= kLargestCompared) shown = k;
+  std::printf("| | ");
+  for (const int m : sizes) std::printf("main job, m = %d | ", m);
+  std::printf("peak memory, m = %d | load the %.0f MB response file (m = %d) |\n|---|", sizes[shown],
+              response_mb[shown], sizes[shown]);
+  for (std::size_t k = 0; k < sizes.size() + 2; ++k) std::printf("---|");
+  std::printf("\n");
+  for (const Way &way : ways) {
+    std::printf("| %s | ", way.name.c_str());
+    for (const std::vector<Run> &runs : way.job) std::printf("%s | ", cell(runs, true).c_str());
+    std::printf("%s | %s |\n", cell(way.job[shown], false).c_str(), cell(way.load[shown], true).c_str());
+  }
+  // Row 4 is the 2-thread runs either way: their own row, or all threads when that is 2.
+  const Way &c = ways.front(), &numpy = ways[1], &one = ways[3], &two = ways[4], &every = ways.back();
+  std::printf("\nm = %d: all threads %s the straightforward C path's speed, 2 threads %s one thread's "
+              "(main job); the loader on all threads %.2f GB/s, %s numpy's loadtxt.\n",
+              sizes[shown], ratio(c.job[shown], every.job[shown]).c_str(),
+              ratio(one.job[shown], two.job[shown]).c_str(),
+              response_mb[shown] / 1e3 / median_seconds(every.load[shown]),
+              ratio(numpy.load[shown], every.load[shown]).c_str());
+  std::printf("%d threads spinning got %.2f cores before the runs and %.2f after (others' load).\n", all,
+              granted_before, cores_granted(all));
   fs::remove_all(root);
   return 0;
 }

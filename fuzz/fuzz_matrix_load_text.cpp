@@ -1,16 +1,45 @@
 // matrix_load_text on arbitrary bytes and parameters: the fast loader must give the
-// same matrix, bit for bit, as the table reader followed by atof, and the fast csv
-// writer must print it exactly as fprintf("%.16lg") does.
+// same matrix, bit for bit, as the table reader followed by atof, whatever the number
+// of threads and the size of their chunks, and the fast csv writer must print it
+// exactly as fprintf("%.16lg") does.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
+#include "matrix/text_load.h"
 
 using respmat::fuzz::check;
+
+namespace {
+
+// The rows of a load in one block, to compare with a Matrix.
+struct Block final : respmat::detail::RowDestination {
+  std::int32_t cols = 0;
+  std::vector<double> values;
+  bool reserve(std::int32_t rows, std::int32_t c) override {
+    cols = c;
+    values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(c));
+    return true;
+  }
+  double *row(std::int32_t index) override { return values.data() + static_cast<std::size_t>(index) * cols; }
+
+  [[nodiscard]] bool equals(const Matrix M) const {
+    if (values.size() != static_cast<std::size_t>(matrix_rows(M)) * static_cast<std::size_t>(matrix_cols(M)))
+      return false;
+    for (std::int32_t r = 0; r < matrix_rows(M); ++r)
+      if (cols != 0 && std::memcmp(M[r], values.data() + static_cast<std::size_t>(r) * cols, cols * sizeof(double)) != 0)
+        return false;
+    return true;
+  }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static const respmat::fuzz::ScratchFile scratch("load");
@@ -22,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string skip = in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 2));
   const std::int32_t drop_rows = in.ConsumeIntegralInRange<std::int32_t>(-2, 4);
   const bool transposed = in.ConsumeBool();
+  const int threads = in.ConsumeIntegralInRange(1, 4);
+  const std::size_t chunk_bytes = in.ConsumeIntegralInRange<std::size_t>(1, 64);
   const std::string text = in.ConsumeRemainingBytesAsString();
   // Mostly the plain comma form that the tool reads; sometimes anything.
   const char *sep_arg = mode == 0 ? "," : mode == 1 ? nullptr : sep.c_str();
@@ -32,6 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   Matrix reference = respmat::detail::load_text_reference(path, drop_rows, sep_arg, quote, skip_arg);
   check(fast != nullptr, "a readable file did not load");
   check(respmat::fuzz::same_matrix(fast, reference), "fast and reference loads differ");
+  respmat::detail::TextLoadOptions options;
+  options.drop_rows = drop_rows;
+  options.sep = sep_arg;
+  options.quote = quote;
+  options.skip = skip_arg;
+  options.threads = threads;
+  options.chunk_bytes = chunk_bytes;
+  Block block;
+  check(respmat::detail::load_text(path, options, block).status == respmat::detail::TextLoadStatus::kOk &&
+            block.equals(fast),
+        "loads in small chunks on several threads differ");
 
   // Small matrices only: the writers are compared, not timed.
   if (static_cast<std::int64_t>(matrix_rows(fast)) * matrix_cols(fast) <= 4096) {

@@ -311,7 +311,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
       scan_line(rules, line, line_end, scratch, [&](const char *, std::size_t) { ++fields; });
       return false;
     });
-    if (fields > INT32_MAX) return {TextLoadStatus::kTooLarge, 0};
+    if (fields > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     const auto cols = static_cast<std::int32_t>(fields);
 
     std::vector<Chunk> chunks;
@@ -333,7 +333,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
       chunk.first_row = rows;
       rows += chunk.rows;
     }
-    if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, 0};
+    if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
     // A mapped file that changes under the load can change what a chunk holds; its

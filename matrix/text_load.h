@@ -27,7 +27,7 @@ enum class TextLoadStatus {
   kOk,
   kCannotOpen,  // `error` holds the errno of the open
   kReadError,   // `error` holds the errno of the failed read
-  kTooLarge,    // more rows or columns than a 32-bit count holds
+  kTooLarge,    // more rows or columns than a 32-bit count holds (`error` is EOVERFLOW)
   kNoMemory,    // working memory or the destination's room could not be had
 };
 

@@ -1,0 +1,102 @@
+#include "app/model_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/model.h"
+#include "matrix/matrix_reference.h"
+#include "respmat/owners.hpp"
+#include "test_support.h"
+
+namespace {
+
+using respmat::testing::contents_of;
+
+std::string written_text(const std::vector<double> &phases, std::int32_t m, int threads) {
+  const respmat::testing::OwnedFile file(std::tmpfile());
+  EXPECT_EQ(respmat::write_model_csv(phases.data(), m, file.get(), threads), 0);
+  return contents_of(file.get());
+}
+
+std::string reference_text(const std::vector<double> &phases, std::int32_t m) {
+  const respmat::OwnedMatrix P(matrix_alloc(m, 1));
+  for (std::int32_t i = 0; i < m; ++i) P.get()[i][0] = phases[static_cast<std::size_t>(i)];
+  const respmat::OwnedMatrix G(matrix_alloc(m, m));
+  respmat::fill_model(G.get(), P.get());
+  const respmat::testing::OwnedFile file(std::tmpfile());
+  respmat::detail::write_csv_reference(G.get(), file.get(), 0);
+  return contents_of(file.get());
+}
+
+std::vector<double> real_phases() {
+  std::ifstream in(RESPMAT_TEST_DATA_DIR "/optics/lhcb1_2018-10-27_measured_total_phase.csv");
+  std::vector<double> phases;
+  for (std::string line; std::getline(in, line);) phases.push_back(std::atof(line.c_str()));
+  return phases;
+}
+
+TEST(ModelWriter, ThreadCountNeverChangesAByte) {
+  std::mt19937_64 rng(41);
+  std::uniform_real_distribution<double> turns(-60, 60);
+  std::vector<double> random(900);
+  for (double &phase : random) phase = turns(rng);
+  std::vector<double> hostile = {0.0, -0.0, std::numeric_limits<double>::infinity(), 1e300,
+                                 std::numeric_limits<double>::quiet_NaN(), 5e-324, 0.25};
+  const std::vector<double> real = real_phases();
+  ASSERT_GT(real.size(), 500u);
+  for (const auto &[phases, sizes] : {std::pair{random, std::vector<std::int32_t>{0, 1, 2, 363, 900}},
+                                      std::pair{hostile, std::vector<std::int32_t>{7}},
+                                      std::pair{real, std::vector<std::int32_t>{static_cast<std::int32_t>(real.size())}}})
+    for (const std::int32_t m : sizes) {
+      const std::string expected = reference_text(phases, m);
+      for (const int threads : {1, 2, 7}) EXPECT_TRUE(written_text(phases, m, threads) == expected) << m << " " << threads;
+    }
+}
+
+// A stream that takes `accept` bytes, then fails every write with `error`, counting
+// the writes attempted after the first failure.
+struct FailingSink {
+  std::size_t accept;
+  int error;
+  int writes_after_failure = 0;
+  bool failed = false;
+
+  static ssize_t write(void *cookie, const char *, std::size_t size) {
+    auto &sink = *static_cast<FailingSink *>(cookie);
+    if (sink.failed) ++sink.writes_after_failure;
+    if (size <= sink.accept && !sink.failed) {
+      sink.accept -= size;
+      return static_cast<ssize_t>(size);
+    }
+    sink.failed = true;
+    errno = sink.error;
+    return -1;
+  }
+  respmat::testing::OwnedFile open() {
+    return respmat::testing::OwnedFile(fopencookie(this, "w", {nullptr, &FailingSink::write, nullptr, nullptr}));
+  }
+};
+
+TEST(ModelWriter, StopsAtTheFirstFailedWriteAndReportsItsError) {
+  std::vector<double> phases(3000);
+  for (std::size_t i = 0; i < phases.size(); ++i) phases[i] = 0.37 * static_cast<double>(i);
+  // A sine of an infinite argument sets errno to EDOM on the computing thread; the
+  // write's own error must come back, not that one.
+  phases[1] = std::numeric_limits<double>::infinity();
+  for (const int threads : {1, 2, 7}) {
+    FailingSink sink{1 << 20, EIO};
+    const respmat::testing::OwnedFile stream = sink.open();
+    EXPECT_EQ(respmat::write_model_csv(phases.data(), 3000, stream.get(), threads), EIO) << threads;
+    // Before closing, which flushes what is left. Within the failing call stdio may
+    // try once more to hand over what it had buffered; nothing after that call.
+    EXPECT_LE(sink.writes_after_failure, 1) << threads;
+  }
+}
+
+}  // namespace
