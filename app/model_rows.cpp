@@ -11,19 +11,13 @@ static_assert(std::endian::native == std::endian::little,
               "the binary form is the in-memory form of a little-endian host");
 
 ModelRows::ModelRows(const double *phases, std::int32_t m)
-    : phases_(phases), scaled_sine_(kAmplitude), row_(static_cast<std::size_t>(m), 0.0) {}
+    : phases_(phases), row_(static_cast<std::size_t>(m), 0.0) {}
 
 const std::vector<double> &ModelRows::row(std::int32_t i) {
   const std::size_t diagonal = static_cast<std::size_t>(i);
   for (std::size_t j = diagonal + 1; j < computed_; ++j) row_[j] = 0.0;
   computed_ = diagonal + 1;
-  const long double phase_i = phases_[i];
-  for (std::int32_t j = 0; j <= i; ++j) {
-    // The steps of model_entry(), with the sine and the final rounding done faster.
-    const long double d = phase_i - static_cast<long double>(phases_[j]);
-    const long double t = d * static_cast<long double>(kFullTurn);
-    row_[static_cast<std::size_t>(j)] = scaled_sine_(t + static_cast<long double>(kPhaseOffset));
-  }
+  model_row(phases_, i, row_.data());
   return row_;
 }
 

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/scaled_sine.h"
-
 namespace respmat {
 
 class ModelRows {
@@ -22,7 +20,6 @@ class ModelRows {
 
  private:
   const double *phases_;
-  ScaledSine scaled_sine_;
   std::vector<double> row_;
   std::size_t computed_ = 0;  // entries of row_ that may be other than 0
 };

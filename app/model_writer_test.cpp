@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driver_reference.h"
 #include "app/model.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"
