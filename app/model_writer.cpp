@@ -1,8 +1,10 @@
 #include "app/model_writer.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -26,8 +28,9 @@ namespace {
 // costs nothing measurable, small enough that a few per thread stay in the caches.
 constexpr std::int64_t kChunkEntries = std::int64_t{1} << 16;
 
-// Write-back of the output is started every time this much more has been written.
-constexpr std::int64_t kWriteBackBytes = std::int64_t{8} << 20;
+// The output is handed to the kernel and synced every time this much more has been
+// written.
+constexpr std::int64_t kSyncStepBytes = std::int64_t{8} << 20;
 
 struct RowRange {
   std::int32_t begin;
@@ -111,11 +114,86 @@ class ChunkFormatter {
   std::vector<double> row_;
 };
 
-// Hands text to the stream and starts the write-back of each completed stretch, so
-// that the final sync finds little left to do.
+// Syncs the output on a thread of its own while the rest is computed. Starting the
+// kernel's write-back is not enough: the final sync also waits for the disk to make
+// the data durable (on a virtual machine, for the host to store its cache), and a
+// sync after the last byte would wait for all of it at once. Synced here in stages,
+// the final sync finds little left. Only regular files are synced.
+class BackgroundSync {
+ public:
+  explicit BackgroundSync(int fd) : fd_(is_regular_file(fd) ? fd : -1) {}
+  BackgroundSync(const BackgroundSync &) = delete;
+  BackgroundSync &operator=(const BackgroundSync &) = delete;
+  // Waits for a sync in progress; the ones not yet begun are left to the caller's.
+  ~BackgroundSync() {
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+  }
+
+  // Everything handed to the kernel up to `bytes` is to be synced.
+  void request(std::int64_t bytes) {
+    if (fd_ < 0) return;
+    {
+      const std::lock_guard lock(mutex_);
+      requested_ = bytes;
+      if (!thread_.joinable()) start();
+    }
+    wake_.notify_one();
+  }
+
+  // 0, or the errno of a sync that failed. A failure is reported once per open file,
+  // so the caller's final sync may not see it again: it must be taken from here.
+  [[nodiscard]] int error() {
+    const std::lock_guard lock(mutex_);
+    return error_;
+  }
+
+ private:
+  static bool is_regular_file(int fd) {
+    struct stat status;
+    return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  }
+
+  // Called with the mutex held. Without a thread the caller's final sync does it all.
+  void start() {
+    try {
+      thread_ = std::jthread([this] { run(); });
+    } catch (const std::system_error &) {
+      fd_ = -1;
+    }
+  }
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return done_ || requested_ > synced_; });
+      if (done_ || error_ != 0) return;
+      const std::int64_t target = requested_;
+      lock.unlock();
+      const int failed = ::fdatasync(fd_) != 0 ? errno : 0;
+      lock.lock();
+      error_ = failed;
+      synced_ = target;
+    }
+  }
+
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::int64_t requested_ = 0;
+  std::int64_t synced_ = 0;
+  int error_ = 0;
+  bool done_ = false;
+  std::jthread thread_;  // last: joined before the members it uses go
+};
+
+// Hands text to the stream and has each completed stretch synced in the background.
 class Output {
  public:
-  explicit Output(std::FILE *stream) : stream_(stream), fd_(::fileno(stream)) {}
+  explicit Output(std::FILE *stream) : stream_(stream), sync_(::fileno(stream)) {}
 
   // 0, or the errno of the failed write.
   int write(const char *text, std::size_t length) {
@@ -123,122 +201,96 @@ class Output {
     // Some streams report a failed write only in their error indicator.
     if (std::fwrite(text, 1, length, stream_) != length || std::ferror(stream_)) return write_error();
     written_ += static_cast<std::int64_t>(length);
-    if (fd_ >= 0 && written_ - flushed_ >= kWriteBackBytes) return start_write_back();
+    if (written_ - flushed_ >= kSyncStepBytes) return flush();
     return 0;
   }
+
+  // 0, or the errno of a failed background sync: the data may not have reached the disk.
+  [[nodiscard]] int sync_error() { return sync_.error(); }
 
  private:
   // Read right after the failed call, before anything else can set errno.
   static int write_error() { return errno != 0 ? errno : EIO; }
 
-  int start_write_back() {
+  int flush() {
     errno = 0;
     if (std::fflush(stream_) != 0) return write_error();
-    // Only a hint to the kernel: a failure here changes nothing, and whatever the
-    // write-back meets surfaces again at the final sync.
-    static_cast<void>(::sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE));
     flushed_ = written_;
-    return 0;
+    sync_.request(flushed_);
+    return sync_.error();
   }
 
   std::FILE *stream_;
-  int fd_;
+  BackgroundSync sync_;
   std::int64_t written_ = 0;
   std::int64_t flushed_ = 0;
 };
 
-int write_on_this_thread(const std::vector<RowRange> &chunks, std::size_t largest, ChunkFormatter &formatter,
-                         Output &output) {
-  ChunkText text;
-  for (const RowRange rows : chunks) {
-    formatter.format(rows, text, largest);
-    if (const int error = output.write(text.block.get(), text.size)) return error;
-  }
-  return 0;
-}
-
-// Chunks go round a ring of slots, a few per worker: a worker takes the next chunk
-// when its slot has been written, so memory stays bounded however far the workers
-// run ahead of the output.
-class ChunkRing {
+// Workers take chunks in order, each formats its chunk into its own block and writes
+// it when the chunks before it are written. The text is written by the thread that
+// has it in its caches, and no thread only waits for the others: memory stays at one
+// block per worker however the output keeps up.
+class ChunksInTurn {
  public:
-  ChunkRing(const std::vector<RowRange> &chunks, std::size_t largest_text, int workers)
-      : chunks_(chunks), largest_text_(largest_text), slots_(2 * static_cast<std::size_t>(workers)) {}
+  ChunksInTurn(const std::vector<RowRange> &chunks, std::size_t largest_text, Output &output)
+      : chunks_(chunks), largest_text_(largest_text), output_(output) {}
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
-  void work(ChunkFormatter formatter) {
-    for (;;) {
-      std::size_t k;
-      {
-        std::unique_lock lock(mutex_);
-        slot_free_.wait(lock, [&] {
-          return stopped_ || next_ == chunks_.size() || next_ < written_ + slots_.size();
-        });
-        if (stopped_ || next_ == chunks_.size()) return;
-        k = next_++;
+  void work(const double *phases, std::int32_t m, const std::string &zeros) {
+    try {
+      ChunkFormatter formatter(phases, m, zeros);
+      ChunkText text;
+      for (std::size_t k; !stopped() && (k = next_.fetch_add(1)) < chunks_.size();) {
+        formatter.format(chunks_[k], text, largest_text_);
+        write_in_turn(k, text);
       }
-      Slot &slot = slots_[k % slots_.size()];  // its previous chunk has been written
-      try {
-        formatter.format(chunks_[k], slot.text, largest_text_);
-      } catch (const std::bad_alloc &) {
-        stop(ENOMEM);
-        return;
-      }
-      {
-        const std::lock_guard lock(mutex_);
-        slot.ready = true;
-      }
-      chunk_ready_.notify_all();
+    } catch (const std::bad_alloc &) {
+      stop(ENOMEM);
     }
   }
 
-  // The writer's loop, on the calling thread: 0 or the errno that stopped the job.
-  int write(Output &output) {
-    for (std::size_t k = 0; k < chunks_.size(); ++k) {
-      Slot &slot = slots_[k % slots_.size()];
-      {
-        std::unique_lock lock(mutex_);
-        chunk_ready_.wait(lock, [&] { return stopped_ || slot.ready; });
-        if (stopped_) return error_;
-      }
-      if (const int error = output.write(slot.text.block.get(), slot.text.size)) {
-        stop(error);
-        return error;
-      }
-      {
-        const std::lock_guard lock(mutex_);
-        slot.ready = false;
-        written_ = k + 1;
-      }
-      slot_free_.notify_all();
-    }
-    return 0;
+  // 0, or the errno that stopped the job.
+  [[nodiscard]] int error() {
+    const std::lock_guard lock(mutex_);
+    return error_;
   }
 
-  // Stops the job: workers finish the chunk in hand and take no more.
+ private:
+  // Waits until chunks before `k` are written, then writes chunk k's text.
+  void write_in_turn(std::size_t k, const ChunkText &text) {
+    std::unique_lock lock(mutex_);
+    turn_taken_.wait(lock, [&] { return stopped_ || written_ == k; });
+    if (stopped_) return;
+    if (const int error = output_.write(text.block.get(), text.size)) {
+      stopped_ = true;
+      error_ = error;
+    }
+    ++written_;
+    lock.unlock();
+    turn_taken_.notify_all();
+  }
+
+  bool stopped() {
+    const std::lock_guard lock(mutex_);
+    return stopped_;
+  }
+
+  // Workers finish the chunk in hand and write no more.
   void stop(int error) {
     {
       const std::lock_guard lock(mutex_);
       if (!stopped_) error_ = error;
       stopped_ = true;
     }
-    slot_free_.notify_all();
-    chunk_ready_.notify_all();
+    turn_taken_.notify_all();
   }
-
- private:
-  struct Slot {
-    ChunkText text;
-    bool ready = false;
-  };
 
   const std::vector<RowRange> &chunks_;
   const std::size_t largest_text_;
+  Output &output_;
+  std::atomic<std::size_t> next_{0};  // the next chunk to take
   std::mutex mutex_;
-  std::condition_variable slot_free_;
-  std::condition_variable chunk_ready_;
-  std::vector<Slot> slots_;
-  std::size_t next_ = 0;     // the next chunk to take
+  std::condition_variable turn_taken_;
   std::size_t written_ = 0;  // chunks written so far
   bool stopped_ = false;
   int error_ = 0;
@@ -251,30 +303,10 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
     return text;
   }();
   const std::vector<RowRange> chunks = split_rows(m);
-  const std::size_t largest = largest_text(chunks, m);
+  ChunksInTurn turns(chunks, largest_text(chunks, m), output);
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
-  if (workers <= 1) {
-    ChunkFormatter formatter(phases, m, zeros);
-    return write_on_this_thread(chunks, largest, formatter, output);
-  }
-  ChunkRing ring(chunks, largest, workers);
-  std::vector<std::jthread> pool;  // joined before the ring goes, on every return
-  pool.reserve(static_cast<std::size_t>(workers));
-  try {
-    for (int t = 0; t < workers; ++t)
-      pool.emplace_back([&ring, formatter = ChunkFormatter(phases, m, zeros)]() mutable {
-        ring.work(std::move(formatter));
-      });
-  } catch (const std::exception &) {
-    // Fewer workers than asked still finish the job; none means doing it here.
-    if (pool.empty()) {
-      ChunkFormatter formatter(phases, m, zeros);
-      return write_on_this_thread(chunks, largest, formatter, output);
-    }
-  }
-  const int error = ring.write(output);
-  ring.stop(error);
-  return error;
+  detail::run_workers(workers, [&] { turns.work(phases, m, zeros); });
+  return turns.error();
 }
 
 }  // namespace
@@ -286,7 +318,8 @@ int write_model_csv(const double *phases, std::int32_t m, std::FILE *stream, int
   } catch (const std::bad_alloc &) {
     return ENOMEM;
   }
-  return output.write("\n", 1);
+  if (const int error = output.write("\n", 1)) return error;
+  return output.sync_error();
 }
 
 }  // namespace respmat
