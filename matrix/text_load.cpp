@@ -1,4 +1,4 @@
-// The input is taken whole (mapped when it is a regular file), cut into chunks at
+// The input is taken whole, cut into chunks at
 // line boundaries, and handled in two passes over the chunks, each on all worker
 // threads: the first counts each chunk's data lines, which gives the shape and each
 // chunk's first row; the second converts the lines straight into their rows.
@@ -6,19 +6,22 @@
 
 #include <emmintrin.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "matrix/huge_pages.h"
 #include "matrix/worker_threads.h"
 #include "text/field_scan.h"
+#include "text/number_conventions.h"
 #include "text/number_text.h"
 
 namespace respmat::detail {
@@ -26,46 +29,55 @@ namespace {
 
 // ---- The input as one block of bytes -------------------------------------------
 
+// A regular file is read whole into a block of its size, asked for in huge pages:
+// reading copies at memory speed, where touching a mapped file takes a fault per page,
+// and a file that changes under the load cannot take bytes away from it. Pipes,
+// terminals and other files of no known size are read to their end.
 class InputBytes {
  public:
-  InputBytes() = default;
-  InputBytes(const InputBytes &) = delete;
-  InputBytes &operator=(const InputBytes &) = delete;
-  ~InputBytes() {
-    if (mapped_ != nullptr) ::munmap(mapped_, size_);
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   TextLoadResult open(const char *path) {
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return {TextLoadStatus::kCannotOpen, errno};
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {TextLoadStatus::kCannotOpen, errno};
+    const OwnedDescriptor closer{fd};
     struct stat status;
-    if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-      void *mapped = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE,
-                            fd_, 0);
-      if (mapped != MAP_FAILED) {
-        mapped_ = mapped;
-        size_ = static_cast<std::size_t>(status.st_size);
-        return {};
-      }
-    }
-    return read_all();
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+      return read_known_size(fd, static_cast<std::size_t>(status.st_size));
+    return read_all(fd);
   }
 
-  [[nodiscard]] const char *data() const {
-    return mapped_ != nullptr ? static_cast<const char *>(mapped_) : read_.data();
-  }
-  [[nodiscard]] std::size_t size() const { return mapped_ != nullptr ? size_ : read_.size(); }
+  [[nodiscard]] const char *data() const { return block_ != nullptr ? block_.get() : read_.data(); }
+  [[nodiscard]] std::size_t size() const { return block_ != nullptr ? size_ : read_.size(); }
 
  private:
-  // Pipes, terminals and other files that cannot be mapped are read to their end.
-  TextLoadResult read_all() {
+  struct OwnedDescriptor {
+    int fd;
+    ~OwnedDescriptor() { ::close(fd); }
+  };
+  struct FreeBlock {
+    void operator()(char *block) const { std::free(block); }
+  };
+
+  // Reads up to `expected` bytes; a file that shrank meanwhile gives what it still has.
+  TextLoadResult read_known_size(int fd, std::size_t expected) {
+    block_.reset(static_cast<char *>(allocate_in_huge_pages(expected)));
+    if (block_ == nullptr) return {TextLoadStatus::kNoMemory, ENOMEM};
+    while (size_ < expected) {
+      const ssize_t got = ::read(fd, block_.get() + size_, expected - size_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return {TextLoadStatus::kReadError, errno};
+      if (got == 0) break;
+      size_ += static_cast<std::size_t>(got);
+    }
+    return {};
+  }
+
+  TextLoadResult read_all(int fd) {
     try {
       std::size_t used = 0;
       read_.resize(std::size_t{1} << 16);
       for (;;) {
         if (used == read_.size()) read_.resize(2 * read_.size());
-        const ssize_t got = ::read(fd_, read_.data() + used, read_.size() - used);
+        const ssize_t got = ::read(fd, read_.data() + used, read_.size() - used);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return {TextLoadStatus::kReadError, errno};
         if (got == 0) break;
@@ -79,8 +91,7 @@ class InputBytes {
     return {};
   }
 
-  int fd_ = -1;
-  void *mapped_ = nullptr;
+  std::unique_ptr<char, FreeBlock> block_;
   std::size_t size_ = 0;
   std::vector<char> read_;
 };
@@ -256,6 +267,32 @@ void convert_line(const FieldRules &rules, const char *line, const char *line_en
   for (; c < cols; ++c) row[c] = 0.0;
 }
 
+// True when fields can be read straight from the line: the separator is a single byte
+// that cannot be part of a number (so a number read from a field's start ends at or
+// before the separator), without quoting, and double arithmetic rounds to nearest.
+bool numbers_read_in_place(const FieldRules &rules) {
+  return rules.plain() && std::strchr("0123456789.+-eExX", rules.sep[0]) == nullptr &&
+         double_arithmetic_rounds_to_nearest();
+}
+
+// convert_line() for numbers_read_in_place() rules, in one pass: a field that holds
+// exactly a simple decimal is read where it stands, without first finding its end.
+void convert_line_in_place(char sep, const char *line, const char *line_end, std::int32_t cols, double *row) {
+  std::int32_t c = 0;
+  for (const char *field = line; c < cols;) {
+    double value;
+    const char *number_end = parse_simple_decimal(field, line_end, value);
+    const char *field_end = number_end != nullptr && (number_end == line_end || *number_end == sep)
+                                ? number_end
+                                : static_cast<const char *>(std::memchr(field, sep, static_cast<std::size_t>(line_end - field)));
+    if (field_end == nullptr) field_end = line_end;
+    row[c++] = field_end == number_end ? value : parse_number(field, field_end);
+    if (field_end == line_end) break;
+    field = field_end + 1;
+  }
+  for (; c < cols; ++c) row[c] = 0.0;
+}
+
 // ---- The two passes ------------------------------------------------------------
 
 // Data lines [first_row, first_row + rows) start in [begin, end).
@@ -336,17 +373,21 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
     if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
-    // A mapped file that changes under the load can change what a chunk holds; its
-    // rows are then neither overrun nor left unset, and the load fails.
+    // Each chunk holds exactly the rows the first pass counted in it; the check below
+    // keeps it that way should the two passes ever disagree.
     const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
       std::string line_copy;
       std::int64_t row = 0;
       bool overrun = false;
+      const bool in_place = numbers_read_in_place(rules);  // per thread: the rounding mode is
       for_each_line(input, chunk.begin, chunk.end, [&](const char *line, const char *line_end) {
         if (skip.skips(line, line_end)) return true;
         if (row == chunk.rows) return !(overrun = true);
-        convert_line(rules, line, line_end, cols,
-                     destination.row(static_cast<std::int32_t>(chunk.first_row + row++)), line_copy);
+        double *values = destination.row(static_cast<std::int32_t>(chunk.first_row + row++));
+        if (in_place)
+          convert_line_in_place(rules.sep[0], line, line_end, cols, values);
+        else
+          convert_line(rules, line, line_end, cols, values, line_copy);
         return true;
       });
       return row == chunk.rows && !overrun;

@@ -87,6 +87,30 @@ TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnHostileText) {
   }
 }
 
+// Fields shaped like numbers, where the loader reads them in place: numbers cut short
+// or followed by text, more digits than the fast form takes, and separators that can
+// be part of a number (which must not be read in place).
+TEST(TextLoad, NumberShapedFieldsEqualTheReference) {
+  const TempDir dir;
+  const std::string path = dir.file("numbers.csv");
+  std::mt19937 rng(31);
+  const char *pieces[] = {"0", "7", "12345678", "99999999999", "-", ".", "e", "E-", "e+3", "e22", "e-23",
+                          "x", " ", "1.5", "9007199254740993", "\n", "\r\n"};
+  const char *separators[] = {",", ";", ".", "e", "-", "7"};
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string text;
+    for (int field = static_cast<int>(rng() % 40); field >= 0; --field) {
+      for (int k = static_cast<int>(rng() % 5); k >= 0; --k) text += pieces[rng() % std::size(pieces)];
+      text += separators[trial % std::size(separators)];
+    }
+    respmat::testing::write_bytes(path, text);
+    TextLoadOptions options;
+    options.sep = separators[trial % std::size(separators)];
+    expect_same_as_reference(path, options, {3, 1 << 20});
+    if (HasFatalFailure()) FAIL() << "input " << trial << ": " << testing::PrintToString(text);
+  }
+}
+
 TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {
   for (const std::string &path : {std::string(RESPMAT_TEST_DATA_DIR "/optics/sps_q20_model_bpms.csv"),
                                  std::string(RESPMAT_TEST_DATA_DIR "/optics/iota_v8.3_model_bpms.csv"),

@@ -6,6 +6,7 @@
 #define RESPMAT_TEXT_NUMBER_CONVENTIONS_H
 
 #include <locale.h>
+#include <xmmintrin.h>
 
 #include <cfenv>
 
@@ -32,6 +33,13 @@ class RoundToNearest {
  private:
   int saved_;
 };
+
+// True when double arithmetic in this thread rounds to nearest: one read of the
+// processor's control register, much cheaper than asking fegetround().
+inline bool double_arithmetic_rounds_to_nearest() {
+  constexpr unsigned kRoundingBits = 0x6000;  // MXCSR bits 13-14; 0 is to nearest
+  return (_mm_getcsr() & kRoundingBits) == 0;
+}
 
 // For printf-family calls with a caller's format: the "C" locale and rounding to
 // nearest in this thread for the rest of the scope; the thread's own locale and mode

@@ -1,7 +1,5 @@
 #include "text_io.h"
 
-#include <sys/mman.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +10,7 @@
 
 #include "array_view.h"
 #include "errors.h"
+#include "matrix/huge_pages.h"
 #include "matrix/text_load.h"
 #include "output_file.h"
 #include "phases.h"
@@ -22,18 +21,6 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
-
-// Large blocks are aligned to and asked for in huge pages, so the threads that fill
-// them take a page fault per 2 MiB rather than per 4 KiB. An empty array still gets a
-// block of its own, so a null block means no memory.
-void *allocate_block(std::size_t bytes) {
-  constexpr std::size_t kHugePage = std::size_t{1} << 21;
-  if (bytes < 4 * kHugePage) return std::malloc(bytes != 0 ? bytes : 1);
-  const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-  void *block = std::aligned_alloc(kHugePage, rounded);
-  if (block != nullptr) ::madvise(block, rounded, MADV_HUGEPAGE);
-  return block;
-}
 
 struct FreeDeleter {
   void operator()(double *block) const { std::free(block); }
@@ -49,7 +36,7 @@ class ContiguousRows final : public detail::RowDestination {
     if (__builtin_mul_overflow(static_cast<std::size_t>(rows), static_cast<std::size_t>(cols), &bytes) ||
         __builtin_mul_overflow(bytes, sizeof(double), &bytes))
       return false;
-    block_.reset(static_cast<double *>(allocate_block(bytes)));
+    block_.reset(static_cast<double *>(detail::allocate_in_huge_pages(bytes)));
     cols_ = cols;
     return block_ != nullptr;
   }

@@ -1,0 +1,42 @@
+#include "matrix/huge_pages.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+// Older C library headers lack the name of the synchronous gathering; kernels before
+// it refuse the call, which only leaves the pages as they are.
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
+
+namespace respmat::detail {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{1} << 21;
+
+// Below this, the faults saved do not pay for the calls.
+constexpr std::size_t kWorthHugePages = 4 * kHugePage;
+
+}  // namespace
+
+void *allocate_in_huge_pages(std::size_t bytes) {
+  if (bytes < kWorthHugePages) return std::malloc(bytes != 0 ? bytes : 1);
+  if (bytes > SIZE_MAX - kHugePage) return nullptr;
+  const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  void *block = std::aligned_alloc(kHugePage, rounded);
+  if (block != nullptr) static_cast<void>(::madvise(block, rounded, MADV_HUGEPAGE));
+  return block;
+}
+
+void gather_into_huge_pages(const void *begin, const void *end) {
+  const auto first = (reinterpret_cast<std::uintptr_t>(begin) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto last = reinterpret_cast<std::uintptr_t>(end) & ~(kHugePage - 1);
+  if (last <= first || last - first < kWorthHugePages) return;
+  void *const start = reinterpret_cast<void *>(first);
+  static_cast<void>(::madvise(start, last - first, MADV_HUGEPAGE));
+  static_cast<void>(::madvise(start, last - first, MADV_COLLAPSE));
+}
+
+}  // namespace respmat::detail
