@@ -1,6 +1,7 @@
 #include "text/number_text.h"
 
-#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -179,116 +180,205 @@ bool parse_whole_number(const char *begin, const char *end, double &value) {
 
 namespace {
 
-constexpr std::uint64_t kPowersOf10[] = {1ULL,
-                                         10ULL,
-                                         100ULL,
-                                         1000ULL,
-                                         10000ULL,
-                                         100000ULL,
-                                         1000000ULL,
-                                         10000000ULL,
-                                         100000000ULL,
-                                         1000000000ULL,
-                                         10000000000ULL,
-                                         100000000000ULL,
-                                         1000000000000ULL,
-                                         10000000000000ULL,
-                                         100000000000000ULL,
-                                         1000000000000000ULL,
-                                         10000000000000000ULL,
-                                         100000000000000000ULL,
-                                         1000000000000000000ULL,
-                                         10000000000000000000ULL};
+// Normal values with |x| in [2^-36, 2^53) are formatted with exact 64- and 128-bit
+// integer arithmetic. The bounds keep every power of five needed below 2^64 and every
+// dropped remainder below 2^63; the values outside them, which models hardly ever
+// hold, go to the general converter.
+constexpr int kFastMinBinaryExponent = -36;
+constexpr int kFastMaxBinaryExponent = 52;
+// floor(log10 |x|) over that range.
+constexpr int kFastMinDecimalExponent = -11;
+constexpr int kFastMaxDecimalExponent = 15;
 
-// 16 significant digits of |value| = significand x 2^exponent, scaled so that they
-// form a whole number in [10^15, 10^16), rounded half to even on the exact product.
-// `decimal_exponent` is the guess for floor(log10 |value|). Returns false when the
-// guess was off (the caller retries) or the scale is out of this method's range.
-bool sixteen_digits(std::uint64_t significand, int exponent, int decimal_exponent,
-                    std::uint64_t &digits) {
-  const int scale = 15 - decimal_exponent;  // value x 10^scale is in [10^15, 10^16)
-  if (scale < 0 || scale > 22 || exponent > 0 || exponent < -127) return false;
-  // 10^scale < 2^74 and significand < 2^53: the product fits 128 bits exactly.
-  const unsigned __int128 power =
-      scale <= 19 ? static_cast<unsigned __int128>(kPowersOf10[scale])
-                  : static_cast<unsigned __int128>(kPowersOf10[19]) * kPowersOf10[scale - 19];
-  const unsigned __int128 product = power * significand;
-  const int shift = -exponent;
-  unsigned __int128 quotient = shift == 0 ? product : product >> shift;
-  if (quotient < kPowersOf10[15] || quotient >= kPowersOf10[16]) return false;
-  if (shift != 0) {
-    const unsigned __int128 remainder = product - (quotient << shift);
-    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
+constexpr std::uint64_t kTenTo8 = 100000000ULL;
+constexpr std::uint64_t kTenTo15 = 1000000000000000ULL;
+constexpr std::uint64_t kTenTo16 = 10000000000000000ULL;
+
+// 5^0 .. 5^26: 10^scale = 5^scale x 2^scale, and the factor 2^scale joins the binary
+// exponent, so the scale factor of any value in the fast range fits 64 bits.
+constexpr auto kPowersOf5 = [] {
+  std::array<std::uint64_t, 15 - kFastMinDecimalExponent + 1> powers{};
+  powers[0] = 1;
+  for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 5;
+  return powers;
+}();
+
+// The bits of the least double not below 10^n, for |n| <= 22 (where the scaled numerator
+// below fits 128 bits). Positive doubles are ordered like their bits, so |x| >= 10^n
+// exactly when the bits of |x| are at least these.
+constexpr std::uint64_t least_double_bits_from_power_of_10(int n) {
+  // 10^n = numerator / denominator, both then scaled by powers of two until
+  // denominator <= numerator < 2 x denominator, which finds the binary exponent.
+  unsigned __int128 numerator = 1, denominator = 1;
+  for (int i = 0; i < n; ++i) numerator *= 10;
+  for (int i = 0; i > n; --i) denominator *= 10;
+  int binary_exponent = 0;
+  while (numerator >= 2 * denominator) {
+    denominator *= 2;
+    ++binary_exponent;
   }
-  digits = static_cast<std::uint64_t>(quotient);
-  return true;
+  while (numerator < denominator) {
+    numerator *= 2;
+    --binary_exponent;
+  }
+  std::uint64_t significand =
+      static_cast<std::uint64_t>(((numerator << 52) + denominator - 1) / denominator);
+  if (significand == 1ULL << 53) {  // rounded up into the next binade
+    significand = 1ULL << 52;
+    ++binary_exponent;
+  }
+  return static_cast<std::uint64_t>(binary_exponent + 1023) << 52 | (significand & ((1ULL << 52) - 1));
 }
 
-// "00" to "99": two digits at a time halve the dependent divisions.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// Indexed by n - (kFastMinDecimalExponent + 1): the powers a value of the fast range is
+// compared with to settle its decimal exponent.
+constexpr auto kLeastBitsFromPowersOf10 = [] {
+  std::array<std::uint64_t, kFastMaxDecimalExponent - kFastMinDecimalExponent + 1> bits{};
+  for (std::size_t i = 0; i < bits.size(); ++i)
+    bits[i] = least_double_bits_from_power_of_10(kFastMinDecimalExponent + 1 + static_cast<int>(i));
+  return bits;
+}();
 
-void write_four_digits(std::uint32_t value, char *out) {
-  std::memcpy(out, kDigitPairs + 2 * (value / 100), 2);
-  std::memcpy(out + 2, kDigitPairs + 2 * (value % 100), 2);
+// floor(log10 |x|) for |x| of the fast range, with `magnitude_bits` the bits of |x| and
+// 2^binary_exponent <= |x| < 2^(binary_exponent + 1).
+int decimal_exponent_of(std::uint64_t magnitude_bits, int binary_exponent) {
+  // floor(log10 2^binary_exponent) (78913 / 2^18 is log10 2 closely enough for every
+  // double) is the answer or one below it: a binade holds at most one power of ten.
+  const int at_least = (binary_exponent * 78913) >> 18;
+  const std::uint64_t next_power = kLeastBitsFromPowersOf10[static_cast<std::size_t>(at_least - kFastMinDecimalExponent)];
+  return at_least + (magnitude_bits >= next_power ? 1 : 0);
 }
 
-// Writes `value` (below 10^8) as exactly eight digits.
-void write_eight_digits(std::uint32_t value, char *out) {
-  write_four_digits(value / 10000, out);
-  write_four_digits(value % 10000, out + 4);
+// The 16 significant digits of |x| = significand x 2^exponent, with decimal_exponent =
+// floor(log10 |x|): the whole number |x| x 10^(15 - decimal_exponent) rounded half to
+// even, in [10^15, 10^16].
+std::uint64_t sixteen_digits(std::uint64_t significand, int exponent, int decimal_exponent) {
+  const int scale = 15 - decimal_exponent;
+  // |x| x 10^scale = significand x 5^scale / 2^shift, where the fast range keeps shift
+  // in [0, 62] and the product below 2^114.
+  const int shift = -exponent - scale;
+  const unsigned __int128 product =
+      static_cast<unsigned __int128>(significand) * kPowersOf5[static_cast<std::size_t>(scale)];
+  std::uint64_t digits = static_cast<std::uint64_t>(product >> shift);
+  // The dropped bits against half of 2^shift, both doubled, so that shift 0 (nothing
+  // dropped, nothing to round) needs no case of its own; the last digit's parity joins
+  // in to break a tie towards even.
+  const std::uint64_t one = 1ULL << shift;
+  const std::uint64_t dropped = static_cast<std::uint64_t>(product) & (one - 1);
+  if (2 * dropped + (digits & 1) > one) ++digits;
+  return digits;
 }
 
-// Writes the printf %.16g text of a value with the given 16 digits (which may have
-// rounded up to 10^16) and decimal exponent.
-char *write_g16(bool negative, std::uint64_t digits, int decimal_exponent, char *out) {
-  if (digits == kPowersOf10[16]) {
-    digits = kPowersOf10[15];
+// The eight decimal digits of `value` (below 10^8) as byte values 0-9, the first digit
+// in the lowest byte. Each step splits every lane of the word into two lanes of half
+// the width, the quotient q in the lower and the remainder in the upper, with
+// multiply-shift divisions that are exact for the lanes' ranges and never carry into
+// the next lane. The lanes of q | (lane - divisor x q) << width do not overlap, so it
+// equals (lane << width) - q x ((divisor << width) - 1): one multiply for the remainder.
+std::uint64_t eight_digit_bytes(std::uint32_t value) {
+  const std::uint64_t ten_thousands = value / 10000;
+  const std::uint64_t fours = (std::uint64_t{value} << 32) - ten_thousands * ((10000ULL << 32) - 1);
+  const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007f0000007fULL;  // x / 100 for x < 10^4
+  const std::uint64_t twos = (fours << 16) - hundreds * ((100 << 16) - 1);
+  const std::uint64_t tens = (twos * 103 >> 10) & 0x000f000f000f000fULL;  // x / 10 for x < 100
+  return (twos << 8) - tens * ((10 << 8) - 1);
+}
+
+// Stores the eight bytes of `word` at `out`, the lowest first.
+void store_lowest_byte_first(std::uint64_t word, char *out) {
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  std::memcpy(out, &word, sizeof word);
+}
+
+int zero_bytes_at_top(std::uint64_t word) { return std::countl_zero(word) >> 3; }
+
+// Sixteen significant digits as text, in two words of eight characters (see
+// store_lowest_byte_first), and how many are left when the trailing zeros are dropped.
+struct DigitText {
+  std::uint64_t first_eight;
+  std::uint64_t last_eight;
+  int length;
+
+  explicit DigitText(std::uint64_t digits) {
+    const std::uint64_t first = eight_digit_bytes(static_cast<std::uint32_t>(digits / kTenTo8));
+    const std::uint64_t last = eight_digit_bytes(static_cast<std::uint32_t>(digits % kTenTo8));
+    // Only the digit 0 is a zero byte, so the trailing zeros are the zero bytes at the
+    // top of the words; the first digit is never 0.
+    length = last != 0 ? 16 - zero_bytes_at_top(last) : 8 - zero_bytes_at_top(first);
+    constexpr std::uint64_t kZeros = 0x3030303030303030ULL;  // '0' in every byte
+    first_eight = first + kZeros;
+    last_eight = last + kZeros;
+  }
+
+  // Writes all sixteen digits, zeros included, at `out`.
+  void write_all(char *out) const {
+    store_lowest_byte_first(first_eight, out);
+    store_lowest_byte_first(last_eight, out + 8);
+  }
+};
+
+// The printf %e exponent part: 'e', the sign and at least two digits.
+char *write_exponent(int decimal_exponent, char *out) {
+  *out++ = 'e';
+  *out++ = decimal_exponent < 0 ? '-' : '+';
+  const int magnitude = decimal_exponent < 0 ? -decimal_exponent : decimal_exponent;
+  if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+  *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+  *out++ = static_cast<char>('0' + magnitude % 10);
+  return out;
+}
+
+// Writes the printf %.16g text of an unsigned value with the given 16 digits (which
+// may have rounded up to 10^16) and decimal exponent. The digits are written whole and
+// the end is then set back, so it may write past the end it returns, within
+// kMaxG16Length of `out` with the sign.
+char *write_g16(std::uint64_t digits, int decimal_exponent, char *out) {
+  if (digits == kTenTo16) {
+    digits = kTenTo15;
     ++decimal_exponent;
   }
-  char text[16];
-  write_eight_digits(static_cast<std::uint32_t>(digits / 100000000), text);
-  write_eight_digits(static_cast<std::uint32_t>(digits % 100000000), text + 8);
-  int length = 16;
-  while (text[length - 1] == '0') --length;  // the first digit is never 0
-  if (negative) *out++ = '-';
+  const DigitText text(digits);
   if (decimal_exponent < -4 || decimal_exponent >= 16) {
-    *out++ = text[0];
-    if (length > 1) {
-      *out++ = '.';
-      std::memcpy(out, text + 1, static_cast<std::size_t>(length - 1));
-      out += length - 1;
-    }
-    *out++ = 'e';
-    *out++ = decimal_exponent < 0 ? '-' : '+';
-    const int magnitude = decimal_exponent < 0 ? -decimal_exponent : decimal_exponent;
-    if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
-    *out++ = static_cast<char>('0' + magnitude / 10 % 10);
-    *out++ = static_cast<char>('0' + magnitude % 10);
-    return out;
+    // "d.ddde-05": the digits one place on, then the first moved ahead of the point.
+    text.write_all(out + 1);
+    out[0] = out[1];
+    out[1] = '.';
+    return write_exponent(decimal_exponent, out + (text.length > 1 ? text.length + 1 : 1));
   }
   if (decimal_exponent < 0) {
-    *out++ = '0';
-    *out++ = '.';
-    for (int i = -1; i > decimal_exponent; --i) *out++ = '0';
-    std::memcpy(out, text, static_cast<std::size_t>(length));
-    return out + length;
+    // "0.", then up to three zeros before the digits; the spare zeros are overwritten.
+    std::memcpy(out, "0.000000", 8);
+    out += 1 - decimal_exponent;
+    text.write_all(out);
+    return out + text.length;
   }
   const int integer_digits = decimal_exponent + 1;
-  if (length <= integer_digits) {
-    std::memcpy(out, text, static_cast<std::size_t>(length));
-    out += length;
-    for (int i = length; i < integer_digits; ++i) *out++ = '0';
+  text.write_all(out);
+  // A whole number: the digits past the significant ones are the zeros it needs.
+  if (text.length <= integer_digits) return out + integer_digits;
+  std::memmove(out + integer_digits + 1, out + integer_digits, static_cast<std::size_t>(16 - integer_digits));
+  out[integer_digits] = '.';
+  return out + text.length + 1;
+}
+
+// The values outside the fast range: infinities, NaNs, zeros, subnormals, and normal
+// numbers below 2^-36 or from 2^53.
+char *format_g16_outside_fast_range(double value, std::uint64_t bits, char *out) {
+  const bool negative = (bits >> 63) != 0;
+  const std::uint64_t magnitude = bits & ~(1ULL << 63);
+  if (magnitude >= 0x7ff0000000000000ULL) {
+    const char *text = magnitude == 0x7ff0000000000000ULL ? (negative ? "-inf" : "inf")
+                                                          : (negative ? "-nan" : "nan");
+    const std::size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+  }
+  if (magnitude == 0) {
+    if (negative) *out++ = '-';
+    *out++ = '0';
     return out;
   }
-  std::memcpy(out, text, static_cast<std::size_t>(integer_digits));
-  out += integer_digits;
-  *out++ = '.';
-  std::memcpy(out, text + integer_digits, static_cast<std::size_t>(length - integer_digits));
-  return out + (length - integer_digits);
+  return std::to_chars(out, out + kMaxG16Length, value, std::chars_format::general, 16).ptr;
 }
 
 }  // namespace
@@ -296,32 +386,15 @@ char *write_g16(bool negative, std::uint64_t digits, int decimal_exponent, char 
 char *format_g16(double value, char *out) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  const bool negative = (bits >> 63) != 0;
-  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
-  if (biased == 0x7ff) {
-    const char *text = (bits & 0xfffffffffffffULL) == 0 ? (negative ? "-inf" : "inf")
-                                                        : (negative ? "-nan" : "nan");
-    const std::size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
-  }
-  // Normal numbers between about 1e-7 and 1e16, where nearly all values lie, are
-  // rounded exactly in 128-bit integers; the rest go through the general converter.
-  if (biased != 0) {
-    const std::uint64_t significand = (bits & 0xfffffffffffffULL) | (1ULL << 52);
-    const int exponent = biased - 1075;  // value = significand x 2^exponent
-    // floor(log10(2) x binary exponent), off by at most one below the true value.
-    const int guess = ((biased - 1023) * 78913) >> 18;
-    std::uint64_t digits;
-    for (int decimal_exponent = guess; decimal_exponent <= guess + 1; ++decimal_exponent)
-      if (sixteen_digits(significand, exponent, decimal_exponent, digits))
-        return write_g16(negative, digits, decimal_exponent, out);
-  } else if ((bits << 1) == 0) {
-    if (negative) *out++ = '-';
-    *out++ = '0';
-    return out;
-  }
-  return std::to_chars(out, out + kMaxG16Length, value, std::chars_format::general, 16).ptr;
+  const std::uint64_t magnitude_bits = bits & ~(1ULL << 63);
+  const int binary_exponent = static_cast<int>(magnitude_bits >> 52) - 1023;
+  if (binary_exponent < kFastMinBinaryExponent || binary_exponent > kFastMaxBinaryExponent)
+    return format_g16_outside_fast_range(value, bits, out);
+  *out = '-';
+  out += bits >> 63;
+  const std::uint64_t significand = (magnitude_bits & ((1ULL << 52) - 1)) | 1ULL << 52;
+  const int decimal_exponent = decimal_exponent_of(magnitude_bits, binary_exponent);
+  return write_g16(sixteen_digits(significand, binary_exponent - 52, decimal_exponent), decimal_exponent, out);
 }
 
 }  // namespace respmat::detail

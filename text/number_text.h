@@ -31,7 +31,9 @@ inline constexpr std::size_t kMaxG16Length = 24;
 
 // Writes `value` exactly as printf("%.16lg") does in the "C" locale, rounding to
 // nearest, without a NUL; returns the end. Integer arithmetic throughout, so neither
-// the process locale nor the rounding mode changes the text.
+// the process locale nor the rounding mode changes the text. All kMaxG16Length bytes
+// from `out` must be writable: the digits are stored in whole words, which may
+// overwrite bytes past the returned end.
 char *format_g16(double value, char *out);
 
 }  // namespace respmat::detail

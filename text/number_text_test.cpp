@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -160,6 +161,34 @@ TEST(FormatG16, AgreesWithPrintfOnRandomBitsAndSpecialValues) {
   for (double x : {0.0, -0.0, inf, -inf, nan, -nan, from_bits(0x7ff0000000000001), from_bits(0xfff8000000000123),
                    5e-324, 1e16, 9999999999999999.0, 1e-5, 0.0001, 123456789012345678.0})
     EXPECT_EQ(g16(x), printf_g16(x)) << std::hexfloat << x;
+}
+
+// The decimal exponent comes from comparisons with powers of ten and the digits from a
+// rounded product, exact between 2^-36 and 2^53: errors would show next to the powers of
+// ten and of two and on the ties of the 17th digit (M x 2^-j with M odd and M x 5^j of
+// 17 digits is one).
+TEST(FormatG16, AgreesWithPrintfNearPowersAndTiesAndOnModelValues) {
+  const std::uint64_t seed = 16;
+  std::mt19937_64 rng(seed);
+  const auto expect_near_like_printf = [seed](double x, int reach) {
+    for (int step = -reach; step <= reach; ++step)
+      for (const double y : {from_bits(bits_of(x) + step), -from_bits(bits_of(x) + step)})
+        ASSERT_EQ(g16(y), printf_g16(y)) << "seed " << seed << ", value " << std::hexfloat << y;
+  };
+  for (int power = -323; power <= 308; ++power)
+    expect_near_like_printf(std::strtod(("1e" + std::to_string(power)).c_str(), nullptr), 8);
+  for (std::uint64_t exponent = 1; exponent < 2047; ++exponent) expect_near_like_printf(from_bits(exponent << 52), 2);
+  for (int trial = 0; trial < 100000; ++trial) {
+    const int j = 1 + static_cast<int>(rng() % 24);
+    std::uint64_t power_of_5 = 1;
+    for (int i = 0; i < j; ++i) power_of_5 *= 5;
+    const std::uint64_t low = (10000000000000000ULL + power_of_5 - 1) / power_of_5;
+    const std::uint64_t high = std::min(99999999999999999ULL / power_of_5, (1ULL << 53) - 1);
+    const std::uint64_t odd = (low + rng() % (high - low + 1)) | 1;
+    expect_near_like_printf(std::ldexp(static_cast<double>(odd <= high ? odd : odd - 2), -j), 1);
+  }
+  std::uniform_real_distribution<double> model_value(-0.5, 0.5);
+  for (int trial = 0; trial < 100000; ++trial) expect_near_like_printf(model_value(rng), 0);
 }
 
 }  // namespace
