@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -226,23 +225,26 @@ class Output {
   std::int64_t flushed_ = 0;
 };
 
-// Workers take chunks in order, each formats its chunk into its own block and writes
-// it when the chunks before it are written. The text is written by the thread that
-// has it in its caches, and no thread only waits for the others: memory stays at one
-// block per worker however the output keeps up.
-class ChunksInTurn {
+// Workers take chunks in order and format each into a slot of a ring, a few slots per
+// worker. A finished chunk is written at once when the chunks before it are written,
+// by the worker that finished it, which then also writes the finished chunks that
+// follow; otherwise it is left for the worker that writes the one before it. So no
+// worker waits for another to finish formatting, text mostly leaves from the core
+// that has it in its caches, and the ring bounds the memory however far the workers
+// run ahead of the output.
+class ChunksInOrder {
  public:
-  ChunksInTurn(const std::vector<RowRange> &chunks, std::size_t largest_text, Output &output)
-      : chunks_(chunks), largest_text_(largest_text), output_(output) {}
+  ChunksInOrder(const std::vector<RowRange> &chunks, std::size_t largest_text, int workers, Output &output)
+      : chunks_(chunks), largest_text_(largest_text), slots_(2 * static_cast<std::size_t>(workers)), output_(output) {}
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
   void work(const double *phases, std::int32_t m, const std::string &zeros) {
     try {
       ChunkFormatter formatter(phases, m, zeros);
-      ChunkText text;
-      for (std::size_t k; !stopped() && (k = next_.fetch_add(1)) < chunks_.size();) {
-        formatter.format(chunks_[k], text, largest_text_);
-        write_in_turn(k, text);
+      for (std::size_t k; take(k);) {
+        Slot &slot = slots_[k % slots_.size()];  // its previous chunk has been written
+        formatter.format(chunks_[k], slot.text, largest_text_);
+        finish(slot);
       }
     } catch (const std::bad_alloc &) {
       stop(ENOMEM);
@@ -256,23 +258,40 @@ class ChunksInTurn {
   }
 
  private:
-  // Waits until chunks before `k` are written, then writes chunk k's text.
-  void write_in_turn(std::size_t k, const ChunkText &text) {
+  struct Slot {
+    ChunkText text;
+    bool finished = false;
+  };
+
+  // The next chunk, once its slot is free; false when none is left or the job stopped.
+  bool take(std::size_t &k) {
     std::unique_lock lock(mutex_);
-    turn_taken_.wait(lock, [&] { return stopped_ || written_ == k; });
-    if (stopped_) return;
-    if (const int error = output_.write(text.block.get(), text.size)) {
-      stopped_ = true;
-      error_ = error;
-    }
-    ++written_;
-    lock.unlock();
-    turn_taken_.notify_all();
+    slot_free_.wait(lock, [&] { return stopped_ || next_ == chunks_.size() || next_ < written_ + slots_.size(); });
+    if (stopped_ || next_ == chunks_.size()) return false;
+    k = next_++;
+    return true;
   }
 
-  bool stopped() {
-    const std::lock_guard lock(mutex_);
-    return stopped_;
+  // Marks the slot's chunk finished and, unless another worker is writing, writes every
+  // finished chunk from the first unwritten one on.
+  void finish(Slot &slot) {
+    std::unique_lock lock(mutex_);
+    slot.finished = true;
+    if (writing_) return;
+    writing_ = true;
+    for (Slot *next; !stopped_ && (next = &slots_[written_ % slots_.size()])->finished;) {
+      lock.unlock();  // others may take and finish chunks meanwhile
+      const int error = output_.write(next->text.block.get(), next->text.size);
+      lock.lock();
+      if (error != 0) {
+        stopped_ = true;
+        error_ = error;
+      }
+      next->finished = false;
+      ++written_;
+      slot_free_.notify_all();
+    }
+    writing_ = false;
   }
 
   // Workers finish the chunk in hand and write no more.
@@ -282,16 +301,18 @@ class ChunksInTurn {
       if (!stopped_) error_ = error;
       stopped_ = true;
     }
-    turn_taken_.notify_all();
+    slot_free_.notify_all();
   }
 
   const std::vector<RowRange> &chunks_;
   const std::size_t largest_text_;
+  std::vector<Slot> slots_;
   Output &output_;
-  std::atomic<std::size_t> next_{0};  // the next chunk to take
   std::mutex mutex_;
-  std::condition_variable turn_taken_;
+  std::condition_variable slot_free_;
+  std::size_t next_ = 0;     // the next chunk to take
   std::size_t written_ = 0;  // chunks written so far
+  bool writing_ = false;     // a worker is writing finished chunks
   bool stopped_ = false;
   int error_ = 0;
 };
@@ -303,10 +324,10 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
     return text;
   }();
   const std::vector<RowRange> chunks = split_rows(m);
-  ChunksInTurn turns(chunks, largest_text(chunks, m), output);
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
-  detail::run_workers(workers, [&] { turns.work(phases, m, zeros); });
-  return turns.error();
+  ChunksInOrder in_order(chunks, largest_text(chunks, m), workers, output);
+  detail::run_workers(workers, [&] { in_order.work(phases, m, zeros); });
+  return in_order.error();
 }
 
 }  // namespace
