@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "text/field_scan.h"
 #include "text/number_conventions.h"
 #include "text/number_text.h"
+#include "text/simple_decimal.h"
 
 namespace respmat::detail {
 namespace {
@@ -35,13 +37,13 @@ namespace {
 // terminals and other files of no known size are read to their end.
 class InputBytes {
  public:
-  TextLoadResult open(const char *path) {
+  TextLoadResult open(const char *path, int threads) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {TextLoadStatus::kCannotOpen, errno};
     const OwnedDescriptor closer{fd};
     struct stat status;
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
-      return read_known_size(fd, static_cast<std::size_t>(status.st_size));
+      return read_known_size(fd, static_cast<std::size_t>(status.st_size), threads);
     return read_all(fd);
   }
 
@@ -57,18 +59,47 @@ class InputBytes {
     void operator()(char *block) const { std::free(block); }
   };
 
-  // Reads up to `expected` bytes; a file that shrank meanwhile gives what it still has.
-  TextLoadResult read_known_size(int fd, std::size_t expected) {
+  // Reads up to `expected` bytes in as many pieces as threads (copying at memory speed
+  // is work the cores can share); a file that shrank meanwhile ends at the first piece
+  // that came back short.
+  TextLoadResult read_known_size(int fd, std::size_t expected, int threads) {
     block_.reset(static_cast<char *>(allocate_in_huge_pages(expected)));
     if (block_ == nullptr) return {TextLoadStatus::kNoMemory, ENOMEM};
-    while (size_ < expected) {
-      const ssize_t got = ::read(fd, block_.get() + size_, expected - size_);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return {TextLoadStatus::kReadError, errno};
-      if (got == 0) break;
-      size_ += static_cast<std::size_t>(got);
+    constexpr std::size_t kSmallestPiece = std::size_t{8} << 20;
+    const std::size_t pieces = std::clamp<std::size_t>(expected / kSmallestPiece, 1, static_cast<std::size_t>(threads));
+    std::vector<Piece> read(pieces);
+    for (std::size_t k = 0; k < pieces; ++k) {
+      read[k].begin = expected / pieces * k;
+      read[k].end = k + 1 == pieces ? expected : expected / pieces * (k + 1);
+    }
+    std::atomic<std::size_t> next{0};
+    run_workers(static_cast<int>(pieces), [&] {
+      for (std::size_t k; (k = next.fetch_add(1)) < pieces;) read_piece(fd, read[k]);
+    });
+    for (const Piece &piece : read) {
+      if (piece.error != 0) return {TextLoadStatus::kReadError, piece.error};
+      size_ = piece.read_to;
+      if (piece.read_to != piece.end) break;
     }
     return {};
+  }
+
+  struct Piece {
+    std::size_t begin = 0, end = 0;
+    std::size_t read_to = 0;  // the end of what was read
+    int error = 0;
+  };
+
+  void read_piece(int fd, Piece &piece) const {
+    piece.read_to = piece.begin;
+    while (piece.read_to < piece.end) {
+      const ssize_t got = ::pread(fd, block_.get() + piece.read_to, piece.end - piece.read_to,
+                                  static_cast<off_t>(piece.read_to));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) piece.error = errno;
+      if (got <= 0) return;
+      piece.read_to += static_cast<std::size_t>(got);
+    }
   }
 
   TextLoadResult read_all(int fd) {
@@ -325,10 +356,10 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
 }  // namespace
 
 TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDestination &destination) {
+  const int threads = choose_threads(options.threads);
   InputBytes bytes;
-  TextLoadResult result = bytes.open(path);
-  if (result.status != TextLoadStatus::kOk) return result;
   try {
+    if (const TextLoadResult opened = bytes.open(path, threads); opened.status != TextLoadStatus::kOk) return opened;
     const Input input{bytes.data(), bytes.data() + bytes.size()};
     const SkipPrefix skip(options.skip);
     const FieldRules rules{options.sep, options.quote};
@@ -359,7 +390,6 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
       chunks.push_back({p, stop});
       p = stop;
     }
-    const int threads = choose_threads(options.threads);
     if (for_each_chunk(chunks, threads, [&](Chunk &chunk) {
           chunk.rows = count_data_lines(input, skip, chunk.begin, chunk.end);
           return true;

@@ -13,14 +13,6 @@ namespace respmat::detail {
 // mode changes the result.
 [[nodiscard]] double parse_number(const char *begin, const char *end);
 
-// The common decimal form at `begin`, [-]digits[.digits][(e|E)[+|-]digits] with at
-// most 19 digits, when its value is exact arithmetic on doubles (most numbers with 15
-// or fewer significant digits and a moderate exponent). Stores the value std::atof
-// gives for it and returns the end of the number; returns null, storing nothing,
-// for anything else. Requires: double arithmetic rounding to nearest
-// (double_arithmetic_rounds_to_nearest()).
-[[nodiscard]] const char *parse_simple_decimal(const char *begin, const char *end, double &value);
-
 // True when [begin, end) holds one number and nothing else but white space around
 // it: the whole text is the numeric prefix that std::atof reads. `value` is then the
 // number std::atof gives; otherwise it is left alone.

@@ -1,4 +1,5 @@
 #include "text/number_text.h"
+#include "text/simple_decimal.h"
 
 #include <gtest/gtest.h>
 
