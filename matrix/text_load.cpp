@@ -311,13 +311,14 @@ bool numbers_read_in_place(const FieldRules &rules) {
 void convert_line_in_place(char sep, const char *line, const char *line_end, std::int32_t cols, double *row) {
   std::int32_t c = 0;
   for (const char *field = line; c < cols;) {
-    double value;
+    double value = 0.0;
     const char *number_end = parse_simple_decimal(field, line_end, value);
-    const char *field_end = number_end != nullptr && (number_end == line_end || *number_end == sep)
-                                ? number_end
-                                : static_cast<const char *>(std::memchr(field, sep, static_cast<std::size_t>(line_end - field)));
+    const bool whole_field = number_end != nullptr && (number_end == line_end || *number_end == sep);
+    const char *field_end =
+        whole_field ? number_end
+                    : static_cast<const char *>(std::memchr(field, sep, static_cast<std::size_t>(line_end - field)));
     if (field_end == nullptr) field_end = line_end;
-    row[c++] = field_end == number_end ? value : parse_number(field, field_end);
+    row[c++] = whole_field ? value : parse_number(field, field_end);
     if (field_end == line_end) break;
     field = field_end + 1;
   }
