@@ -6,10 +6,12 @@
 
 #include <emmintrin.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -33,22 +35,28 @@ namespace {
 
 // A regular file is read whole into a block of its size, asked for in huge pages:
 // reading copies at memory speed, where touching a mapped file takes a fault per page,
-// and a file that changes under the load cannot take bytes away from it. Pipes,
-// terminals and other files of no known size are read to their end.
+// and a file that changes under the load cannot take bytes away from it. A file too
+// large to hold beside the matrix made from it is mapped instead. Pipes, terminals and
+// other files of no known size are read to their end.
 class InputBytes {
  public:
-  TextLoadResult open(const char *path, int threads) {
+  InputBytes() = default;
+  InputBytes(const InputBytes &) = delete;
+  InputBytes &operator=(const InputBytes &) = delete;
+
+  TextLoadResult open(const char *path, int threads, std::size_t largest_copy) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {TextLoadStatus::kCannotOpen, errno};
     const OwnedDescriptor closer{fd};
     struct stat status;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
-      return read_known_size(fd, static_cast<std::size_t>(status.st_size), threads);
-    return read_all(fd);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) return read_all(fd);
+    const auto bytes = static_cast<std::size_t>(status.st_size);
+    if (bytes > (largest_copy != 0 ? largest_copy : quarter_of_memory()) && map(fd, bytes)) return {};
+    return read_known_size(fd, bytes, threads);
   }
 
-  [[nodiscard]] const char *data() const { return block_ != nullptr ? block_.get() : read_.data(); }
-  [[nodiscard]] std::size_t size() const { return block_ != nullptr ? size_ : read_.size(); }
+  [[nodiscard]] const char *data() const { return data_; }
+  [[nodiscard]] std::size_t size() const { return size_; }
 
  private:
   struct OwnedDescriptor {
@@ -58,6 +66,32 @@ class InputBytes {
   struct FreeBlock {
     void operator()(char *block) const { std::free(block); }
   };
+  struct Mapping {
+    void *start = nullptr;
+    std::size_t length = 0;
+    ~Mapping() {
+      if (start != nullptr) ::munmap(start, length);
+    }
+  };
+
+  // The matrix takes about half the size of its text; a copy of the text up to a
+  // quarter of the machine's memory leaves room for it and for everything else.
+  static std::size_t quarter_of_memory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), page_size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return SIZE_MAX;
+    return static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(page_size);
+  }
+
+  // Such a file must not be truncated by another process while it loads.
+  bool map(int fd, std::size_t bytes) {
+    void *start = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (start == MAP_FAILED) return false;
+    mapping_.start = start;
+    mapping_.length = bytes;
+    data_ = static_cast<const char *>(start);
+    size_ = bytes;
+    return true;
+  }
 
   // Reads up to `expected` bytes in as many pieces as threads (copying at memory speed
   // is work the cores can share); a file that shrank meanwhile ends at the first piece
@@ -65,6 +99,7 @@ class InputBytes {
   TextLoadResult read_known_size(int fd, std::size_t expected, int threads) {
     block_.reset(static_cast<char *>(allocate_in_huge_pages(expected)));
     if (block_ == nullptr) return {TextLoadStatus::kNoMemory, ENOMEM};
+    data_ = block_.get();
     constexpr std::size_t kSmallestPiece = std::size_t{8} << 20;
     const std::size_t pieces = std::clamp<std::size_t>(expected / kSmallestPiece, 1, static_cast<std::size_t>(threads));
     std::vector<Piece> read(pieces);
@@ -116,6 +151,8 @@ class InputBytes {
       }
       read_.resize(used);
       read_.shrink_to_fit();
+      data_ = read_.data();
+      size_ = read_.size();
     } catch (const std::bad_alloc &) {
       return {TextLoadStatus::kNoMemory, ENOMEM};
     }
@@ -123,8 +160,10 @@ class InputBytes {
   }
 
   std::unique_ptr<char, FreeBlock> block_;
-  std::size_t size_ = 0;
   std::vector<char> read_;
+  Mapping mapping_;
+  const char *data_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 // ---- Lines ---------------------------------------------------------------------
@@ -360,7 +399,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
   const int threads = choose_threads(options.threads);
   InputBytes bytes;
   try {
-    if (const TextLoadResult opened = bytes.open(path, threads); opened.status != TextLoadStatus::kOk) return opened;
+    if (const TextLoadResult opened = bytes.open(path, threads, options.largest_copy); opened.status != TextLoadStatus::kOk) return opened;
     const Input input{bytes.data(), bytes.data() + bytes.size()};
     const SkipPrefix skip(options.skip);
     const FieldRules rules{options.sep, options.quote};

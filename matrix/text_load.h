@@ -45,6 +45,8 @@ struct TextLoadOptions {
   const char *skip = nullptr;  // lines starting with this are left out; null: none
   int threads = 0;             // 0: see choose_threads()
   std::size_t chunk_bytes = std::size_t{1} << 20;  // the share of one task; tests make it small
+  // Larger files are mapped rather than copied; 0: a quarter of the machine's memory.
+  std::size_t largest_copy = 0;
 };
 
 // Loads `path` the way matrix_load_text() defines: rows are the data lines, columns

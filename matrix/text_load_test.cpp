@@ -115,7 +115,11 @@ TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {
   for (const std::string &path : {std::string(RESPMAT_TEST_DATA_DIR "/optics/sps_q20_model_bpms.csv"),
                                  std::string(RESPMAT_TEST_DATA_DIR "/optics/iota_v8.3_model_bpms.csv"),
                                  std::string(RESPMAT_TEST_DATA_DIR "/example_er.csv")})
-    expect_same_as_reference(path, TextLoadOptions{}, {64, 4096, 1 << 20});
+    for (const std::size_t largest_copy : {std::size_t{0}, std::size_t{1}}) {  // copied, then mapped
+      TextLoadOptions options;
+      options.largest_copy = largest_copy;
+      expect_same_as_reference(path, options, {64, 4096, 1 << 20});
+    }
 }
 
 TEST(TextLoad, ReportsWhyAFileCannotBeLoaded) {

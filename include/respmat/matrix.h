@@ -63,8 +63,10 @@ void matrix_free(Matrix M);
  * loads as a 0 x 0 matrix.
  * Large files are converted on every core the process may run on, or on as many
  * threads as the environment variable RESPMAT_THREADS says; the result is the same
- * whatever the number. A regular file is read once, whole: a file that another
- * process changes meanwhile loads as the bytes that were read.
+ * whatever the number. A regular file is read once, whole, into memory: a file that
+ * another process changes meanwhile loads as the bytes that were read. A file larger
+ * than a quarter of the machine's memory is mapped instead, and must then not be
+ * truncated while it loads.
  * Returns the new matrix, or null (with errno set) when the file cannot be opened or
  * read, has more rows or columns than an int32_t counts, or memory runs out. */
 Matrix matrix_load_text(const char *path, int32_t drop_rows, const char *sep, char quote,
