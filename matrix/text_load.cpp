@@ -357,7 +357,9 @@ void convert_line_in_place(char sep, const char *line, const char *line_end, std
         whole_field ? number_end
                     : static_cast<const char *>(std::memchr(field, sep, static_cast<std::size_t>(line_end - field)));
     if (field_end == nullptr) field_end = line_end;
-    row[c++] = whole_field ? value : parse_number(field, field_end);
+    // A number followed by other text in its field is still the field's value, as atof
+    // reads it; only a field where the simple form failed needs the general reader.
+    row[c++] = number_end != nullptr ? value : parse_number_in_general(field, field_end);
     if (field_end == line_end) break;
     field = field_end + 1;
   }

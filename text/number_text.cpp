@@ -45,6 +45,13 @@ double parse_number(const char *begin, const char *end) {
   while (p != end && is_c_space(*p)) ++p;
   double value;
   if (double_arithmetic_rounds_to_nearest() && parse_simple_decimal(p, end, value) != nullptr) return value;
+  return parse_number_in_general(p, end);
+}
+
+double parse_number_in_general(const char *begin, const char *end) {
+  const char *p = begin;
+  while (p != end && is_c_space(*p)) ++p;
+  double value;
   // Both converters honour the caller's rounding mode on some inputs; a value read
   // from text is the nearest double whatever the mode.
   const RoundToNearest nearest;

@@ -13,6 +13,10 @@ namespace respmat::detail {
 // mode changes the result.
 [[nodiscard]] double parse_number(const char *begin, const char *end);
 
+// parse_number() without first trying the simple decimal form (simple_decimal.h),
+// for callers that have already tried it on the same text.
+[[nodiscard]] double parse_number_in_general(const char *begin, const char *end);
+
 // True when [begin, end) holds one number and nothing else but white space around
 // it: the whole text is the numeric prefix that std::atof reads. `value` is then the
 // number std::atof gives; otherwise it is left alone.
