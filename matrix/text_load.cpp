@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "matrix/huge_pages.h"
+#include "matrix/line_convert.h"
 #include "matrix/worker_threads.h"
 #include "text/field_scan.h"
 #include "text/number_conventions.h"
 #include "text/number_text.h"
-#include "text/simple_decimal.h"
 
 namespace respmat::detail {
 namespace {
@@ -298,28 +298,7 @@ struct FieldRules {
 template <typename OnField>
 void scan_line(const FieldRules &rules, const char *line, const char *line_end, std::string &scratch,
                OnField on_field) {
-  if (rules.plain()) {
-    // The separators of sixteen bytes at a time, as a bit mask.
-    const __m128i sep = _mm_set1_epi8(rules.sep[0]);
-    const char *field = line;
-    const char *block = line;
-    for (; line_end - block >= 16; block += 16) {
-      auto mask = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(block)), sep)));
-      for (; mask != 0; mask &= mask - 1) {
-        const char *hit = block + __builtin_ctz(mask);
-        on_field(field, static_cast<std::size_t>(hit - field));
-        field = hit + 1;
-      }
-    }
-    for (; block != line_end; ++block)
-      if (*block == rules.sep[0]) {
-        on_field(field, static_cast<std::size_t>(block - field));
-        field = block + 1;
-      }
-    on_field(field, static_cast<std::size_t>(line_end - field));
-    return;
-  }
+  if (rules.plain()) return for_each_plain_field(rules.sep[0], line, line_end, on_field);
   scratch.assign(line, line_end);
   if (rules.sep != nullptr)
     scan_separated(rules.sep, scratch.c_str(), rules.quote, on_field);
@@ -343,27 +322,6 @@ void convert_line(const FieldRules &rules, const char *line, const char *line_en
 bool numbers_read_in_place(const FieldRules &rules) {
   return rules.plain() && std::strchr("0123456789.+-eExX", rules.sep[0]) == nullptr &&
          double_arithmetic_rounds_to_nearest();
-}
-
-// convert_line() for numbers_read_in_place() rules, in one pass: a field that holds
-// exactly a simple decimal is read where it stands, without first finding its end.
-void convert_line_in_place(char sep, const char *line, const char *line_end, std::int32_t cols, double *row) {
-  std::int32_t c = 0;
-  for (const char *field = line; c < cols;) {
-    double value = 0.0;
-    const char *number_end = parse_simple_decimal(field, line_end, value);
-    const bool whole_field = number_end != nullptr && (number_end == line_end || *number_end == sep);
-    const char *field_end =
-        whole_field ? number_end
-                    : static_cast<const char *>(std::memchr(field, sep, static_cast<std::size_t>(line_end - field)));
-    if (field_end == nullptr) field_end = line_end;
-    // A number followed by other text in its field is still the field's value, as atof
-    // reads it; only a field where the simple form failed needs the general reader.
-    row[c++] = number_end != nullptr ? value : parse_number_in_general(field, field_end);
-    if (field_end == line_end) break;
-    field = field_end + 1;
-  }
-  for (; c < cols; ++c) row[c] = 0.0;
 }
 
 // ---- The two passes ------------------------------------------------------------
@@ -445,6 +403,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
     if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
+    const auto convert_in_place = byte_shuffles_available() ? convert_line_with_byte_shuffles : convert_line_in_place;
     // Each chunk holds exactly the rows the first pass counted in it; the check below
     // keeps it that way should the two passes ever disagree.
     const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
@@ -457,7 +416,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
         if (row == chunk.rows) return !(overrun = true);
         double *values = destination.row(static_cast<std::int32_t>(chunk.first_row + row++));
         if (in_place)
-          convert_line_in_place(rules.sep[0], line, line_end, cols, values);
+          convert_in_place(rules.sep[0], line, line_end, input.end, cols, values);
         else
           convert_line(rules, line, line_end, cols, values, line_copy);
         return true;

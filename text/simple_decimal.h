@@ -3,11 +3,24 @@
 #ifndef RESPMAT_TEXT_SIMPLE_DECIMAL_H
 #define RESPMAT_TEXT_SIMPLE_DECIMAL_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+#ifdef __SSSE3__
+#include <tmmintrin.h>
+#endif
+
 namespace respmat::detail {
+// The reader is compiled once per instruction set it is built for (see
+// matrix/line_convert.h); the inline namespace keeps the copies apart.
+#ifdef __SSSE3__
+inline namespace with_byte_shuffles {
+#else
+inline namespace baseline_instructions {
+#endif
 namespace simple_decimal {
 
 // Powers of ten that a double holds exactly.
@@ -15,6 +28,11 @@ inline constexpr double kExactPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 inline constexpr int kLargestExactPower = 22;
+inline constexpr std::uint64_t kPowersOf10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// The bytes a read may look at from the start of a number: a sign, up to three words of
+// digits, the point, three more words, the exponent's letter and sign and one word.
+inline constexpr std::ptrdiff_t kReach = 64;
 
 // Eight bytes as one little-endian word: the first byte is the lowest.
 inline std::uint64_t load_eight(const char *p) {
@@ -23,9 +41,13 @@ inline std::uint64_t load_eight(const char *p) {
   return word;
 }
 
-// The high bit of each byte of `values` (ASCII bytes less '0') that is not a digit:
-// adding 0x76 carries a byte past 0x7f exactly when it is 10 or more. A carry out of
-// a byte can only disturb the bytes after it, and only the first flagged byte counts.
+// The value of each byte as a digit: a digit's byte is its value, any other byte is 10
+// or more.
+inline std::uint64_t digit_values(const char *p) { return load_eight(p) ^ 0x3030303030303030ULL; }
+
+// The high bit of each byte of `values` (digit_values()) that is not a digit: adding
+// 0x76 carries a byte past 0x7f exactly when it is 10 or more. A carry out of a byte
+// can only disturb the bytes after it, and only the first flagged byte counts.
 inline std::uint64_t non_digit_bytes(std::uint64_t values) {
   return ((values + 0x7676767676767676ULL) | values) & 0x8080808080808080ULL;
 }
@@ -40,87 +62,213 @@ inline std::uint32_t eight_digits_value(std::uint64_t values) {
   return static_cast<std::uint32_t>(values);
 }
 
-// The digits at the start of [p, end) appended to `value` (which wraps past 19
-// digits: the caller refuses those), and the first byte after them. Eight bytes are
-// looked at a time: eight digits are converted at once, fewer (the common case: an
-// integer part or an exponent) one by one, without testing each again.
+// The value of the first `count` (0-7) digits of `values`: shifted to the top, they
+// have zeros before them (two shifts, so that a count of 0 shifts everything out).
+inline std::uint32_t first_digits_value(std::uint64_t values, int count) {
+  return eight_digits_value(values << 1 << (63 - 8 * count));
+}
+
+// The number of digits at the start of `values` when fewer than eight, else 8.
+inline int leading_digit_count(std::uint64_t values) {
+  const std::uint64_t others = non_digit_bytes(values);
+  return others != 0 ? __builtin_ctzll(others) / 8 : 8;
+}
+
+// The run of digits at p appended to `value` (which wraps past 19 digits: the caller
+// refuses those), and the first byte after it. A run is read up to 24 digits, a word
+// at a time without a test per digit; a longer one is cut there, which the caller
+// refuses as too many digits.
 struct Digits {
   const char *end;
   std::uint64_t value;
 };
-[[gnu::always_inline]] inline Digits read_digits(const char *p, const char *end, std::uint64_t value) {
-  while (end - p >= 8) {
-    const std::uint64_t values = load_eight(p) ^ 0x3030303030303030ULL;  // a digit's byte is its value
-    const std::uint64_t others = non_digit_bytes(values);
-    if (others == 0) {
-      value = value * 100000000 + eight_digits_value(values);
-      p += 8;
-      continue;
-    }
-    const int count = __builtin_ctzll(others) / 8;
-    for (int k = 0; k < count; ++k) value = value * 10 + ((values >> (8 * k)) & 0xff);
-    return {p + count, value};
+[[gnu::always_inline]] inline Digits read_digits(const char *p, std::uint64_t value) {
+  for (int word = 0; word < 3; ++word, p += 8) {
+    const std::uint64_t values = digit_values(p);
+    const int count = leading_digit_count(values);
+    if (count < 8) return {p + count, value * kPowersOf10[count] + first_digits_value(values, count)};
+    value = value * 100000000 + eight_digits_value(values);
   }
-  for (; p != end && (*p >= '0' && *p <= '9'); ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
   return {p, value};
+}
+
+// A number of the form read: its digits as one integer, the power of ten they are
+// scaled by, and the first byte after it.
+struct Decimal {
+  std::uint64_t digits;
+  int exponent;
+  const char *end;
+};
+
+// The number at p (after its sign), each run of digits read a word at a time. Returns
+// false for no digits at all, more than 19, a hexadecimal prefix ("0x"), or eight or
+// more exponent digits (the general path tells zero, infinity or a value that leading
+// zeros hide).
+[[gnu::always_inline]] inline bool read_decimal_in_words(const char *p, Decimal &out) {
+  Digits digits = read_digits(p, 0);
+  const auto integer_digits = static_cast<int>(digits.end - p);
+  int fraction_digits = 0;
+  if (*digits.end == '.') {
+    const char *fraction = digits.end + 1;
+    digits = read_digits(fraction, digits.value);
+    fraction_digits = static_cast<int>(digits.end - fraction);
+  }
+  p = digits.end;
+  const int count = integer_digits + fraction_digits;
+  if (count == 0 || count > 19 || (*p | 0x20) == 'x') return false;
+  int exponent = -fraction_digits;
+  if ((*p | 0x20) == 'e') {
+    // An exponent counts only with at least one digit; "1e" is 1 followed by text.
+    const char *q = p + 1;
+    const bool exponent_negative = *q == '-';
+    q += *q == '-' || *q == '+';
+    const std::uint64_t values = digit_values(q);
+    const int exponent_digits = leading_digit_count(values);
+    if (exponent_digits == 8) return false;
+    if (exponent_digits != 0) {
+      const int magnitude = static_cast<int>(first_digits_value(values, exponent_digits));
+      exponent += exponent_negative ? -magnitude : magnitude;
+      p = q + exponent_digits;
+    }
+  }
+  out = {digits.value, exponent, p};
+  return true;
+}
+
+#ifdef __SSSE3__
+// Byte shuffle orders that take `count` digits out of sixteen bytes and set them side by
+// side at the top, zeros (leading) below: the integer digits of a significand followed,
+// one byte later, by its fraction digits ([integer][fraction]), or a run of exponent
+// digits starting at a byte ([start][count]).
+struct DigitOrders {
+  alignas(16) std::int8_t significand[16][16][16];
+  alignas(16) std::int8_t exponent[16][16][16];
+};
+constexpr void set_digit_order(std::int8_t *order, int count, int first, int skip_after) {
+  for (int lane = 0; lane < 16; ++lane) order[lane] = -128;  // a zero byte
+  if (count > 16) return;
+  for (int k = 0; k < count; ++k)
+    order[16 - count + k] = static_cast<std::int8_t>(first + (k < skip_after ? k : k + 1));
+}
+constexpr DigitOrders make_digit_orders() {
+  DigitOrders orders{};
+  for (int a = 0; a < 16; ++a)
+    for (int b = 0; b < 16; ++b) {
+      set_digit_order(orders.significand[a][b], a + b, 0, a);
+      set_digit_order(orders.exponent[a][b], a + b <= 16 ? b : 17, a, b);
+    }
+  return orders;
+}
+inline constexpr DigitOrders kDigitOrders = make_digit_orders();
+
+// The value of up to sixteen digit values set at the top of `digits` (the lanes below
+// zero): pairs, fours and eights combined, then the two eights.
+inline std::uint64_t sixteen_digits_value(__m128i digits) {
+  const __m128i pairs = _mm_maddubs_epi16(digits, _mm_set1_epi16(0x010a));                           // 10 a + b
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));                           // 100 a + b
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x00012710));  // 10000 a + b
+  const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+  return (both & 0xffffffff) * 100000000 + (both >> 32);
+}
+
+// The common number that ends within sixteen bytes of p (after its sign), starting with
+// a digit and with fewer than five exponent digits, read from one sixteen-byte look:
+// the digits, point, exponent letter and signs are found as bit masks, and the digits of
+// the significand and of the exponent gathered by byte shuffles, without another read.
+// Returns false, storing nothing, for any other (read_decimal_in_words() decides those).
+[[gnu::always_inline]] inline bool read_short_decimal(const char *p, Decimal &out) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+  const __m128i nine = _mm_set1_epi8(9);
+  const auto mask_of = [](__m128i text, char c) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_set1_epi8(c))));
+  };
+  // Bit k clear when byte k is a digit; the bits above the sixteen bytes are set.
+  const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(values, nine), nine)));
+  const __m128i lower_case = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // letters only: 'E' and 'e' alike
+  const unsigned points = mask_of(bytes, '.'), letters = mask_of(lower_case, 'e'), hexadecimal = mask_of(lower_case, 'x');
+  const unsigned minus = mask_of(bytes, '-'), signs = minus | mask_of(bytes, '+');
+  const int integer_digits = __builtin_ctz(others);
+  const unsigned point = (points >> integer_digits) & 1;
+  const int fraction_digits = point != 0 ? __builtin_ctz(others >> (integer_digits + 1)) : 0;
+  const int length = integer_digits + static_cast<int>(point) + fraction_digits;
+  if (integer_digits == 0 || length >= 16 || ((hexadecimal >> length) & 1) != 0) return false;
+  int exponent = -fraction_digits;
+  const char *end = p + length;
+  if ((letters >> length) & 1) {
+    const int sign = length + 1;
+    const int first = sign + static_cast<int>((signs >> sign) & 1);
+    const int exponent_digits = __builtin_ctz(others >> first);
+    if (first + exponent_digits >= 16 || exponent_digits > 4) return false;
+    if (exponent_digits != 0) {
+      const __m128i order =
+          _mm_load_si128(reinterpret_cast<const __m128i *>(kDigitOrders.exponent[first][exponent_digits]));
+      const auto magnitude = static_cast<int>(sixteen_digits_value(_mm_shuffle_epi8(values, order)));
+      exponent += (minus >> sign) & 1 ? -magnitude : magnitude;
+      end = p + first + exponent_digits;
+    }
+  }
+  const __m128i order =
+      _mm_load_si128(reinterpret_cast<const __m128i *>(kDigitOrders.significand[integer_digits][fraction_digits]));
+  out = {sixteen_digits_value(_mm_shuffle_epi8(values, order)), exponent, end};
+  return true;
+}
+#endif
+
+// `magnitude`, negated when `negative`: set as the sign bit, since a branch on the
+// sign of random data is mispredicted every other number.
+inline double with_sign(double magnitude, bool negative) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative} << 63);
+}
+
+// parse_simple_decimal() on a text of which kReach bytes can be read from `begin`.
+[[gnu::always_inline]] inline const char *read_simple_decimal(const char *begin, double &value) {
+  const char *p = begin;
+  const bool negative = *p == '-';
+  p += negative;
+  Decimal number;
+#ifdef __SSSE3__
+  if (!read_short_decimal(p, number))
+#endif
+    if (!read_decimal_in_words(p, number)) return nullptr;
+  if (number.digits == 0) {
+    value = with_sign(0.0, negative);
+    return number.end;
+  }
+  // Both the digits and the power of ten are exact doubles, so one multiplication or
+  // division rounds the exact value once, to nearest: the correctly rounded result.
+  const int exponent = number.exponent;
+  if (number.digits > (std::uint64_t{1} << 53) || exponent < -kLargestExactPower || exponent > kLargestExactPower)
+    return nullptr;
+  const auto digits = static_cast<double>(number.digits);
+  const double magnitude = exponent < 0 ? digits / kExactPowersOf10[-exponent] : digits * kExactPowersOf10[exponent];
+  value = with_sign(magnitude, negative);
+  return number.end;
 }
 
 }  // namespace simple_decimal
 
 // The common decimal form at `begin`, [-]digits[.digits][(e|E)[+|-]digits] with at
-// most 19 digits, when its value is exact arithmetic on doubles (most numbers with 15
-// or fewer significant digits and a moderate exponent). Stores the value std::atof
-// gives for it and returns the end of the number; returns null, storing nothing,
-// for anything else. Requires: double arithmetic rounding to nearest
-// (double_arithmetic_rounds_to_nearest()).
+// most 19 digits and fewer than eight exponent digits, when its value is exact
+// arithmetic on doubles (most numbers with 15 or fewer significant digits and a
+// moderate exponent). Stores the value std::atof gives for it and returns the end of
+// the number; returns null, storing nothing, for anything else. Requires: double
+// arithmetic rounding to nearest (double_arithmetic_rounds_to_nearest()).
+//
+// The number is read a word at a time and may look at bytes up to simple_decimal::kReach
+// past `begin`; closer to `end` it is read from a copy. Callers whose text goes on past
+// the number (a line ending in a line feed, say) may pass the end of all of it.
 [[gnu::always_inline]] inline const char *parse_simple_decimal(const char *begin, const char *end, double &value) {
-  const char *p = begin;
-  const bool negative = p != end && *p == '-';
-  if (negative) ++p;
-  using namespace simple_decimal;
-  Digits digits = read_digits(p, end, 0);
-  const std::ptrdiff_t integer_digits = digits.end - p;
-  std::ptrdiff_t fraction_digits = 0;
-  p = digits.end;
-  if (p != end && *p == '.') {
-    digits = read_digits(p + 1, end, digits.value);
-    fraction_digits = digits.end - (p + 1);
-    p = digits.end;
-  }
-  // No digits at all, more than a 64-bit count holds, or a hexadecimal prefix ("0x"):
-  // not this form.
-  const std::ptrdiff_t count = integer_digits + fraction_digits;
-  if (count == 0 || count > 19 || (p != end && (*p | 0x20) == 'x')) return nullptr;
-  int exponent = -static_cast<int>(fraction_digits);
-  if (p != end && (*p | 0x20) == 'e') {
-    // An exponent counts only with at least one digit; "1e" is 1 followed by text.
-    const char *q = p + 1;
-    const bool exponent_negative = q != end && *q == '-';
-    if (q != end && (*q == '-' || *q == '+')) ++q;
-    const Digits magnitude = read_digits(q, end, 0);
-    // More than eight exponent digits: the general path tells zero, infinity or a
-    // value that leading zeros hide.
-    if (magnitude.end - q > 8) return nullptr;
-    if (magnitude.end != q) {
-      exponent += static_cast<int>(exponent_negative ? -magnitude.value : magnitude.value);
-      p = magnitude.end;
-    }
-  }
-  if (digits.value == 0) {
-    value = negative ? -0.0 : 0.0;
-    return p;
-  }
-  // Both the digits and the power of ten are exact doubles, so one multiplication or
-  // division rounds the exact value once, to nearest: the correctly rounded result.
-  if (digits.value > (std::uint64_t{1} << 53) || exponent < -kLargestExactPower || exponent > kLargestExactPower)
-    return nullptr;
-  const double significand = static_cast<double>(digits.value);
-  const double magnitude = exponent < 0 ? significand / kExactPowersOf10[-exponent]
-                                        : significand * kExactPowersOf10[exponent];
-  value = negative ? -magnitude : magnitude;
-  return p;
+  using simple_decimal::kReach;
+  if (end - begin >= kReach) return simple_decimal::read_simple_decimal(begin, value);
+  // A NUL ends a number as the end of the text does.
+  char copy[kReach] = {};
+  if (end != begin) std::memcpy(copy, begin, static_cast<std::size_t>(end - begin));
+  const char *number_end = simple_decimal::read_simple_decimal(copy, value);
+  return number_end != nullptr ? begin + (number_end - copy) : nullptr;
 }
 
+}  // inline namespace
 }  // namespace respmat::detail
 
 #endif

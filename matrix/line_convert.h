@@ -1,0 +1,77 @@
+// Internal: converting a line of numbers separated by one byte, each field read where
+// it stands. Compiled once for the baseline instruction set and once more with byte
+// shuffles (line_convert_ssse3.cpp), which read the common short numbers faster; the
+// loader takes the latter where the processor has them.
+#ifndef RESPMAT_MATRIX_LINE_CONVERT_H
+#define RESPMAT_MATRIX_LINE_CONVERT_H
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/number_text.h"
+#include "text/simple_decimal.h"
+
+namespace respmat::detail {
+
+// convert_line_in_place() compiled with byte shuffles; call only when
+// byte_shuffles_available().
+void convert_line_with_byte_shuffles(char sep, const char *line, const char *line_end, const char *input_end,
+                                     std::int32_t cols, double *row);
+bool byte_shuffles_available();
+
+#ifdef __SSSE3__
+inline namespace with_byte_shuffles {
+#else
+inline namespace baseline_instructions {
+#endif
+
+// Calls on_field(begin, length) for each field of the line split at every `sep`. The
+// separators of sixteen bytes are found at a time, as a bit mask.
+template <typename OnField>
+inline void for_each_plain_field(char sep, const char *line, const char *line_end, OnField on_field) {
+  const __m128i seps = _mm_set1_epi8(sep);
+  const char *field = line;
+  const char *block = line;
+  for (; line_end - block >= 16; block += 16) {
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(block)), seps)));
+    for (; mask != 0; mask &= mask - 1) {
+      const char *hit = block + __builtin_ctz(mask);
+      on_field(field, static_cast<std::size_t>(hit - field));
+      field = hit + 1;
+    }
+  }
+  for (; block != line_end; ++block)
+    if (*block == sep) {
+      on_field(field, static_cast<std::size_t>(block - field));
+      field = block + 1;
+    }
+  on_field(field, static_cast<std::size_t>(line_end - field));
+}
+
+// The first `cols` fields of the line into `row` as atof reads them, missing fields
+// 0.0. Requires a separator that cannot be part of a number and double arithmetic
+// rounding to nearest. The fields are found by their separators, apart from reading
+// them, so that reading one field never waits for the end of the one before. The input
+// goes on after the line (to `input_end`) with bytes that end any number, so a number
+// is read with the reach of the whole input rather than from a copy.
+inline void convert_line_in_place(char sep, const char *line, const char *line_end, const char *input_end,
+                                  std::int32_t cols, double *row) {
+  std::int32_t c = 0;
+  for_each_plain_field(sep, line, line_end, [&](const char *field, std::size_t length) {
+    if (c == cols) return;
+    // A number followed by other text in its field is still the field's value, as atof
+    // reads it; only a field where the simple form fails needs the general reader.
+    double value = 0.0;
+    row[c++] = parse_simple_decimal(field, input_end, value) != nullptr ? value
+                                                                       : parse_number_in_general(field, field + length);
+  });
+  for (; c < cols; ++c) row[c] = 0.0;
+}
+
+}  // inline namespace
+}  // namespace respmat::detail
+
+#endif
