@@ -30,13 +30,18 @@ void *allocate_in_huge_pages(std::size_t bytes) {
   return block;
 }
 
-void gather_into_huge_pages(const void *begin, const void *end) {
-  const auto first = (reinterpret_cast<std::uintptr_t>(begin) + kHugePage - 1) & ~(kHugePage - 1);
-  const auto last = reinterpret_cast<std::uintptr_t>(end) & ~(kHugePage - 1);
-  if (last <= first || last - first < kWorthHugePages) return;
-  void *const start = reinterpret_cast<void *>(first);
-  static_cast<void>(::madvise(start, last - first, MADV_HUGEPAGE));
-  static_cast<void>(::madvise(start, last - first, MADV_COLLAPSE));
+HugePageGatherer::HugePageGatherer(const void *begin)
+    : gathered_to_((reinterpret_cast<std::uintptr_t>(begin) + kHugePage - 1) & ~(kHugePage - 1)) {}
+
+std::uintptr_t HugePageGatherer::reach(const void *end, bool last) {
+  const auto whole_pages_end = reinterpret_cast<std::uintptr_t>(end) & ~(kHugePage - 1);
+  if (whole_pages_end <= gathered_to_ || (!last && whole_pages_end - gathered_to_ < kWorthHugePages))
+    return gathered_to_;
+  void *const start = reinterpret_cast<void *>(gathered_to_);
+  static_cast<void>(::madvise(start, whole_pages_end - gathered_to_, MADV_HUGEPAGE));
+  static_cast<void>(::madvise(start, whole_pages_end - gathered_to_, MADV_COLLAPSE));
+  gathered_to_ = whole_pages_end;
+  return gathered_to_;
 }
 
 }  // namespace respmat::detail

@@ -7,6 +7,7 @@
 #define RESPMAT_MATRIX_HUGE_PAGES_H
 
 #include <cstddef>
+#include <cstdint>
 
 namespace respmat::detail {
 
@@ -15,9 +16,21 @@ namespace respmat::detail {
 // memory runs out.
 [[nodiscard]] void *allocate_in_huge_pages(std::size_t bytes);
 
-// Asks for huge pages under the whole huge pages inside [begin, end), memory that is
-// allocated and about to be filled; pages already touched are gathered into huge ones.
-void gather_into_huge_pages(const void *begin, const void *end);
+// Gathers memory that grows at its end, allocated and about to be filled, into huge
+// pages as it grows, a few whole huge pages at a time; pages already touched are
+// copied into the huge ones.
+class HugePageGatherer {
+ public:
+  explicit HugePageGatherer(const void *begin);
+  // The memory now reaches `end`: gathers the whole huge pages below it not gathered
+  // yet, once there are enough of them to pay for the call (with `last`, whatever whole
+  // pages remain). Returns the end of the memory gathered so far: what lies below it
+  // can be filled without a fault per small page.
+  std::uintptr_t reach(const void *end, bool last);
+
+ private:
+  std::uintptr_t gathered_to_;
+};
 
 }  // namespace respmat::detail
 

@@ -2,6 +2,9 @@
 // straightforward table-and-atof loader and printf writer.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -90,6 +93,32 @@ TEST(MatrixLoadTextFast, EqualsTheReferenceOnRealPhaseTables) {
     EXPECT_EQ(matrix_cols(fast.get()), 3);
     EXPECT_TRUE(identical(fast.get(), reference.get())) << name;
   }
+}
+
+// Rows enough to be gathered into huge pages while other threads already convert the
+// first ones: every thread count gives the reference's values.
+TEST(MatrixLoadTextFast, RowsMadeWhileConvertingEqualTheReference) {
+  std::mt19937_64 rng(77);
+  TempDir dir;
+  const std::string path = dir.file("large.csv");
+  std::string text;
+  char number[32];
+  for (int row = 0; row < 700; ++row) {
+    for (int col = 0; col < 1500; ++col) {
+      std::snprintf(number, sizeof number, "%s%.4g", col == 0 ? "" : ",", std::ldexp(double(rng() >> 11), -52) - 0.5);
+      text += number;
+    }
+    text += '\n';
+  }
+  write_bytes(path, text);
+  OwnedMatrix reference(respmat::detail::load_text_reference(path.c_str(), 0, ",", 0, nullptr));
+  for (const char *threads : {"1", "2", "7"}) {
+    ::setenv("RESPMAT_THREADS", threads, 1);
+    OwnedMatrix fast(matrix_load_text(path.c_str(), 0, ",", 0, nullptr));
+    ASSERT_TRUE(fast);
+    EXPECT_TRUE(identical(fast.get(), reference.get())) << threads << " threads";
+  }
+  ::unsetenv("RESPMAT_THREADS");
 }
 
 TEST(MatrixWriteCsvFast, EqualsPrintfOutputForRandomMatrices) {

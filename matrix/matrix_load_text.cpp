@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "matrix/huge_pages.h"
 #include "matrix/matrix_layout.h"
@@ -14,7 +15,8 @@ namespace {
 
 using namespace respmat::detail;
 
-// Allocates the whole matrix once the shape is known; releases it unless taken.
+// Allocates the matrix once the shape is known, its rows one after another while the
+// first ones are already being converted; releases it unless taken.
 class MatrixRows final : public RowDestination {
  public:
   MatrixRows() = default;
@@ -25,11 +27,39 @@ class MatrixRows final : public RowDestination {
   }
 
   bool reserve(std::int32_t rows, std::int32_t cols) override {
-    Matrix header = matrix_new_header(rows, cols);
-    matrix_ = header != nullptr ? matrix_fill_rows(header, sizeof(double)) : nullptr;
-    if (matrix_ != nullptr) gather_rows_into_huge_pages(rows, cols);
-    return matrix_ != nullptr;
+    matrix_ = matrix_new_header(rows, cols);
+    if (matrix_ == nullptr) return false;
+    std::fill(matrix_, matrix_ + rows, nullptr);  // released as they are, however far making them got
+    cols_ = cols;
+    return true;
   }
+
+  // Rows allocated one after another lie side by side. While they do, their span is
+  // gathered into huge pages as it grows, and only rows below what is gathered are
+  // handed out: the converting threads then fill them without a fault per small page.
+  bool make_rows(std::int32_t rows, const std::function<void(std::int32_t)> &rows_ready) override {
+    const std::size_t row_bytes = static_cast<std::size_t>(cols_) * sizeof(double);
+    std::optional<HugePageGatherer> gatherer;
+    std::int32_t ready = 0, published = 0;
+    for (std::int32_t r = 0; r < rows; ++r) {
+      auto *row = static_cast<double *>(matrix_new_row(cols_, sizeof(double)));
+      if (row == nullptr) return false;
+      matrix_[r] = row;
+      if (r == 0 && static_cast<std::size_t>(rows) * row_bytes >= kWorthGathering) gatherer.emplace(row);
+      if (r > 0 && gatherer && !follows(matrix_[r - 1], row, row_bytes)) gatherer.reset();
+      if (gatherer) {
+        const std::uintptr_t gathered_to = gatherer->reach(row + cols_, false);
+        while (ready <= r && end_of(matrix_[ready], row_bytes) <= gathered_to) ++ready;
+      } else {
+        ready = r + 1;
+      }
+      if (ready - published >= kPublishStep || (gatherer && ready != published)) rows_ready(published = ready);
+    }
+    if (gatherer && rows > 0) gatherer->reach(matrix_[rows - 1] + cols_, true);
+    rows_ready(rows);
+    return true;
+  }
+
   double *row(std::int32_t index) override { return matrix_[index]; }
 
   Matrix release() {
@@ -39,21 +69,24 @@ class MatrixRows final : public RowDestination {
   }
 
  private:
-  // Rows allocated one after another lie side by side; their span then holds little
-  // else, and gathering it into huge pages spares the converting threads most of the
-  // faults of touching the rows first.
-  void gather_rows_into_huge_pages(std::int32_t rows, std::int32_t cols) const {
-    if (rows == 0) return;
-    const std::size_t row_bytes = static_cast<std::size_t>(cols) * sizeof(double);
-    const auto [lowest, highest] = std::minmax_element(matrix_, matrix_ + rows, std::less<>());
-    const auto begin = reinterpret_cast<std::uintptr_t>(*lowest);
-    const auto end = reinterpret_cast<std::uintptr_t>(*highest) + row_bytes;
-    const std::size_t filled = static_cast<std::size_t>(rows) * row_bytes;
-    if (end - begin <= filled + filled / 8)
-      gather_into_huge_pages(reinterpret_cast<const void *>(begin), reinterpret_cast<const void *>(end));
+  // Smaller spans take few faults anyway.
+  static constexpr std::size_t kWorthGathering = std::size_t{8} << 20;
+  // Rows handed out together when nothing is gathered, so that waiting threads are
+  // not woken for every row.
+  static constexpr std::int32_t kPublishStep = 64;
+  // Room malloc may leave between blocks allocated one after another (its header).
+  static constexpr std::size_t kLargestGap = 64;
+
+  static std::uintptr_t end_of(const double *row, std::size_t row_bytes) {
+    return reinterpret_cast<std::uintptr_t>(row) + row_bytes;
+  }
+  static bool follows(const double *previous, const double *row, std::size_t row_bytes) {
+    const std::uintptr_t previous_end = end_of(previous, row_bytes), start = reinterpret_cast<std::uintptr_t>(row);
+    return start >= previous_end && start - previous_end <= kLargestGap;
   }
 
   Matrix matrix_ = nullptr;
+  std::int32_t cols_ = 0;
 };
 
 }  // namespace

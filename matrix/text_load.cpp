@@ -353,6 +353,30 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
   return status;
 }
 
+// How many of the destination's rows are ready, as one thread makes them while the
+// others convert: a count that only grows, or a failure.
+class ReadyRows {
+ public:
+  void publish(std::int32_t ready) {
+    ready_.store(ready, std::memory_order_release);
+    ready_.notify_all();
+  }
+  void fail() { publish(kFailed); }
+  // Waits until row `index` is ready; false when the rows could not be made.
+  bool wait_for(std::int64_t index) {
+    for (;;) {
+      const std::int32_t ready = ready_.load(std::memory_order_acquire);
+      if (ready == kFailed) return false;
+      if (index < ready) return true;
+      ready_.wait(ready, std::memory_order_acquire);
+    }
+  }
+
+ private:
+  static constexpr std::int32_t kFailed = -1;
+  std::atomic<std::int32_t> ready_{0};
+};
+
 }  // namespace
 
 TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDestination &destination) {
@@ -406,7 +430,17 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
     const auto convert_in_place = byte_shuffles_available() ? convert_line_with_byte_shuffles : convert_line_in_place;
     // Each chunk holds exactly the rows the first pass counted in it; the check below
     // keeps it that way should the two passes ever disagree.
+    // The first task's thread makes the rows before converting, the others convert the
+    // rows it has made meanwhile.
+    ReadyRows ready_rows;
+    std::atomic<bool> rows_taken_on{false};
+    const auto make_rows = [&] {
+      const bool made = destination.make_rows(static_cast<std::int32_t>(rows),
+                                              [&](std::int32_t ready) { ready_rows.publish(ready); });
+      if (!made) ready_rows.fail();
+    };
     const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
+      if (!rows_taken_on.exchange(true)) make_rows();
       std::string line_copy;
       std::int64_t row = 0;
       bool overrun = false;
@@ -414,6 +448,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
       for_each_line(input, chunk.begin, chunk.end, [&](const char *line, const char *line_end) {
         if (skip.skips(line, line_end)) return true;
         if (row == chunk.rows) return !(overrun = true);
+        if (!ready_rows.wait_for(chunk.first_row + row)) throw std::bad_alloc();
         double *values = destination.row(static_cast<std::int32_t>(chunk.first_row + row++));
         if (in_place)
           convert_in_place(rules.sep[0], line, line_end, input.end, cols, values);

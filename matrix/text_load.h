@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace respmat::detail {
 
@@ -18,6 +19,15 @@ class RowDestination {
   // Called once, before row(), with the final shape. Returns false when there is no
   // room for it (the load then fails with kNoMemory and row() is never called).
   virtual bool reserve(std::int32_t rows, std::int32_t cols) = 0;
+  // Makes the `rows` rows ready to be written, first to last, while other threads
+  // already convert the first ones: calls rows_ready(n) whenever rows [0, n) may be
+  // handed out by row(), the last time with n = rows. Called once, after reserve(), on
+  // one of the worker threads. Returns false when memory runs out (the load then fails
+  // with kNoMemory). By default reserve() made every row and they are ready at once.
+  virtual bool make_rows(std::int32_t rows, const std::function<void(std::int32_t ready)> &rows_ready) {
+    rows_ready(rows);
+    return true;
+  }
   // Room for `cols` doubles: row `index` of the result. Called once per row, from
   // any of the worker threads at the same time.
   virtual double *row(std::int32_t index) = 0;

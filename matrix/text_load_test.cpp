@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -138,6 +139,28 @@ TEST(TextLoad, ReportsWhyAFileCannotBeLoaded) {
   } no_room;
   respmat::testing::write_bytes(dir.file("a.csv"), "1,2\n3,4\n");
   EXPECT_EQ(load_text(dir.file("a.csv").c_str(), {}, no_room).status, TextLoadStatus::kNoMemory);
+
+  // Memory running out while the rows are made, with other threads waiting for them:
+  // the load fails as out of memory rather than waiting forever.
+  struct HalfMade final : RowDestination {
+    Block block;
+    bool reserve(std::int32_t rows, std::int32_t cols) override { return block.reserve(rows, cols); }
+    bool make_rows(std::int32_t rows, const std::function<void(std::int32_t)> &rows_ready) override {
+      rows_ready(rows / 2);
+      return false;
+    }
+    double *row(std::int32_t index) override { return block.row(index); }
+  };
+  std::string lines;
+  for (int line = 0; line < 200; ++line) lines += "1.5,2.5,3.5\n";
+  respmat::testing::write_bytes(dir.file("b.csv"), lines);
+  for (int threads : {1, 2, 7}) {
+    HalfMade half_made;
+    TextLoadOptions options;
+    options.threads = threads;
+    options.chunk_bytes = 64;
+    EXPECT_EQ(load_text(dir.file("b.csv").c_str(), options, half_made).status, TextLoadStatus::kNoMemory) << threads;
+  }
 }
 
 }  // namespace
