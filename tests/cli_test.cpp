@@ -1,5 +1,6 @@
 // The command line, through the real binary.
 #include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -7,6 +8,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -224,11 +227,15 @@ TEST(CommandLine, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
   const std::string fifo = ws.at("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // Held open for writing so that neither the reader nor the tool waits on the other,
-  // and closed after the tool has ended, which ends the reader's input.
+  // and closed after the tool has ended, which ends the reader's input. The reader opens
+  // its end here, before the tool runs: opened later, after the keeper has closed, it
+  // would wait for a writer forever.
   const int keeper = ::open(fifo.c_str(), O_RDWR);
   ASSERT_GE(keeper, 0);
+  std::ifstream reading(fifo, std::ios::binary);
+  ASSERT_TRUE(reading.is_open());
   std::string received;
-  std::thread reader([&] { received = read_bytes(fifo); });
+  std::thread reader([&] { received.assign(std::istreambuf_iterator<char>(reading), {}); });
   const ToolRun run = ws.tool({"-p", p, "-m", "20", "-o", fifo});
   ::close(keeper);
   reader.join();
