@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include <emmintrin.h>
 #ifdef __SSSE3__
@@ -41,9 +42,36 @@ inline std::uint64_t load_eight(const char *p) {
   return word;
 }
 
-// The value of each byte as a digit: a digit's byte is its value, any other byte is 10
-// or more.
-inline std::uint64_t digit_values(const char *p) { return load_eight(p) ^ 0x3030303030303030ULL; }
+// The text a number is read from, a word or a byte at a time. Where kReach bytes can be
+// read past the start of the number they are read as they stand; near the end of the
+// text the bytes past it read as NUL, which ends any number.
+struct ReachableText {
+  [[nodiscard]] std::uint64_t eight(const char *p) const { return load_eight(p); }
+  [[nodiscard]] char at(const char *p) const { return *p; }
+};
+struct BoundedText {
+  const char *begin;
+  const char *end;
+  // The eight bytes at p, those past the end zero: shifted down from the text's last
+  // eight bytes where it has eight, assembled byte by byte in the shorter texts.
+  [[nodiscard]] std::uint64_t eight(const char *p) const {
+    const std::ptrdiff_t left = end - p;
+    if (left >= 8) return load_eight(p);
+    if (left <= 0) return 0;
+    if (end - begin >= 8) return load_eight(end - 8) >> (8 * (8 - left));
+    std::uint64_t word = 0;
+    for (std::ptrdiff_t k = 0; k < left; ++k) word |= std::uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+    return word;
+  }
+  [[nodiscard]] char at(const char *p) const { return p < end ? *p : '\0'; }
+};
+
+// The value of each byte of the word at p as a digit: a digit's byte is its value, any
+// other byte is 10 or more.
+template <typename Text>
+std::uint64_t digit_values(const Text &text, const char *p) {
+  return text.eight(p) ^ 0x3030303030303030ULL;
+}
 
 // The high bit of each byte of `values` (digit_values()) that is not a digit: adding
 // 0x76 carries a byte past 0x7f exactly when it is 10 or more. A carry out of a byte
@@ -82,9 +110,10 @@ struct Digits {
   const char *end;
   std::uint64_t value;
 };
-[[gnu::always_inline]] inline Digits read_digits(const char *p, std::uint64_t value) {
+template <typename Text>
+[[gnu::always_inline]] inline Digits read_digits(const Text &text, const char *p, std::uint64_t value) {
   for (int word = 0; word < 3; ++word, p += 8) {
-    const std::uint64_t values = digit_values(p);
+    const std::uint64_t values = digit_values(text, p);
     const int count = leading_digit_count(values);
     if (count < 8) return {p + count, value * kPowersOf10[count] + first_digits_value(values, count)};
     value = value * 100000000 + eight_digits_value(values);
@@ -104,25 +133,27 @@ struct Decimal {
 // false for no digits at all, more than 19, a hexadecimal prefix ("0x"), or eight or
 // more exponent digits (the general path tells zero, infinity or a value that leading
 // zeros hide).
-[[gnu::always_inline]] inline bool read_decimal_in_words(const char *p, Decimal &out) {
-  Digits digits = read_digits(p, 0);
+template <typename Text>
+[[gnu::always_inline]] inline bool read_decimal_in_words(const Text &text, const char *p, Decimal &out) {
+  Digits digits = read_digits(text, p, 0);
   const auto integer_digits = static_cast<int>(digits.end - p);
   int fraction_digits = 0;
-  if (*digits.end == '.') {
+  if (text.at(digits.end) == '.') {
     const char *fraction = digits.end + 1;
-    digits = read_digits(fraction, digits.value);
+    digits = read_digits(text, fraction, digits.value);
     fraction_digits = static_cast<int>(digits.end - fraction);
   }
   p = digits.end;
   const int count = integer_digits + fraction_digits;
-  if (count == 0 || count > 19 || (*p | 0x20) == 'x') return false;
+  if (count == 0 || count > 19 || (text.at(p) | 0x20) == 'x') return false;
   int exponent = -fraction_digits;
-  if ((*p | 0x20) == 'e') {
+  if ((text.at(p) | 0x20) == 'e') {
     // An exponent counts only with at least one digit; "1e" is 1 followed by text.
     const char *q = p + 1;
-    const bool exponent_negative = *q == '-';
-    q += *q == '-' || *q == '+';
-    const std::uint64_t values = digit_values(q);
+    const char sign = text.at(q);
+    const bool exponent_negative = sign == '-';
+    q += sign == '-' || sign == '+';
+    const std::uint64_t values = digit_values(text, q);
     const int exponent_digits = leading_digit_count(values);
     if (exponent_digits == 8) return false;
     if (exponent_digits != 0) {
@@ -221,16 +252,18 @@ inline double with_sign(double magnitude, bool negative) {
   return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative} << 63);
 }
 
-// parse_simple_decimal() on a text of which kReach bytes can be read from `begin`.
-[[gnu::always_inline]] inline const char *read_simple_decimal(const char *begin, double &value) {
+// parse_simple_decimal() on `text`, the number starting at `begin`.
+template <typename Text>
+[[gnu::always_inline]] inline const char *read_simple_decimal(const Text &text, const char *begin, double &value) {
   const char *p = begin;
-  const bool negative = *p == '-';
+  const bool negative = text.at(p) == '-';
   p += negative;
   Decimal number;
+  bool read = false;
 #ifdef __SSSE3__
-  if (!read_short_decimal(p, number))
+  if constexpr (std::is_same_v<Text, ReachableText>) read = read_short_decimal(p, number);
 #endif
-    if (!read_decimal_in_words(p, number)) return nullptr;
+  if (!read && !read_decimal_in_words(text, p, number)) return nullptr;
   if (number.digits == 0) {
     value = with_sign(0.0, negative);
     return number.end;
@@ -255,17 +288,13 @@ inline double with_sign(double magnitude, bool negative) {
 // the number; returns null, storing nothing, for anything else. Requires: double
 // arithmetic rounding to nearest (double_arithmetic_rounds_to_nearest()).
 //
-// The number is read a word at a time and may look at bytes up to simple_decimal::kReach
-// past `begin`; closer to `end` it is read from a copy. Callers whose text goes on past
-// the number (a line ending in a line feed, say) may pass the end of all of it.
+// The number is read a word at a time. With at least simple_decimal::kReach bytes
+// from `begin` to `end` the words are read as they stand; callers whose text goes on
+// past the number (a line ending in a line feed, say) may pass the end of all of it.
 [[gnu::always_inline]] inline const char *parse_simple_decimal(const char *begin, const char *end, double &value) {
-  using simple_decimal::kReach;
-  if (end - begin >= kReach) return simple_decimal::read_simple_decimal(begin, value);
-  // A NUL ends a number as the end of the text does.
-  char copy[kReach] = {};
-  if (end != begin) std::memcpy(copy, begin, static_cast<std::size_t>(end - begin));
-  const char *number_end = simple_decimal::read_simple_decimal(copy, value);
-  return number_end != nullptr ? begin + (number_end - copy) : nullptr;
+  using namespace simple_decimal;
+  if (end - begin >= kReach) return read_simple_decimal(ReachableText{}, begin, value);
+  return read_simple_decimal(BoundedText{begin, end}, begin, value);
 }
 
 }  // inline namespace
