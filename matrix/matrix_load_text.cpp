@@ -34,9 +34,10 @@ class MatrixRows final : public RowDestination {
     return true;
   }
 
-  // Rows allocated one after another lie side by side. While they do, their span is
-  // gathered into huge pages as it grows, and only rows below what is gathered are
-  // handed out: the converting threads then fill them without a fault per small page.
+  // Rows allocated one after another lie side by side (but for the first few, which may
+  // fill holes the heap had). A run of rows side by side is gathered into huge pages as
+  // it grows, and only rows below what is gathered are handed out: the converting
+  // threads then fill them without a fault per small page.
   bool make_rows(std::int32_t rows, const std::function<void(std::int32_t)> &rows_ready) override {
     const std::size_t row_bytes = static_cast<std::size_t>(cols_) * sizeof(double);
     std::optional<HugePageGatherer> gatherer;
@@ -45,8 +46,12 @@ class MatrixRows final : public RowDestination {
       auto *row = static_cast<double *>(matrix_new_row(cols_, sizeof(double)));
       if (row == nullptr) return false;
       matrix_[r] = row;
-      if (r == 0 && static_cast<std::size_t>(rows) * row_bytes >= kWorthGathering) gatherer.emplace(row);
-      if (r > 0 && gatherer && !follows(matrix_[r - 1], row, row_bytes)) gatherer.reset();
+      if (r == 0 || !follows(matrix_[r - 1], row, row_bytes)) {
+        // A new run: the rows before it are handed out as they are.
+        ready = r;
+        gatherer.reset();
+        if (static_cast<std::size_t>(rows - r) * row_bytes >= kWorthGathering) gatherer.emplace(row);
+      }
       if (gatherer) {
         const std::uintptr_t gathered_to = gatherer->reach(row + cols_, false);
         while (ready <= r && end_of(matrix_[ready], row_bytes) <= gathered_to) ++ready;
