@@ -16,9 +16,6 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{1} << 21;
 
-// Below this, the faults saved do not pay for the calls.
-constexpr std::size_t kWorthHugePages = 4 * kHugePage;
-
 }  // namespace
 
 void *allocate_in_huge_pages(std::size_t bytes) {

@@ -11,6 +11,9 @@
 
 namespace respmat::detail {
 
+// Below this, the faults saved do not pay for the calls.
+inline constexpr std::size_t kWorthHugePages = std::size_t{8} << 20;
+
 // A block of `bytes` (at least one) from malloc's family, to be released with
 // std::free; large blocks are aligned to huge pages and asked for in them. Null when
 // memory runs out.

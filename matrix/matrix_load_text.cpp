@@ -50,7 +50,7 @@ class MatrixRows final : public RowDestination {
         // A new run: the rows before it are handed out as they are.
         ready = r;
         gatherer.reset();
-        if (static_cast<std::size_t>(rows - r) * row_bytes >= kWorthGathering) gatherer.emplace(row);
+        if (static_cast<std::size_t>(rows - r) * row_bytes >= kWorthHugePages) gatherer.emplace(row);
       }
       if (gatherer) {
         const std::uintptr_t gathered_to = gatherer->reach(row + cols_, false);
@@ -74,8 +74,6 @@ class MatrixRows final : public RowDestination {
   }
 
  private:
-  // Smaller spans take few faults anyway.
-  static constexpr std::size_t kWorthGathering = std::size_t{8} << 20;
   // Rows handed out together when nothing is gathered, so that waiting threads are
   // not woken for every row.
   static constexpr std::int32_t kPublishStep = 64;
