@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "text/counted_array_layout.h"
-#include "text/line_reader.h"
+#include "text/line_source.h"
 #include "respmat/garray.h"
 #include "respmat/text.h"
 
@@ -78,19 +79,18 @@ extern "C" StringTable table_read(const char *path, const char *sep, char quote,
   RowCollector collector;
   bool ok = collector.start();
   const std::size_t skip_length = skip != nullptr ? std::strlen(skip) : 0;
-  bool read_failed = false;
-  while (ok) {
-    char *line = respmat::detail::read_line(file, read_failed);
-    if (line == nullptr) break;
-    if (!is_comment(line, skip, skip_length)) {
-      char **row = sep != nullptr ? text_split(sep, line, quote) : text_split_ws(line, quote);
+  // Lines are read in large blocks: a line read on its own would cost a system call
+  // or two to measure and re-read it.
+  respmat::detail::LineSource lines(file);
+  for (std::string_view line; ok && lines.next(line);) {
+    if (!is_comment(line.data(), skip, skip_length)) {
+      char **row = sep != nullptr ? text_split(sep, line.data(), quote) : text_split_ws(line.data(), quote);
       ok = row != nullptr && collector.add(row);
     }
-    std::free(line);
   }
-  // The line reader ends the input on a read error or when memory runs out as well;
+  // The line source ends the input on a read error or when memory runs out as well;
   // neither may pass for a shorter file.
-  ok = ok && !read_failed && !std::ferror(file);
+  ok = ok && !lines.failed() && !std::ferror(file);
   std::fclose(file);
   return ok ? collector.finish() : nullptr;
 }
