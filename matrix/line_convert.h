@@ -17,9 +17,12 @@ namespace respmat::detail {
 
 // convert_line_in_place() compiled with byte shuffles; call only when
 // byte_shuffles_available().
-void convert_line_with_byte_shuffles(char sep, const char *line, const char *line_end, const char *input_end,
-                                     std::int32_t cols, double *row);
+const char *convert_line_with_byte_shuffles(char sep, const char *line, const char *stop, const char *input_end,
+                                            std::int32_t cols, double *row);
 bool byte_shuffles_available();
+
+// A line ends at a line feed, a carriage return or a NUL.
+inline bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
 
 #ifdef __SSSE3__
 inline namespace with_byte_shuffles {
@@ -27,40 +30,53 @@ inline namespace with_byte_shuffles {
 inline namespace baseline_instructions {
 #endif
 
-// Calls on_field(begin, length) for each field of the line split at every `sep`. The
-// separators of sixteen bytes are found at a time, as a bit mask.
+// Calls on_field(begin, length) for each field of the line that starts at `line`, split
+// at every `sep`, and returns the line's end: the first byte in [line, stop) that ends
+// a line, or stop. The separators and line ends of sixteen bytes are found at a time, as
+// bit masks, so the line is looked at once.
 template <typename OnField>
-inline void for_each_plain_field(char sep, const char *line, const char *line_end, OnField on_field) {
-  const __m128i seps = _mm_set1_epi8(sep);
+inline const char *for_each_plain_field(char sep, const char *line, const char *stop, OnField on_field) {
+  const __m128i seps = _mm_set1_epi8(sep), feed = _mm_set1_epi8('\n'), ret = _mm_set1_epi8('\r');
   const char *field = line;
   const char *block = line;
-  for (; line_end - block >= 16; block += 16) {
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(block)), seps)));
+  for (; stop - block >= 16; block += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, seps)));
+    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, feed), _mm_cmpeq_epi8(bytes, ret)),
+        _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+    if (ends != 0) mask &= (ends & -ends) - 1;  // only the separators before the line end
     for (; mask != 0; mask &= mask - 1) {
       const char *hit = block + __builtin_ctz(mask);
       on_field(field, static_cast<std::size_t>(hit - field));
       field = hit + 1;
     }
+    if (ends != 0) {
+      const char *line_end = block + __builtin_ctz(ends);
+      on_field(field, static_cast<std::size_t>(line_end - field));
+      return line_end;
+    }
   }
-  for (; block != line_end; ++block)
+  for (; block != stop && !ends_line(*block); ++block)
     if (*block == sep) {
       on_field(field, static_cast<std::size_t>(block - field));
       field = block + 1;
     }
-  on_field(field, static_cast<std::size_t>(line_end - field));
+  on_field(field, static_cast<std::size_t>(block - field));
+  return block;
 }
 
-// The first `cols` fields of the line into `row` as atof reads them, missing fields
-// 0.0. Requires a separator that cannot be part of a number and double arithmetic
-// rounding to nearest. The fields are found by their separators, apart from reading
-// them, so that reading one field never waits for the end of the one before. The input
-// goes on after the line (to `input_end`) with bytes that end any number, so a number
-// is read with the reach of the whole input rather than from a copy.
-inline void convert_line_in_place(char sep, const char *line, const char *line_end, const char *input_end,
-                                  std::int32_t cols, double *row) {
+// The first `cols` fields of the line that starts at `line` into `row` as atof reads
+// them, missing fields 0.0; returns the line's end, as for_each_plain_field() does.
+// Requires a separator that cannot be part of a number and double arithmetic rounding
+// to nearest. The fields are found by their separators, apart from reading them, so
+// that reading one field never waits for the end of the one before. The input goes on
+// after the line (to `input_end`) with bytes that end any number, so a number is read
+// with the reach of the whole input rather than from a copy.
+inline const char *convert_line_in_place(char sep, const char *line, const char *stop, const char *input_end,
+                                         std::int32_t cols, double *row) {
   std::int32_t c = 0;
-  for_each_plain_field(sep, line, line_end, [&](const char *field, std::size_t length) {
+  const char *line_end = for_each_plain_field(sep, line, stop, [&](const char *field, std::size_t length) {
     if (c == cols) return;
     // A number followed by other text in its field is still the field's value, as atof
     // reads it; only a field where the simple form fails needs the general reader.
@@ -69,6 +85,7 @@ inline void convert_line_in_place(char sep, const char *line, const char *line_e
                                                                        : parse_number_in_general(field, field + length);
   });
   for (; c < cols; ++c) row[c] = 0.0;
+  return line_end;
 }
 
 }  // inline namespace

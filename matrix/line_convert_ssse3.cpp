@@ -7,9 +7,9 @@
 
 namespace respmat::detail {
 
-void convert_line_with_byte_shuffles(char sep, const char *line, const char *line_end, const char *input_end,
-                                     std::int32_t cols, double *row) {
-  convert_line_in_place(sep, line, line_end, input_end, cols, row);
+const char *convert_line_with_byte_shuffles(char sep, const char *line, const char *stop, const char *input_end,
+                                            std::int32_t cols, double *row) {
+  return convert_line_in_place(sep, line, stop, input_end, cols, row);
 }
 
 bool byte_shuffles_available() { return __builtin_cpu_supports("ssse3"); }

@@ -168,10 +168,9 @@ class InputBytes {
 
 // ---- Lines ---------------------------------------------------------------------
 // A line ends at a line feed, a carriage return (taking a line feed right after it
-// along) or a NUL. An empty line ended by a carriage return that is the input's very
-// last byte is no line: the line reader meets the end of input looking past it.
-
-bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+// along) or a NUL (ends_line()). An empty line ended by a carriage return that is the
+// input's very last byte is no line: the line reader meets the end of input looking
+// past it.
 
 // The first byte in [p, end) that ends a line, or end; sixteen bytes at a time.
 const char *find_line_end(const char *p, const char *end) {
@@ -214,16 +213,26 @@ struct Input {
   }
 };
 
+// Calls read_line(begin, stop) for each line starting in [p, stop), where p and stop
+// are line starts or the input's end. It returns the line's end (the first byte in
+// [begin, stop) that ends a line, or stop), found as it reads the line, or null to stop.
+template <typename ReadLine>
+void for_each_line_read(const Input &input, const char *p, const char *stop, ReadLine read_line) {
+  while (p != stop && !input.no_line_at(p)) {
+    const char *t = read_line(p, stop);
+    if (t == nullptr || t == stop) break;
+    p = input.after_line_end(t);
+  }
+}
+
 // Calls on_line(begin, end) for each line starting in [p, stop), where p and stop are
 // line starts or the input's end, until it returns false.
 template <typename OnLine>
 void for_each_line(const Input &input, const char *p, const char *stop, OnLine on_line) {
-  while (p != stop && !input.no_line_at(p)) {
-    const char *t = find_line_end(p, stop);
-    if (!on_line(p, t)) break;
-    if (t == stop) break;
-    p = input.after_line_end(t);
-  }
+  for_each_line_read(input, p, stop, [&](const char *line, const char *line_stop) -> const char * {
+    const char *line_end = find_line_end(line, line_stop);
+    return on_line(line, line_end) ? line_end : nullptr;
+  });
 }
 
 class SkipPrefix {
@@ -298,7 +307,10 @@ struct FieldRules {
 template <typename OnField>
 void scan_line(const FieldRules &rules, const char *line, const char *line_end, std::string &scratch,
                OnField on_field) {
-  if (rules.plain()) return for_each_plain_field(rules.sep[0], line, line_end, on_field);
+  if (rules.plain()) {
+    for_each_plain_field(rules.sep[0], line, line_end, on_field);
+    return;
+  }
   scratch.assign(line, line_end);
   if (rules.sep != nullptr)
     scan_separated(rules.sep, scratch.c_str(), rules.quote, on_field);
@@ -445,16 +457,21 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
       std::int64_t row = 0;
       bool overrun = false;
       const bool in_place = numbers_read_in_place(rules);  // per thread: the rounding mode is
-      for_each_line(input, chunk.begin, chunk.end, [&](const char *line, const char *line_end) {
-        if (skip.skips(line, line_end)) return true;
-        if (row == chunk.rows) return !(overrun = true);
+      // Read in place, a line's end is found along with its fields: it is looked for
+      // first only to tell whether the line is skipped, or to read the line otherwise.
+      // `bound` is that end, or else `stop`, by which the line ends.
+      for_each_line_read(input, chunk.begin, chunk.end, [&](const char *line, const char *stop) -> const char * {
+        const char *const bound = skip.active() || !in_place ? find_line_end(line, stop) : stop;
+        if (skip.skips(line, bound)) return bound;
+        if (row == chunk.rows) {
+          overrun = true;
+          return nullptr;
+        }
         if (!ready_rows.wait_for(chunk.first_row + row)) throw std::bad_alloc();
         double *values = destination.row(static_cast<std::int32_t>(chunk.first_row + row++));
-        if (in_place)
-          convert_in_place(rules.sep[0], line, line_end, input.end, cols, values);
-        else
-          convert_line(rules, line, line_end, cols, values, line_copy);
-        return true;
+        if (in_place) return convert_in_place(rules.sep[0], line, bound, input.end, cols, values);
+        convert_line(rules, line, bound, cols, values, line_copy);
+        return bound;
       });
       return row == chunk.rows && !overrun;
     });

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "matrix/matrix_reference.h"
@@ -95,9 +96,11 @@ TEST(TextLoad, NumberShapedFieldsEqualTheReference) {
   const TempDir dir;
   const std::string path = dir.file("numbers.csv");
   std::mt19937 rng(31);
-  const char *pieces[] = {"0", "7", "12345678", "99999999999", "-", ".", "e", "E-", "e+3", "e22", "e-23",
-                          "x", " ", "1.5", "9007199254740993", "\n", "\r\n"};
-  const char *separators[] = {",", ";", ".", "e", "-", "7"};
+  // Every kind of line end, and separators that are line ends themselves.
+  const std::string_view pieces[] = {"0", "7", "12345678", "99999999999", "-", ".", "e", "E-", "e+3", "e22",
+                                     "e-23", "x", " ", "1.5", "9007199254740993", "\n", "\r\n", "\r",
+                                     std::string_view("\0", 1)};
+  const char *separators[] = {",", ";", ".", "e", "-", "7", "\r", "\n"};
   for (int trial = 0; trial < 300; ++trial) {
     std::string text;
     for (int field = static_cast<int>(rng() % 40); field >= 0; --field) {
