@@ -74,31 +74,15 @@ struct ChunkText {
   std::size_t size = 0;
 };
 
-struct FreeBlock {
-  void operator()(void *block) const { std::free(block); }
-};
-
-// The blocks of every slot of the ring, side by side in one allocation in huge pages:
-// the formatting threads then take a fault per 2 MiB rather than per 4 KiB page as they
-// first fill each block, and faults are costly on virtual machines.
-class SlotBlocks {
- public:
-  SlotBlocks(std::size_t slots, std::size_t block_size)
-      : block_size_(block_size), memory_(static_cast<char *>(allocate(slots, block_size))) {}
-
-  [[nodiscard]] char *block(std::size_t slot) const { return memory_.get() + slot * block_size_; }
-
- private:
-  static void *allocate(std::size_t slots, std::size_t block_size) {
-    if (slots != 0 && block_size > SIZE_MAX / slots) throw std::bad_alloc();
-    void *memory = detail::allocate_in_huge_pages(slots * block_size);
-    if (memory == nullptr) throw std::bad_alloc();
-    return memory;
-  }
-
-  std::size_t block_size_;
-  std::unique_ptr<char, FreeBlock> memory_;
-};
+// `count` blocks of `size` bytes side by side, in one allocation asked for in huge
+// pages: the formatting threads then take a fault per 2 MiB rather than per 4 KiB page as
+// they first fill them, and faults are costly on virtual machines.
+detail::HugePageBlock<char> allocate_text_blocks(std::size_t count, std::size_t size) {
+  if (count != 0 && size > SIZE_MAX / count) throw std::bad_alloc();
+  detail::HugePageBlock<char> blocks(static_cast<char *>(detail::allocate_in_huge_pages(count * size)));
+  if (!blocks) throw std::bad_alloc();
+  return blocks;
+}
 
 // Computes and formats chunks of rows. Each worker has its own: the row of values is
 // the only state, and `zeros` (",0" for each entry above the diagonal of the first
@@ -259,9 +243,9 @@ class ChunksInOrder {
   ChunksInOrder(const std::vector<RowRange> &chunks, std::size_t largest_text, int workers, Output &output)
       : chunks_(chunks),
         slots_(2 * static_cast<std::size_t>(workers)),
-        blocks_(slots_.size(), largest_text),
+        blocks_(allocate_text_blocks(slots_.size(), largest_text)),
         output_(output) {
-    for (std::size_t k = 0; k < slots_.size(); ++k) slots_[k].text.block = blocks_.block(k);
+    for (std::size_t k = 0; k < slots_.size(); ++k) slots_[k].text.block = blocks_.get() + k * largest_text;
   }
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
@@ -333,7 +317,7 @@ class ChunksInOrder {
 
   const std::vector<RowRange> &chunks_;
   std::vector<Slot> slots_;
-  SlotBlocks blocks_;
+  detail::HugePageBlock<char> blocks_;  // the slots' text
   Output &output_;
   std::mutex mutex_;
   std::condition_variable slot_free_;

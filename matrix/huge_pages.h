@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace respmat::detail {
 
@@ -18,6 +20,13 @@ inline constexpr std::size_t kWorthHugePages = std::size_t{8} << 20;
 // std::free; large blocks are aligned to huge pages and asked for in them. Null when
 // memory runs out.
 [[nodiscard]] void *allocate_in_huge_pages(std::size_t bytes);
+
+struct FreeHugePageBlock {
+  void operator()(void *block) const noexcept { std::free(block); }
+};
+// Owns a block from allocate_in_huge_pages().
+template <typename T>
+using HugePageBlock = std::unique_ptr<T, FreeHugePageBlock>;
 
 // Gathers memory that grows at its end, allocated and about to be filled, into huge
 // pages as it grows, a few whole huge pages at a time; pages already touched are

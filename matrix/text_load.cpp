@@ -63,9 +63,6 @@ class InputBytes {
     int fd;
     ~OwnedDescriptor() { ::close(fd); }
   };
-  struct FreeBlock {
-    void operator()(char *block) const { std::free(block); }
-  };
   struct Mapping {
     void *start = nullptr;
     std::size_t length = 0;
@@ -159,7 +156,7 @@ class InputBytes {
     return {};
   }
 
-  std::unique_ptr<char, FreeBlock> block_;
+  HugePageBlock<char> block_;
   std::vector<char> read_;
   Mapping mapping_;
   const char *data_ = nullptr;

@@ -22,10 +22,6 @@ namespace respmat::python {
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(double *block) const { std::free(block); }
-};
-
 // One contiguous block for the whole result, allocated once the loader knows the
 // shape; the rows are converted straight into it and the block becomes the array's
 // memory, with no copy.
@@ -51,7 +47,7 @@ class ContiguousRows final : public detail::RowDestination {
   }
 
  private:
-  std::unique_ptr<double, FreeDeleter> block_;
+  detail::HugePageBlock<double> block_;
   std::int32_t cols_ = 0;
 };
 
