@@ -21,14 +21,22 @@ const char *convert_line_with_byte_shuffles(char sep, const char *line, const ch
                                             std::int32_t cols, double *row);
 bool byte_shuffles_available();
 
-// A line ends at a line feed, a carriage return or a NUL.
-inline bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
-
 #ifdef __SSSE3__
 inline namespace with_byte_shuffles {
 #else
 inline namespace baseline_instructions {
 #endif
+
+// A line ends at a line feed, a carriage return or a NUL.
+inline bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+
+// Bit k set when byte k of the sixteen ends a line.
+inline unsigned line_end_mask(__m128i bytes) {
+  const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))),
+                                    _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+  return static_cast<unsigned>(_mm_movemask_epi8(ends));
+}
 
 // Calls on_field(begin, length) for each field of the line that starts at `line`, split
 // at every `sep`, and returns the line's end: the first byte in [line, stop) that ends
@@ -36,15 +44,13 @@ inline namespace baseline_instructions {
 // bit masks, so the line is looked at once.
 template <typename OnField>
 inline const char *for_each_plain_field(char sep, const char *line, const char *stop, OnField on_field) {
-  const __m128i seps = _mm_set1_epi8(sep), feed = _mm_set1_epi8('\n'), ret = _mm_set1_epi8('\r');
+  const __m128i seps = _mm_set1_epi8(sep);
   const char *field = line;
   const char *block = line;
   for (; stop - block >= 16; block += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, seps)));
-    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, feed), _mm_cmpeq_epi8(bytes, ret)),
-        _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+    const unsigned ends = line_end_mask(bytes);
     if (ends != 0) mask &= (ends & -ends) - 1;  // only the separators before the line end
     for (; mask != 0; mask &= mask - 1) {
       const char *hit = block + __builtin_ctz(mask);

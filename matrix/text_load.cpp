@@ -171,13 +171,9 @@ class InputBytes {
 
 // The first byte in [p, end) that ends a line, or end; sixteen bytes at a time.
 const char *find_line_end(const char *p, const char *end) {
-  const __m128i feed = _mm_set1_epi8('\n'), ret = _mm_set1_epi8('\r'), nul = _mm_setzero_si128();
   for (; end - p >= 16; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, feed), _mm_cmpeq_epi8(v, ret)),
-                                     _mm_cmpeq_epi8(v, nul));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    const unsigned mask = line_end_mask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+    if (mask != 0) return p + __builtin_ctz(mask);
   }
   while (p != end && !ends_line(*p)) ++p;
   return p;
