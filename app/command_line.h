@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/driver.h"
+#include "job/job.h"
 
 namespace respmat {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "app/driver.h"
+#include "job/job_report.h"
 #include "respmat/version.h"
 
 namespace {
@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
       return print(text.c_str());
     }
     case respmat::CommandLine::Action::usage_error:
-      std::fprintf(stderr, "respmat: %s; try 'respmat --help'\n", line.error.c_str());
+      respmat::report_usage(stderr, line.error);
       return respmat::kExitUsage;
     case respmat::CommandLine::Action::run:
       break;

@@ -26,10 +26,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/driver.h"
-#include "app/driver_reference.h"
+#include "job/job_report.h"
+#include "job/reference_job.h"
 #include "matrix/matrix_reference.h"
-#include "matrix/worker_threads.h"
+#include "base/worker_threads.h"
 #include "respmat/matrix.h"
 
 namespace {

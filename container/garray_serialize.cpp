@@ -11,7 +11,7 @@
 #include "respmat/garray.h"
 #include "container/garray_policy.h"
 #include "container/varint_internal.h"
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 
 using namespace respmat::detail;
 

@@ -3,7 +3,7 @@
 
 #include "respmat/garray.h"
 #include "container/varint_internal.h"
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 
 namespace {
 

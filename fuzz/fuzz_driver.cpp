@@ -11,8 +11,8 @@
 #include <iterator>
 #include <string>
 
-#include "app/driver.h"
-#include "app/driver_reference.h"
+#include "job/job_report.h"
+#include "job/reference_job.h"
 #include "fuzz_support.h"
 
 using respmat::fuzz::check;

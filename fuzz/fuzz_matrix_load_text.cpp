@@ -12,7 +12,7 @@
 #include "fuzz_support.h"
 #include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
-#include "matrix/text_load.h"
+#include "matrix/parallel_load.h"
 
 using respmat::fuzz::check;
 

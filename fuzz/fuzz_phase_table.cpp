@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/phase_table.h"
+#include "job/phase_table.h"
 #include "fuzz_support.h"
 
 using respmat::fuzz::check;

@@ -9,8 +9,8 @@
 
 #include "respmat/matrix.h"
 #include "matrix/matrix_layout.h"
-#include "text/owned_file.h"
-#include "text/stream_read.h"
+#include "base/owned_file.h"
+#include "base/stream_read.h"
 
 using namespace respmat::detail;
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "respmat/matrix.h"
-#include "text/number_conventions.h"
+#include "base/number_conventions.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "matrix/huge_pages.h"
+#include "base/huge_pages.h"
 #include "matrix/matrix_layout.h"
-#include "matrix/text_load.h"
+#include "matrix/parallel_load.h"
 #include "respmat/matrix.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include "matrix/csv_buffer.h"
 #include "respmat/matrix.h"
-#include "text/number_conventions.h"
-#include "text/owned_file.h"
+#include "base/number_conventions.h"
+#include "base/owned_file.h"
 
 extern "C" int matrix_write_text(const Matrix M, FILE *stream, char transposed, const char *fmt,
                                  const char *sep) {

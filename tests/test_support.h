@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/owned_file.h"
+#include "base/owned_file.h"
 
 namespace respmat::testing {
 

@@ -7,14 +7,14 @@
 #include <csignal>
 #include <string>
 
-#include "app/driver.h"
+#include "job/job_report.h"
 #include "test_support.h"
 
 namespace {
 
 using respmat::testing::TempDir;
 
-TEST(Driver, AFullDiskStopsTheJobWithTheWritesOwnReason) {
+TEST(Job, AFullDiskStopsTheJobWithTheWritesOwnReason) {
   const TempDir dir;
   std::string response = "0";
   for (int j = 1; j < 3000; ++j) response += ",0";

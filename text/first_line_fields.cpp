@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 
 namespace respmat::detail {
 namespace {

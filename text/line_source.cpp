@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 
 namespace respmat::detail {
 namespace {

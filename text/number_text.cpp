@@ -10,7 +10,7 @@
 #include <string>
 
 #include "text/field_scan.h"
-#include "text/number_conventions.h"
+#include "base/number_conventions.h"
 #include "text/simple_decimal.h"
 
 namespace respmat::detail {

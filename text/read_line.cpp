@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "text/line_reader.h"
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 #include "respmat/text.h"
 
 namespace {

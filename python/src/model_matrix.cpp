@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/model.h"
+#include "job/model.h"
 #include "array_view.h"
-#include "matrix/worker_threads.h"
+#include "base/worker_threads.h"
 
 namespace py = pybind11;
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/replace_file.h"
+#include "job/replace_file.h"
 #include "errors.h"
 
 namespace respmat::python {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/phase_table.h"
+#include "job/phase_table.h"
 #include "errors.h"
 
 namespace py = pybind11;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/phase_table.h"
+#include "job/phase_table.h"
 
 namespace respmat::python {
 

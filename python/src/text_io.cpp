@@ -10,8 +10,8 @@
 
 #include "array_view.h"
 #include "errors.h"
-#include "matrix/huge_pages.h"
-#include "matrix/text_load.h"
+#include "base/huge_pages.h"
+#include "matrix/parallel_load.h"
 #include "output_file.h"
 #include "phases.h"
 #include "respmat/matrix.h"

@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/driver.h"
-#include "app/driver_reference.h"
+#include "job/job_report.h"
+#include "job/reference_job.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

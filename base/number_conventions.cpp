@@ -1,4 +1,4 @@
-#include "text/number_conventions.h"
+#include "base/number_conventions.h"
 
 namespace respmat::detail {
 

@@ -1,4 +1,4 @@
-#include "app/model_writer.h"
+#include "job/model_writer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/model.h"
-#include "matrix/huge_pages.h"
-#include "matrix/worker_threads.h"
+#include "job/model.h"
+#include "base/huge_pages.h"
+#include "base/worker_threads.h"
 #include "text/number_text.h"
 
 namespace respmat {

@@ -1,4 +1,4 @@
-#include "app/model_writer.h"
+#include "job/model_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver_reference.h"
-#include "app/model.h"
+#include "job/reference_job.h"
+#include "job/model.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

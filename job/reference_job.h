@@ -1,10 +1,10 @@
 // Test support: the main job done the straightforward way, the oracle of the fast job.
-#ifndef RESPMAT_APP_DRIVER_REFERENCE_H
-#define RESPMAT_APP_DRIVER_REFERENCE_H
+#ifndef RESPMAT_JOB_REFERENCE_JOB_H
+#define RESPMAT_JOB_REFERENCE_JOB_H
 
 #include <cstdio>
 
-#include "app/driver.h"
+#include "job/job_report.h"
 #include "respmat/matrix.h"
 
 namespace respmat {

@@ -1,4 +1,4 @@
-#include "matrix/worker_threads.h"
+#include "base/worker_threads.h"
 
 #include <sched.h>
 

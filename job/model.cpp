@@ -1,8 +1,8 @@
-#include "app/model.h"
+#include "job/model.h"
 
 #include <cmath>
 
-#include "app/scaled_sine.h"
+#include "job/scaled_sine.h"
 
 namespace respmat {
 

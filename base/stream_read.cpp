@@ -1,4 +1,4 @@
-#include "text/stream_read.h"
+#include "base/stream_read.h"
 
 #include <sys/stat.h>
 

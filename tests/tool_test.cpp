@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/driver.h"
-#include "app/driver_reference.h"
-#include "app/model.h"
+#include "job/job_report.h"
+#include "job/reference_job.h"
+#include "job/model.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "respmat/version.h"
@@ -96,7 +96,7 @@ std::string random_phases(std::mt19937_64 &rng, int rows) {
   return text;
 }
 
-TEST(CommandLine, BareRunMatchesTheStraightforwardJob) {
+TEST(Tool, BareRunMatchesTheStraightforwardJob) {
   std::mt19937_64 rng(2024);
   for (int trial = 0; trial < 12; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
@@ -123,7 +123,7 @@ TEST(CommandLine, BareRunMatchesTheStraightforwardJob) {
   }
 }
 
-TEST(CommandLine, HelpAndVersionTouchNothing) {
+TEST(Tool, HelpAndVersionTouchNothing) {
   Workspace ws;
   write_bytes(ws.run + "/er.csv", "previous\n");
   for (const char *help : {"--help", "-h"}) {
@@ -138,7 +138,7 @@ TEST(CommandLine, HelpAndVersionTouchNothing) {
   EXPECT_EQ(ws.output(), "previous\n");
 }
 
-TEST(CommandLine, UsageErrorsExit64AndWriteNothing) {
+TEST(Tool, UsageErrorsExit64AndWriteNothing) {
   Workspace ws;
   write_bytes(ws.at("p.csv"), "Name,Phase\nA,0.5\n");
   write_bytes(ws.run + "/er.csv", "previous\n");
@@ -160,7 +160,7 @@ TEST(CommandLine, UsageErrorsExit64AndWriteNothing) {
   EXPECT_NE(ws.tool({"-p", iota}).err.find("the columns to choose from are S, BETX"), std::string::npos);
 }
 
-TEST(CommandLine, OpticsTablesGiveTheMatrixOfTheirColumnAsCsv) {
+TEST(Tool, OpticsTablesGiveTheMatrixOfTheirColumnAsCsv) {
   const struct {
     std::string table, column, csv;
     int rows;
@@ -179,7 +179,7 @@ TEST(CommandLine, OpticsTablesGiveTheMatrixOfTheirColumnAsCsv) {
   }
 }
 
-TEST(CommandLine, InputOptionsChooseMAndTheColumn) {
+TEST(Tool, InputOptionsChooseMAndTheColumn) {
   Workspace ws;
   write_bytes(ws.at("resp.csv"), "1,1,1\n");
   write_bytes(ws.at("p.csv"), "7,0.1,x\n7,0.2\n7,0.3\n7,0.4\n");
@@ -202,7 +202,7 @@ TEST(CommandLine, InputOptionsChooseMAndTheColumn) {
   EXPECT_NE(run.err.find("has 4 rows, but 5 monitors"), std::string::npos);
 }
 
-TEST(CommandLine, MatrixToStandardOutputOrInBinaryForm) {
+TEST(Tool, MatrixToStandardOutputOrInBinaryForm) {
   Workspace ws;
   const std::string p = kData + "/optics/sps_q20_model_bpms.csv";
   ASSERT_EQ(ws.tool({"-p", p, "-m", "50"}).status, 0);
@@ -220,7 +220,7 @@ TEST(CommandLine, MatrixToStandardOutputOrInBinaryForm) {
 
 // A device or a pipe named as the output is written in place: renaming a file over
 // it (as root, over /dev/null) would destroy it.
-TEST(CommandLine, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
+TEST(Tool, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
   Workspace ws;
   const std::string p = kData + "/optics/sps_q20_model_bpms.csv";
   ASSERT_EQ(ws.tool({"-p", p, "-m", "20"}).status, 0);
@@ -246,7 +246,7 @@ TEST(CommandLine, AnOutputThatIsNotARegularFileIsWrittenInPlace) {
     EXPECT_EQ(entry.path().filename().string().rfind("pipe.", 0), std::string::npos) << entry.path();
 }
 
-TEST(CommandLine, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
+TEST(Tool, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
   Workspace ws;
   const std::string p = kExamples + "/realmachinephases.csv";
   int ends[2];
@@ -277,7 +277,7 @@ std::vector<png_byte> pixel(const std::vector<png_byte> &rgb, png_uint_32 side, 
   return {rgb[k], rgb[k + 1], rgb[k + 2]};
 }
 
-TEST(CommandLine, HeatMapShowsTheMatrix) {
+TEST(Tool, HeatMapShowsTheMatrix) {
   Workspace ws;
   const std::string p = kExamples + "/realmachinephases.csv";
   ASSERT_EQ(ws.tool({"-p", p, "-m", "36", "--heatmap", "map.png"}).status, 0);

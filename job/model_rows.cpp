@@ -1,8 +1,8 @@
-#include "app/model_rows.h"
+#include "job/model_rows.h"
 
 #include <bit>
 
-#include "app/model.h"
+#include "job/model.h"
 #include "matrix/csv_buffer.h"
 
 namespace respmat {

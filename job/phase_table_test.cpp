@@ -1,4 +1,4 @@
-#include "app/phase_table.h"
+#include "job/phase_table.h"
 
 #include <gtest/gtest.h>
 

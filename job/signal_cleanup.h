@@ -15,12 +15,12 @@ namespace respmat {
 // A few registrations can be alive at once; past that, or for a path longer than the
 // system's limit, a registration removes nothing. Safe with other threads running:
 // the handler only reads atomics, calls unlink and raises the signal again.
-class RemovedOnTermination {
+class RemovedOnSignal {
  public:
-  explicit RemovedOnTermination(const std::string &path);
-  RemovedOnTermination(const RemovedOnTermination &) = delete;
-  RemovedOnTermination &operator=(const RemovedOnTermination &) = delete;
-  ~RemovedOnTermination();
+  explicit RemovedOnSignal(const std::string &path);
+  RemovedOnSignal(const RemovedOnSignal &) = delete;
+  RemovedOnSignal &operator=(const RemovedOnSignal &) = delete;
+  ~RemovedOnSignal();
 
  private:
   int slot_ = -1;

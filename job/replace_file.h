@@ -6,7 +6,7 @@
 // bits; when it is a symbolic link (or a chain of them), the file at the end of the
 // chain is replaced, with the temporary file beside that one, and the links stay.
 // While the temporary file exists, SIGINT, SIGTERM or SIGHUP remove it before they
-// end the process (see termination_cleanup.h).
+// end the process (see signal_cleanup.h).
 //
 // A target that exists but is not a regular file (a device such as /dev/null, a pipe,
 // a terminal) is written in place: there is nothing there to replace atomically, and a
@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "app/termination_cleanup.h"
+#include "job/signal_cleanup.h"
 
 namespace respmat {
 
@@ -44,7 +44,7 @@ class FileReplacement {
   std::string target_;
   std::string replaced_;  // the file that the rename replaces: target_ with its links followed
   std::string temporary_;
-  std::optional<RemovedOnTermination> cleanup_;
+  std::optional<RemovedOnSignal> cleanup_;
   std::FILE *stream_ = nullptr;
   bool in_place_ = false;
   bool committed_ = false;

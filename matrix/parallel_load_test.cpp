@@ -1,4 +1,4 @@
-#include "matrix/text_load.h"
+#include "matrix/parallel_load.h"
 
 #include <gtest/gtest.h>
 

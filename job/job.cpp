@@ -1,38 +1,28 @@
-#include "app/driver.h"
+#include "job/job.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/driver_output.h"
-#include "app/heat_map.h"
-#include "app/model.h"
-#include "app/model_rows.h"
-#include "app/model_writer.h"
-#include "app/replace_file.h"
-#include "text/number_text.h"
+#include "base/owned_file.h"
+#include "job/heat_map.h"
+#include "job/model.h"
+#include "job/model_rows.h"
+#include "job/model_writer.h"
+#include "job/replace_file.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
-#include "text/owned_file.h"
+#include "text/number_text.h"
 
 namespace respmat {
 namespace detail {
-
-// Takes C strings, so that reporting memory running out needs no memory.
-void report(std::FILE *err, const char *file, const char *reason) {
-  std::fprintf(err, "respmat: %s: %s\n", file, reason);
-}
-void report(std::FILE *err, const char *file, const std::string &reason) {
-  report(err, file, reason.c_str());
-}
-
-std::string errno_reason() { return errno != 0 ? std::strerror(errno) : "cannot be read"; }
 
 std::string too_few_phases(std::int64_t rows, std::int32_t m) {
   return "has " + std::to_string(rows) + " rows, but the response matrix needs " +
@@ -42,20 +32,20 @@ std::string too_few_phases(std::int64_t rows, std::int32_t m) {
 }  // namespace detail
 namespace {
 
-using detail::errno_reason;
 using detail::OwnedFile;
-using detail::report;
-using detail::too_few_phases;
 
-void report(std::FILE *err, const std::string &file, const std::string &reason) {
-  report(err, file.c_str(), reason.c_str());
+// A failure on `path`, "path: reason"; the reason is the system's when `error_number`
+// is set.
+JobError failure(JobError::Kind kind, const std::string &path, int error_number, const std::string &reason) {
+  return {kind, path, error_number, path + ": " + reason};
 }
 
-constexpr char kUsageHint[] = "try 'respmat --help'";
-
-void report_usage(std::FILE *err, const std::string &what) {
-  std::fprintf(err, "respmat: %s; %s\n", what.c_str(), kUsageHint);
+// A failure the system explains by errno (0: the file simply "cannot be read").
+JobError system_failure(JobError::Kind kind, const std::string &path, int error_number) {
+  return failure(kind, path, error_number, error_number != 0 ? std::strerror(error_number) : "cannot be read");
 }
+
+JobError usage_failure(const std::string &what) { return {JobError::Kind::usage, {}, 0, what}; }
 
 // An input as the job names it: given by the user, or the default beside the run folder.
 struct InputFile {
@@ -65,17 +55,15 @@ struct InputFile {
 
 // A default input that is missing is most often a run from the wrong folder: say
 // where the file was looked for and how to name it instead.
-void report_input_failure(std::FILE *err, const InputFile &input, int error_number) {
+JobError input_failure(const InputFile &input, int error_number) {
   if (input.is_default && error_number == ENOENT) {
     std::error_code ignored;
     const std::filesystem::path absolute = std::filesystem::absolute(input.path, ignored).lexically_normal();
-    report(err, absolute.empty() ? input.path : absolute.string(),
-           std::string(std::strerror(ENOENT)) +
-               "; the inputs are expected in the parent folder, or can be given with --response and --phases");
-    return;
+    return failure(JobError::Kind::input, absolute.empty() ? input.path : absolute.string(), ENOENT,
+                   std::string(std::strerror(ENOENT)) +
+                       "; the inputs are expected in the parent folder, or can be given with --response and --phases");
   }
-  errno = error_number;
-  report(err, input.path, errno_reason());
+  return system_failure(JobError::Kind::input, input.path, error_number);
 }
 
 // What the model depends on: m and the first m phases.
@@ -84,25 +72,25 @@ struct Inputs {
   std::vector<double> phases;
 };
 
-OwnedFile open_input(const InputFile &input, std::FILE *err) {
+OwnedFile open_input(const InputFile &input, std::optional<JobError> &error) {
   errno = 0;
   OwnedFile file(std::fopen(input.path.c_str(), "rb"));
-  if (!file) report_input_failure(err, input, errno);
+  if (!file) error = input_failure(input, errno);
   return file;
 }
 
 // m is the number of fields of the response file's first line (0 without lines).
-std::optional<std::int32_t> read_response_width(const InputFile &response, std::FILE *err) {
-  const OwnedFile file = open_input(response, err);
+std::optional<std::int32_t> read_response_width(const InputFile &response, std::optional<JobError> &error) {
+  const OwnedFile file = open_input(response, error);
   if (!file) return std::nullopt;
   errno = 0;
   const std::optional<std::int64_t> fields = detail::count_first_line_fields(file.get());
   if (!fields) {
-    report(err, response.path, errno_reason());
+    error = system_failure(JobError::Kind::input, response.path, errno);
     return std::nullopt;
   }
   if (*fields > INT32_MAX) {
-    report(err, response.path, "has more columns than the tool can handle");
+    error = failure(JobError::Kind::input, response.path, 0, "has more columns than the tool can handle");
     return std::nullopt;
   }
   return static_cast<std::int32_t>(*fields);
@@ -119,8 +107,9 @@ struct NonNumericPhases {
 // Column 0 of the first m lines, each field read like atof, as the bare command
 // always has.
 std::optional<std::vector<double>> read_phases_like_atof(const InputFile &input, std::int32_t m,
-                                                         std::FILE *err, NonNumericPhases &non_numeric) {
-  const OwnedFile file = open_input(input, err);
+                                                         std::optional<JobError> &error,
+                                                         NonNumericPhases &non_numeric) {
+  const OwnedFile file = open_input(input, error);
   if (!file) return std::nullopt;
   std::vector<double> phases;
   detail::LineSource lines(file.get());
@@ -140,68 +129,69 @@ std::optional<std::vector<double>> read_phases_like_atof(const InputFile &input,
   // Even when no phase is needed, a phases file that cannot be read is reported.
   if (m == 0) static_cast<void>(lines.next(line));
   if (lines.failed()) {
-    report(err, input.path, errno_reason());
+    error = system_failure(JobError::Kind::input, input.path, errno);
     return std::nullopt;
   }
   return phases;
 }
 
-void warn_non_numeric(std::FILE *err, const InputFile &input, const NonNumericPhases &non_numeric) {
-  if (non_numeric.count == 0) return;
-  std::fprintf(err, "respmat: warning: %s:%lld: column 0: %s is not a number, read as %.17g; %lld phase%s not a number\n",
-               input.path.c_str(), static_cast<long long>(non_numeric.first_line), non_numeric.first_text.c_str(),
-               non_numeric.first_value, static_cast<long long>(non_numeric.count),
-               non_numeric.count == 1 ? " is" : "s are");
+std::string non_numeric_warning(const InputFile &input, const NonNumericPhases &non_numeric) {
+  char value[32];
+  std::snprintf(value, sizeof value, "%.17g", non_numeric.first_value);
+  return "warning: " + input.path + ":" + std::to_string(non_numeric.first_line) + ": column 0: " +
+         non_numeric.first_text + " is not a number, read as " + value + "; " + std::to_string(non_numeric.count) +
+         (non_numeric.count == 1 ? " phase is" : " phases are") + " not a number";
 }
 
-// Reads m and the phases the job asks for; returns the exit status.
-int read_inputs(const JobOptions &options, std::FILE *err, Inputs &inputs) {
+// The phase table's failure as the job's.
+JobError phase_table_failure(const PhaseTableError &e, const InputFile &phases_file) {
+  switch (e.kind) {
+    case PhaseTableError::Kind::io:
+      return input_failure(phases_file, e.error_number);
+    case PhaseTableError::Kind::usage:
+      return {JobError::Kind::usage, e.file, 0, e.message()};
+    case PhaseTableError::Kind::content:
+      break;
+  }
+  return {JobError::Kind::input, e.file, 0, e.message()};
+}
+
+// Reads m and the phases the job asks for into `inputs`, and the warnings about
+// them into `result`.
+std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, JobResult &result) {
   const InputFile phases_file{options.phases.value_or(kDefaultPhases), !options.phases};
+  std::optional<JobError> error;
   std::optional<std::int32_t> m = options.monitors;
   if (!m && (options.response || !options.phases)) {
-    m = read_response_width({options.response.value_or(kDefaultResponse), !options.response}, err);
-    if (!m) return kExitBadInput;
+    m = read_response_width({options.response.value_or(kDefaultResponse), !options.response}, error);
+    if (!m) return error;
   }
   NonNumericPhases non_numeric;
   if (!options.strict_phases && m) {
-    auto phases = read_phases_like_atof(phases_file, *m, err, non_numeric);
-    if (!phases) return kExitBadInput;
+    auto phases = read_phases_like_atof(phases_file, *m, error, non_numeric);
+    if (!phases) return error;
     inputs.phases = std::move(*phases);
   } else {
     PhaseTableResult table = load_phase_table(phases_file.path, options.column,
                                               m ? std::optional<std::int64_t>(*m) : std::nullopt);
-    if (table.error) {
-      const PhaseTableError &e = *table.error;
-      if (e.kind == PhaseTableError::Kind::io) {
-        report_input_failure(err, phases_file, e.error_number);
-        return kExitBadInput;
-      }
-      if (e.kind == PhaseTableError::Kind::usage) {
-        report_usage(err, e.message());
-        return kExitUsage;
-      }
-      std::fprintf(err, "respmat: %s\n", e.message().c_str());
-      return kExitBadInput;
-    }
+    if (table.error) return phase_table_failure(*table.error, phases_file);
     inputs.phases = std::move(table.phases);
     if (!m) {
-      if (inputs.phases.size() > static_cast<std::size_t>(INT32_MAX)) {
-        report(err, phases_file.path, "has more rows than the tool can handle");
-        return kExitBadInput;
-      }
+      if (inputs.phases.size() > static_cast<std::size_t>(INT32_MAX))
+        return failure(JobError::Kind::input, phases_file.path, 0, "has more rows than the tool can handle");
       m = static_cast<std::int32_t>(inputs.phases.size());
     }
   }
   inputs.m = *m;
   if (static_cast<std::int64_t>(inputs.phases.size()) < inputs.m) {
-    report(err, phases_file.path,
-           options.monitors ? "has " + std::to_string(inputs.phases.size()) + " rows, but " +
-                                  std::to_string(inputs.m) + " monitors need as many phases"
-                            : too_few_phases(static_cast<std::int64_t>(inputs.phases.size()), inputs.m));
-    return kExitBadInput;
+    return failure(JobError::Kind::input, phases_file.path, 0,
+                   options.monitors ? "has " + std::to_string(inputs.phases.size()) + " rows, but " +
+                                          std::to_string(inputs.m) + " monitors need as many phases"
+                                    : detail::too_few_phases(static_cast<std::int64_t>(inputs.phases.size()), inputs.m));
   }
-  warn_non_numeric(err, phases_file, non_numeric);  // only a run that goes on warns
-  return kExitOk;
+  if (non_numeric.count != 0) result.warnings.push_back(non_numeric_warning(phases_file, non_numeric));
+  result.m = inputs.m;
+  return std::nullopt;
 }
 
 bool same_file(const std::string &a, const std::string &b) {
@@ -256,109 +246,80 @@ WriteOutcome write_model(const JobOptions &options, const Inputs &inputs, const 
   return WriteOutcome::ok;
 }
 
-std::unique_ptr<FileReplacement> open_replacement(const std::string &path, std::FILE *err) {
+JobError output_failure(const std::string &path, int error_number) {
+  return failure(JobError::Kind::output, path, error_number, std::strerror(error_number));
+}
+
+std::unique_ptr<FileReplacement> open_replacement(const std::string &path, std::optional<JobError> &error) {
   auto file = std::make_unique<FileReplacement>(path);
   if (!file->open()) {
-    report(err, path.c_str(), std::strerror(errno));
+    error = output_failure(path, errno);
     file.reset();
   }
   return file;
 }
 
-// Writes the outputs: the matrix (to a file replaced whole, or to `out`) and the
-// picture. Files are replaced only when everything was written.
-int write_outputs(const JobOptions &options, const Inputs &inputs, std::FILE *out, std::FILE *err) {
+// Writes the outputs: the matrix (to a file replaced whole, or to the caller's
+// standard output) and the picture. Files are replaced only when everything was written.
+std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &inputs, std::FILE *standard_output) {
   const bool to_stdout = options.output == "-";
+  std::optional<JobError> error;
   std::unique_ptr<FileReplacement> matrix_file;
-  if (!to_stdout && !(matrix_file = open_replacement(options.output, err))) return kExitWriteFailed;
+  if (!to_stdout && !(matrix_file = open_replacement(options.output, error))) return error;
   std::unique_ptr<FileReplacement> picture_file;
-  if (options.heatmap && !(picture_file = open_replacement(*options.heatmap, err))) return kExitWriteFailed;
+  if (options.heatmap && !(picture_file = open_replacement(*options.heatmap, error))) return error;
   std::optional<HeatMap> picture;
   if (picture_file) picture.emplace(picture_file->stream(), inputs.m, kAmplitude);
-  const ModelSinks sinks{to_stdout ? out : matrix_file->stream(), picture ? &*picture : nullptr};
+  const ModelSinks sinks{to_stdout ? standard_output : matrix_file->stream(), picture ? &*picture : nullptr};
   errno = 0;
   int matrix_error = 0;
   switch (write_model(options, inputs, sinks, matrix_error)) {
     case WriteOutcome::ok:
       break;
     case WriteOutcome::matrix_failed:
-      report(err, to_stdout ? "standard output" : options.output.c_str(), std::strerror(matrix_error));
-      return kExitWriteFailed;
+      if (to_stdout)
+        return failure(JobError::Kind::standard_output, "standard output", matrix_error, std::strerror(matrix_error));
+      return output_failure(options.output, matrix_error);
     case WriteOutcome::picture_failed:
-      report(err, options.heatmap->c_str(), errno != 0 ? std::strerror(errno) : "cannot be written");
-      return kExitWriteFailed;
+      if (errno != 0) return output_failure(*options.heatmap, errno);
+      return failure(JobError::Kind::output, *options.heatmap, 0, "cannot be written");
   }
   picture.reset();
-  if (picture_file && !picture_file->commit()) {
-    report(err, options.heatmap->c_str(), std::strerror(errno));
-    return kExitWriteFailed;
-  }
+  if (picture_file && !picture_file->commit()) return output_failure(*options.heatmap, errno);
   if (to_stdout) {
-    if (std::fflush(out) != 0 || std::ferror(out)) {
-      report(err, "standard output", errno_reason());
-      return kExitWriteFailed;
-    }
+    errno = 0;
+    if (std::fflush(standard_output) != 0 || std::ferror(standard_output))
+      return system_failure(JobError::Kind::standard_output, "standard output", errno);
   } else if (!matrix_file->commit()) {
-    report(err, options.output.c_str(), std::strerror(errno));
-    return kExitWriteFailed;
+    return output_failure(options.output, errno);
   }
-  return kExitOk;
-}
-
-// Prints m, then writes the outputs. The outputs are written whatever becomes of the
-// "m=" line; its failure is reported last, with a status of its own.
-int write_job(const JobOptions &options, const Inputs &inputs, std::FILE *out, std::FILE *err) {
-  std::FILE *m_stream = options.output == "-" ? err : out;
-  std::fprintf(m_stream, "m=%d\n", inputs.m);
-  errno = 0;
-  const bool m_line_failed = std::fflush(m_stream) != 0 || std::ferror(m_stream);
-  const int m_line_errno = errno;
-  int status = kExitOk;
-  // Memory running out on the way is a failed write like any other; the temporary
-  // files go away with their owners.
-  try {
-    status = write_outputs(options, inputs, out, err);
-  } catch (const std::bad_alloc &) {
-    report(err, options.output.c_str(), std::strerror(ENOMEM));
-    return kExitWriteFailed;
-  }
-  if (status == kExitOk && m_line_failed) {
-    errno = m_line_errno;
-    report(err, m_stream == out ? "standard output" : "standard error", errno_reason());
-    return kExitStdoutFailed;
-  }
-  return status;
+  return std::nullopt;
 }
 
 }  // namespace
 
-int run_job(const JobOptions &options, std::FILE *out, std::FILE *err) {
+JobResult run_job(const JobOptions &options, const JobHooks &hooks) {
+  JobResult result;
   Inputs inputs;
   try {
     if (const auto clash = overwritten_file(options)) {
-      report_usage(err, *clash);
-      return kExitUsage;
+      result.error = usage_failure(*clash);
+      return result;
     }
-    if (const int status = read_inputs(options, err, inputs); status != kExitOk) return status;
+    if ((result.error = read_inputs(options, inputs, result))) return result;
   } catch (const std::bad_alloc &) {
-    report(err, options.phases ? options.phases->c_str() : kDefaultPhases, std::strerror(ENOMEM));
-    return kExitBadInput;
+    result.error = system_failure(JobError::Kind::input, options.phases.value_or(kDefaultPhases), ENOMEM);
+    return result;
   }
-  return write_job(options, inputs, out, err);
-}
-
-int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
+  if (hooks.inputs_read) hooks.inputs_read(result);
+  // Memory running out on the way is a failed write like any other; the temporary
+  // files go away with their owners.
   try {
-    JobOptions options;
-    options.response = paths.response;
-    options.phases = paths.phases;
-    options.output = paths.output;
-    options.strict_phases = false;
-    return run_job(options, out, err);
+    result.error = write_outputs(options, inputs, hooks.standard_output);
   } catch (const std::bad_alloc &) {
-    report(err, paths.phases, std::strerror(ENOMEM));
-    return kExitBadInput;
+    result.error = output_failure(options.output, ENOMEM);
   }
+  return result;
 }
 
 }  // namespace respmat

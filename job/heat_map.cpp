@@ -1,4 +1,4 @@
-#include "app/heat_map.h"
+#include "job/heat_map.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/scaled_sine.h"
+#include "job/scaled_sine.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/model.h"
+#include "job/model.h"
 
 namespace {
 

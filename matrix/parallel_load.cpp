@@ -2,7 +2,7 @@
 // line boundaries, and handled in two passes over the chunks, each on all worker
 // threads: the first counts each chunk's data lines, which gives the shape and each
 // chunk's first row; the second converts the lines straight into their rows.
-#include "matrix/text_load.h"
+#include "matrix/parallel_load.h"
 
 #include <emmintrin.h>
 #include <fcntl.h>
@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "matrix/huge_pages.h"
+#include "base/huge_pages.h"
 #include "matrix/line_convert.h"
-#include "matrix/worker_threads.h"
+#include "base/worker_threads.h"
 #include "text/field_scan.h"
-#include "text/number_conventions.h"
+#include "base/number_conventions.h"
 #include "text/number_text.h"
 
 namespace respmat::detail {

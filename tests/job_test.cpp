@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
-#include "app/driver_reference.h"
-#include "app/model.h"
+#include "job/job_report.h"
+#include "job/reference_job.h"
+#include "job/model.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
 
@@ -78,7 +78,7 @@ TEST(ModelEntry, DiagonalAndQuarterTurn) {
                      (long double)0.47247222310000003));
 }
 
-TEST(Driver, ThreeMonitorExample) {
+TEST(Job, ThreeMonitorExample) {
   TempDir dir;
   write_bytes(dir.file("response.csv"), "9,9,9\n9,9,9\n");
   write_bytes(dir.file("phases.csv"), "0,7\n0.25,7\n0.5,7\n0.75\n");
@@ -89,7 +89,7 @@ TEST(Driver, ThreeMonitorExample) {
   EXPECT_EQ(read_bytes(dir.file("er.csv")), reference_model({0, 0.25, 0.5}, 3));
 }
 
-TEST(Driver, NoColumnsWritesASingleLineFeed) {
+TEST(Job, NoColumnsWritesASingleLineFeed) {
   TempDir dir;
   write_bytes(dir.file("response.csv"), "");
   write_bytes(dir.file("phases.csv"), "");
@@ -114,7 +114,7 @@ std::string awkward(double value, std::mt19937_64 &rng) {
   return text;
 }
 
-TEST(Driver, MatchesTheStraightforwardComputationOnAwkwardInputs) {
+TEST(Job, MatchesTheStraightforwardComputationOnAwkwardInputs) {
   std::mt19937_64 rng(12345);
   const char *line_ends[] = {"\n", "\r\n", "\r"};
   for (int trial = 0; trial < 40; ++trial) {
@@ -145,7 +145,7 @@ TEST(Driver, MatchesTheStraightforwardComputationOnAwkwardInputs) {
   }
 }
 
-TEST(Driver, BadInputsAreReportedAndLeaveThePreviousOutput) {
+TEST(Job, BadInputsAreReportedAndLeaveThePreviousOutput) {
   TempDir dir;
   write_bytes(dir.file("er.csv"), "previous\n");
   // The response file is missing.
@@ -168,7 +168,7 @@ TEST(Driver, BadInputsAreReportedAndLeaveThePreviousOutput) {
   EXPECT_EQ(read_bytes(dir.file("er.csv")), "previous\n");
 }
 
-TEST(Driver, UnwritableOutputIsReportedAndLeavesNoTemporaryFile) {
+TEST(Job, UnwritableOutputIsReportedAndLeavesNoTemporaryFile) {
   TempDir dir;
   write_bytes(dir.file("response.csv"), "1\n");
   write_bytes(dir.file("phases.csv"), "0\n");
@@ -181,7 +181,7 @@ TEST(Driver, UnwritableOutputIsReportedAndLeavesNoTemporaryFile) {
   EXPECT_EQ(files, 3u);
 }
 
-TEST(Driver, ReplacesAnExistingOutputWhole) {
+TEST(Job, ReplacesAnExistingOutputWhole) {
   TempDir dir;
   write_bytes(dir.file("er.csv"), std::string(100000, 'x'));
   write_bytes(dir.file("response.csv"), "1,1\n");
@@ -193,7 +193,7 @@ TEST(Driver, ReplacesAnExistingOutputWhole) {
   EXPECT_EQ(files, 3u);  // no temporary file left behind
 }
 
-TEST(Driver, FastAndStraightforwardRunsAgreeOnRealPhaseTables) {
+TEST(Job, FastAndStraightforwardRunsAgreeOnRealPhaseTables) {
   for (const char *name : {"lhcb1_2018-10-27_measured_total_phase.csv", "sps_q20_model_bpms.csv"}) {
     TempDir dir;
     std::string response;
@@ -216,7 +216,7 @@ TEST(Driver, FastAndStraightforwardRunsAgreeOnRealPhaseTables) {
 
 // The binary form and the heat map take the model a row at a time, apart from the
 // comma-separated writer: their matrix must be the straightforward one, bit for bit.
-TEST(Driver, RowStreamedOutputsEqualTheStraightforwardMatrix) {
+TEST(Job, RowStreamedOutputsEqualTheStraightforwardMatrix) {
   std::mt19937_64 rng(99);
   const double hostile[] = {0.0, -0.0, 1e300, -1e-310, NAN, INFINITY, 1e6 + 0.25, 4e15, -2.5};
   for (int trial = 0; trial < 30; ++trial) {

@@ -1,4 +1,4 @@
-#include "matrix/huge_pages.h"
+#include "base/huge_pages.h"
 
 #include <sys/mman.h>
 

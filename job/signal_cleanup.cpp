@@ -1,4 +1,4 @@
-#include "app/termination_cleanup.h"
+#include "job/signal_cleanup.h"
 
 #include <limits.h>
 #include <signal.h>
@@ -49,7 +49,7 @@ void take_over_default_signals() {
 
 }  // namespace
 
-RemovedOnTermination::RemovedOnTermination(const std::string &path) {
+RemovedOnSignal::RemovedOnSignal(const std::string &path) {
   static std::once_flag installed;
   std::call_once(installed, take_over_default_signals);
   if (path.size() >= PATH_MAX) return;
@@ -64,7 +64,7 @@ RemovedOnTermination::RemovedOnTermination(const std::string &path) {
   }
 }
 
-RemovedOnTermination::~RemovedOnTermination() {
+RemovedOnSignal::~RemovedOnSignal() {
   if (slot_ >= 0) slots[static_cast<std::size_t>(slot_)].state.store(kFree, std::memory_order_release);
 }
 

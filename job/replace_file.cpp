@@ -1,4 +1,4 @@
-#include "app/replace_file.h"
+#include "job/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/scaled_sine.h"
+#include "job/scaled_sine.h"
 
 #include <cmath>
 
