@@ -3,13 +3,13 @@
 // numbers that fill the page; a 2 MiB page takes one fault where 4 KiB pages take 512.
 // Everything here is a hint: where the system offers no huge pages, the memory is
 // the same, only slower to touch first.
-#ifndef RESPMAT_MATRIX_HUGE_PAGES_H
-#define RESPMAT_MATRIX_HUGE_PAGES_H
+#ifndef RESPMAT_BASE_HUGE_PAGES_H
+#define RESPMAT_BASE_HUGE_PAGES_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
+
+#include "base/malloc_block.h"
 
 namespace respmat::detail {
 
@@ -21,12 +21,9 @@ inline constexpr std::size_t kWorthHugePages = std::size_t{8} << 20;
 // memory runs out.
 [[nodiscard]] void *allocate_in_huge_pages(std::size_t bytes);
 
-struct FreeHugePageBlock {
-  void operator()(void *block) const noexcept { std::free(block); }
-};
-// Owns a block from allocate_in_huge_pages().
+// Owns a block from allocate_in_huge_pages(), which comes from malloc's family.
 template <typename T>
-using HugePageBlock = std::unique_ptr<T, FreeHugePageBlock>;
+using HugePageBlock = MallocBlock<T>;
 
 // Gathers memory that grows at its end, allocated and about to be filled, into huge
 // pages as it grows, a few whole huge pages at a time; pages already touched are

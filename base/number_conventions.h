@@ -2,8 +2,8 @@
 // the process has set: the "C" locale's forms (a '.' decimal point, no grouping) and
 // rounding to nearest. Data files then read and write the same on every machine and
 // in every program that uses the library.
-#ifndef RESPMAT_TEXT_NUMBER_CONVENTIONS_H
-#define RESPMAT_TEXT_NUMBER_CONVENTIONS_H
+#ifndef RESPMAT_BASE_NUMBER_CONVENTIONS_H
+#define RESPMAT_BASE_NUMBER_CONVENTIONS_H
 
 #include <locale.h>
 #include <xmmintrin.h>

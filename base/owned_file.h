@@ -1,6 +1,6 @@
 // Internal: files the library opens, owned for a scope or closed with their result.
-#ifndef RESPMAT_TEXT_OWNED_FILE_H
-#define RESPMAT_TEXT_OWNED_FILE_H
+#ifndef RESPMAT_BASE_OWNED_FILE_H
+#define RESPMAT_BASE_OWNED_FILE_H
 
 #include <cstdio>
 #include <memory>

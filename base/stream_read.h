@@ -2,8 +2,8 @@
 // none asks for memory that its data do not back, and none takes a signal for a read
 // error: a process that handles a signal without SA_RESTART sees a blocked read fail
 // with EINTR, and the stream then reports an error although no data were lost.
-#ifndef RESPMAT_TEXT_STREAM_READ_H
-#define RESPMAT_TEXT_STREAM_READ_H
+#ifndef RESPMAT_BASE_STREAM_READ_H
+#define RESPMAT_BASE_STREAM_READ_H
 
 #include <cerrno>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Internal: how many threads a job uses, and running a job's workers.
-#ifndef RESPMAT_MATRIX_WORKER_THREADS_H
-#define RESPMAT_MATRIX_WORKER_THREADS_H
+#ifndef RESPMAT_BASE_WORKER_THREADS_H
+#define RESPMAT_BASE_WORKER_THREADS_H
 
 #include <system_error>
 #include <thread>

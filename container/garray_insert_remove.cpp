@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "respmat/garray.h"
+#include "base/malloc_block.h"
 #include "container/garray_policy.h"
 
 using namespace respmat::detail;
@@ -18,10 +19,6 @@ bool in_storage(const GrowArray *ga, const void *p, std::size_t bytes) {
   const auto first = reinterpret_cast<std::uintptr_t>(p);
   return first < end && first + bytes > begin;
 }
-
-struct FreeDeleter {
-  void operator()(void *p) const noexcept { std::free(p); }
-};
 
 }  // namespace
 
@@ -92,7 +89,7 @@ extern "C" void *garray_insert(GrowArray *ga, const void *elem, uint32_t pos) {
   if (pos > count) pos = count;
   // Moving the tail would shift an element that lies in the storage, so such an
   // element is inserted from a private copy.
-  std::unique_ptr<void, FreeDeleter> own_copy;
+  MallocBlock<void> own_copy;
   if (in_storage(ga, elem, ga->elem_size)) {
     own_copy.reset(garray_allocate_slots(1, ga->elem_size));
     if (own_copy == nullptr) return nullptr;

@@ -10,7 +10,7 @@
 
 #include "respmat/garray.h"
 #include "container/garray_policy.h"
-#include "container/varint_internal.h"
+#include "container/varint_checked.h"
 #include "base/stream_read.h"
 
 using namespace respmat::detail;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "respmat/garray.h"
+#include "base/malloc_block.h"
 #include "container/garray_test_support.h"
 #include "test_support.h"
 
@@ -28,10 +29,7 @@ const Bytes kFullForm = {0x83, 0x84, 0x81, 0x00, 0x00, 0x70, 0x42, 0x01, 0x00, 0
 const Bytes kShortForm = {0x83, 0x84, 0x01, 0x00, 0x00, 0x00, 0x02,
                           0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
 
-struct FreeDeleter {
-  void operator()(void *p) const noexcept { std::free(p); }
-};
-using Buffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
+using Buffer = respmat::detail::MallocBlock<std::uint8_t>;
 
 // {1, 2, 3} as 4-byte little-endian elements.
 void make_one_two_three(OwnedArray &a) {

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "respmat/garray.h"
-#include "container/varint_internal.h"
+#include "container/varint_checked.h"
 #include "base/stream_read.h"
 
 namespace {

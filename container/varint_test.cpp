@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "respmat/garray.h"
-#include "container/varint_internal.h"
+#include "container/varint_checked.h"
 #include "test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "respmat/garray.h"
-#include "container/varint_internal.h"
+#include "container/varint_checked.h"
 #include "fuzz_support.h"
 
 using respmat::fuzz::check;

@@ -1,7 +1,7 @@
 // A picture of the model matrix: a PNG heat map written while the rows stream by,
 // holding O(m) memory whatever the size of the matrix.
-#ifndef RESPMAT_APP_HEAT_MAP_H
-#define RESPMAT_APP_HEAT_MAP_H
+#ifndef RESPMAT_JOB_HEAT_MAP_H
+#define RESPMAT_JOB_HEAT_MAP_H
 
 #include <png.h>
 

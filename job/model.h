@@ -1,6 +1,6 @@
 // The model response matrix: its constants, the sine's argument and one entry.
-#ifndef RESPMAT_APP_MODEL_H
-#define RESPMAT_APP_MODEL_H
+#ifndef RESPMAT_JOB_MODEL_H
+#define RESPMAT_JOB_MODEL_H
 
 #include <cstdint>
 

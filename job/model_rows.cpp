@@ -32,11 +32,7 @@ void write_bin_row(const std::vector<double> &row, std::FILE *stream) {
 
 void write_csv_row(const std::vector<double> &row, std::FILE *stream) {
   detail::CsvBuffer out(stream);
-  for (std::size_t j = 0; j < row.size(); ++j) {
-    if (j != 0) out.byte(',');
-    out.number(row[j]);
-  }
-  out.byte('\n');
+  out.line(row.size(), [&](std::size_t j) { return row[j]; });
 }
 
 void write_csv_end(std::FILE *stream) { std::fputc('\n', stream); }

@@ -1,7 +1,7 @@
 // The model matrix one row at a time, for writers that take its rows in order and
 // never hold the whole matrix: the binary form and the heat map.
-#ifndef RESPMAT_APP_MODEL_ROWS_H
-#define RESPMAT_APP_MODEL_ROWS_H
+#ifndef RESPMAT_JOB_MODEL_ROWS_H
+#define RESPMAT_JOB_MODEL_ROWS_H
 
 #include <cstdint>
 #include <cstdio>

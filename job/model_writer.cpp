@@ -54,17 +54,18 @@ std::vector<RowRange> split_rows(std::int32_t m) {
   return chunks;
 }
 
-// The most text that rows [begin, end) of the m x m model can take.
-std::size_t most_text(RowRange rows, std::int32_t m) {
+// An upper bound on the text of rows [begin, end) of the m x m model: every entry
+// on or below the diagonal at its longest with its separator, ",0" above it, a line feed.
+std::size_t chunk_text_bound(RowRange rows, std::int32_t m) {
   std::size_t most = 0;
   for (std::int32_t i = rows.begin; i < rows.end; ++i)
     most += static_cast<std::size_t>(i + 1) * (detail::kMaxG16Length + 1) + 2 * static_cast<std::size_t>(m - 1 - i) + 1;
   return most;
 }
 
-std::size_t largest_text(const std::vector<RowRange> &chunks, std::int32_t m) {
+std::size_t largest_chunk_text(const std::vector<RowRange> &chunks, std::int32_t m) {
   std::size_t largest = 0;
-  for (const RowRange rows : chunks) largest = std::max(largest, most_text(rows, m));
+  for (const RowRange rows : chunks) largest = std::max(largest, chunk_text_bound(rows, m));
   return largest;
 }
 
@@ -196,9 +197,9 @@ class BackgroundSync {
 };
 
 // Hands text to the stream and has each completed stretch synced in the background.
-class Output {
+class SyncedStream {
  public:
-  explicit Output(std::FILE *stream) : stream_(stream), sync_(::fileno(stream)) {}
+  explicit SyncedStream(std::FILE *stream) : stream_(stream), sync_(::fileno(stream)) {}
 
   // 0, or the errno of the failed write.
   int write(const char *text, std::size_t length) {
@@ -238,14 +239,14 @@ class Output {
 // worker waits for another to finish formatting, text mostly leaves from the core
 // that has it in its caches, and the ring bounds the memory however far the workers
 // run ahead of the output.
-class ChunksInOrder {
+class OrderedChunkWriter {
  public:
-  ChunksInOrder(const std::vector<RowRange> &chunks, std::size_t largest_text, int workers, Output &output)
+  OrderedChunkWriter(const std::vector<RowRange> &chunks, std::size_t largest_chunk_text, int workers, SyncedStream &stream)
       : chunks_(chunks),
         slots_(2 * static_cast<std::size_t>(workers)),
-        blocks_(allocate_text_blocks(slots_.size(), largest_text)),
-        output_(output) {
-    for (std::size_t k = 0; k < slots_.size(); ++k) slots_[k].text.block = blocks_.get() + k * largest_text;
+        blocks_(allocate_text_blocks(slots_.size(), largest_chunk_text)),
+        stream_(stream) {
+    for (std::size_t k = 0; k < slots_.size(); ++k) slots_[k].text.block = blocks_.get() + k * largest_chunk_text;
   }
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
@@ -292,7 +293,7 @@ class ChunksInOrder {
     writing_ = true;
     for (Slot *next; !stopped_ && (next = &slots_[written_ % slots_.size()])->finished;) {
       lock.unlock();  // others may take and finish chunks meanwhile
-      const int error = output_.write(next->text.block, next->text.size);
+      const int error = stream_.write(next->text.block, next->text.size);
       lock.lock();
       if (error != 0) {
         stopped_ = true;
@@ -318,7 +319,7 @@ class ChunksInOrder {
   const std::vector<RowRange> &chunks_;
   std::vector<Slot> slots_;
   detail::HugePageBlock<char> blocks_;  // the slots' text
-  Output &output_;
+  SyncedStream &stream_;
   std::mutex mutex_;
   std::condition_variable slot_free_;
   std::size_t next_ = 0;     // the next chunk to take
@@ -328,7 +329,7 @@ class ChunksInOrder {
   int error_ = 0;
 };
 
-int write_rows(const double *phases, std::int32_t m, Output &output, int threads) {
+int write_rows(const double *phases, std::int32_t m, SyncedStream &stream, int threads) {
   const std::string zeros = [m] {
     std::string text;
     for (std::int32_t j = 1; j < m; ++j) text += ",0";
@@ -336,7 +337,7 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
   }();
   const std::vector<RowRange> chunks = split_rows(m);
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
-  ChunksInOrder in_order(chunks, largest_text(chunks, m), workers, output);
+  OrderedChunkWriter in_order(chunks, largest_chunk_text(chunks, m), workers, stream);
   detail::run_workers(workers, [&] { in_order.work(phases, m, zeros); });
   return in_order.error();
 }
@@ -344,14 +345,14 @@ int write_rows(const double *phases, std::int32_t m, Output &output, int threads
 }  // namespace
 
 int write_model_csv(const double *phases, std::int32_t m, std::FILE *stream, int threads) {
-  Output output(stream);
+  SyncedStream synced(stream);
   try {
-    if (const int error = write_rows(phases, m, output, detail::choose_threads(threads))) return error;
+    if (const int error = write_rows(phases, m, synced, detail::choose_threads(threads))) return error;
   } catch (const std::bad_alloc &) {
     return ENOMEM;
   }
-  if (const int error = output.write("\n", 1)) return error;
-  return output.sync_error();
+  if (const int error = synced.write("\n", 1)) return error;
+  return synced.sync_error();
 }
 
 }  // namespace respmat

@@ -1,6 +1,6 @@
 // Writes the model matrix as comma-separated text, row by row, without holding it.
-#ifndef RESPMAT_APP_MODEL_WRITER_H
-#define RESPMAT_APP_MODEL_WRITER_H
+#ifndef RESPMAT_JOB_MODEL_WRITER_H
+#define RESPMAT_JOB_MODEL_WRITER_H
 
 #include <cstdint>
 #include <cstdio>

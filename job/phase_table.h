@@ -7,8 +7,8 @@
 // header values and are skipped, the '*' line names the columns, the '$' line gives
 // their types, and the rows that follow hold fields separated by blanks, strings in
 // double quotes. Only a column whose type is a number may be chosen there.
-#ifndef RESPMAT_APP_PHASE_TABLE_H
-#define RESPMAT_APP_PHASE_TABLE_H
+#ifndef RESPMAT_JOB_PHASE_TABLE_H
+#define RESPMAT_JOB_PHASE_TABLE_H
 
 #include <cstdint>
 #include <optional>

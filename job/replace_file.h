@@ -11,8 +11,8 @@
 // A target that exists but is not a regular file (a device such as /dev/null, a pipe,
 // a terminal) is written in place: there is nothing there to replace atomically, and a
 // file renamed over it would destroy it.
-#ifndef RESPMAT_APP_REPLACE_FILE_H
-#define RESPMAT_APP_REPLACE_FILE_H
+#ifndef RESPMAT_JOB_REPLACE_FILE_H
+#define RESPMAT_JOB_REPLACE_FILE_H
 
 #include <cstdio>
 #include <optional>

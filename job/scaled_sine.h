@@ -1,6 +1,6 @@
 // A faster, bit-identical evaluation of the model's scaled sine.
-#ifndef RESPMAT_APP_SCALED_SINE_H
-#define RESPMAT_APP_SCALED_SINE_H
+#ifndef RESPMAT_JOB_SCALED_SINE_H
+#define RESPMAT_JOB_SCALED_SINE_H
 
 #include <array>
 #include <cmath>
@@ -49,7 +49,7 @@ class ScaledSine {
   std::array<Point, 2 * kHalfSpan + 1> table_{};
 };
 
-namespace scaled_sine_detail {
+namespace detail {
 
 // pi/2 in three pieces. The first two have 33 and 31 significant bits, so they are
 // doubles and their products with a quadrant count below 2^20 are exact in extended
@@ -92,11 +92,11 @@ inline double nearest_integer(double x) {
   return (x + kShift) - kShift;
 }
 
-}  // namespace scaled_sine_detail
+}  // namespace detail
 
 // Defined here so that the loops that evaluate millions of entries inline it.
 inline ScaledSine::Approximation ScaledSine::approximate(long double u) const {
-  using namespace scaled_sine_detail;
+  using namespace detail;
   const double quadrant = nearest_integer(static_cast<double>(u) * kTwoOverPi);
   const long double q = quadrant;
   const long double rest = ((u - q * kHalfPi1) - q * kHalfPi2) - q * kHalfPi3;
@@ -120,7 +120,7 @@ inline ScaledSine::Approximation ScaledSine::approximate(long double u) const {
 }
 
 inline double ScaledSine::operator()(long double u) const {
-  using namespace scaled_sine_detail;
+  using namespace detail;
   if (!(fabsl(u) < kMaxReducedArgument)) return exact(u);
   const Approximation a = approximate(u);
   if (fabsl(a.rest) < kTinyRest) return exact(u);

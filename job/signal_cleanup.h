@@ -1,8 +1,8 @@
 // Removes temporary files when the process is ended by SIGINT, SIGTERM or SIGHUP, so
 // that an interrupted run leaves nothing behind. SIGKILL cannot be caught: a killed
 // run still leaves its temporary file.
-#ifndef RESPMAT_APP_TERMINATION_CLEANUP_H
-#define RESPMAT_APP_TERMINATION_CLEANUP_H
+#ifndef RESPMAT_JOB_SIGNAL_CLEANUP_H
+#define RESPMAT_JOB_SIGNAL_CLEANUP_H
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #define RESPMAT_MATRIX_CSV_BUFFER_H
 
 #include <cstdio>
-#include <cstring>
+#include <cstddef>
 
 #include "text/number_text.h"
 
@@ -25,15 +25,14 @@ class CsvBuffer {
     reserve(1);
     *end_++ = c;
   }
-  void bytes(const char *text, std::size_t length) {
-    if (length > kCapacity / 2) {
-      flush();
-      write(text, length);
-      return;
+  // One line of the comma-separated form: value(0) … value(count - 1), then a line feed.
+  template <typename ValueAt>
+  void line(std::size_t count, ValueAt value) {
+    for (std::size_t k = 0; k < count; ++k) {
+      if (k != 0) byte(',');
+      number(value(k));
     }
-    reserve(length);
-    std::memcpy(end_, text, length);
-    end_ += length;
+    byte('\n');
   }
   void flush() {
     write(block_, static_cast<std::size_t>(end_ - block_));

@@ -42,13 +42,8 @@ extern "C" int matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
   const std::int32_t lines = transposed ? cols : rows;
   const std::int32_t per_line = transposed ? rows : cols;
   respmat::detail::CsvBuffer out(stream);
-  for (std::int32_t line = 0; line < lines && per_line != 0 && !out.failed(); ++line) {
-    for (std::int32_t k = 0; k < per_line; ++k) {
-      if (k != 0) out.byte(',');
-      out.number(transposed ? M[k][line] : M[line][k]);
-    }
-    out.byte('\n');
-  }
+  for (std::int32_t line = 0; line < lines && per_line != 0 && !out.failed(); ++line)
+    out.line(static_cast<std::size_t>(per_line), [&](std::size_t k) { return transposed ? M[k][line] : M[line][k]; });
   out.byte('\n');
   out.flush();
   return !out.failed() && std::fflush(stream) == 0 ? 0 : -1;

@@ -52,8 +52,8 @@
  * Not thread-safe: a record is used by one thread at a time, and the byte-wise sorts
  * share the process-wide garray_compare_size.
  */
-#ifndef RESPMAT_CONTAINER_GARRAY_H
-#define RESPMAT_CONTAINER_GARRAY_H
+#ifndef RESPMAT_GARRAY_H
+#define RESPMAT_GARRAY_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -23,8 +23,8 @@
  * left as they were. So "atof" and "printf" below mean those functions in the "C"
  * locale rounding to nearest. Readers go on after a signal interrupts a read.
  */
-#ifndef RESPMAT_MATRIX_MATRIX_H
-#define RESPMAT_MATRIX_MATRIX_H
+#ifndef RESPMAT_MATRIX_H
+#define RESPMAT_MATRIX_H
 
 #include <stdint.h>
 #include <stdio.h>

@@ -25,8 +25,8 @@
  * makes a blocked read fail with EINTR) goes on where it stopped; it is not taken
  * for a read error.
  */
-#ifndef RESPMAT_TEXT_TEXT_H
-#define RESPMAT_TEXT_TEXT_H
+#ifndef RESPMAT_TEXT_H
+#define RESPMAT_TEXT_H
 
 #include <stdint.h>
 #include <stdio.h>

@@ -1,6 +1,6 @@
 // numpy arrays as the library's matrices, in both directions, without copying.
-#ifndef RESPMAT_PYTHON_ARRAY_VIEW_H
-#define RESPMAT_PYTHON_ARRAY_VIEW_H
+#ifndef RESPMAT_PYTHON_SRC_ARRAY_VIEW_H
+#define RESPMAT_PYTHON_SRC_ARRAY_VIEW_H
 
 #include <pybind11/numpy.h>
 

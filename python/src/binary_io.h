@@ -1,6 +1,6 @@
 // The library's binary matrix form to and from named files and Python file objects.
-#ifndef RESPMAT_PYTHON_BINARY_IO_H
-#define RESPMAT_PYTHON_BINARY_IO_H
+#ifndef RESPMAT_PYTHON_SRC_BINARY_IO_H
+#define RESPMAT_PYTHON_SRC_BINARY_IO_H
 
 #include <pybind11/numpy.h>
 

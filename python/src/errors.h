@@ -1,6 +1,6 @@
 // Failures of the library and the tool as the Python exceptions their callers expect.
-#ifndef RESPMAT_PYTHON_ERRORS_H
-#define RESPMAT_PYTHON_ERRORS_H
+#ifndef RESPMAT_PYTHON_SRC_ERRORS_H
+#define RESPMAT_PYTHON_SRC_ERRORS_H
 
 #include <pybind11/pybind11.h>
 

@@ -1,6 +1,6 @@
 // The tool's whole job, for Python callers.
-#ifndef RESPMAT_PYTHON_JOB_H
-#define RESPMAT_PYTHON_JOB_H
+#ifndef RESPMAT_PYTHON_SRC_JOB_H
+#define RESPMAT_PYTHON_SRC_JOB_H
 
 #include <pybind11/pybind11.h>
 

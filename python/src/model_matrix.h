@@ -1,6 +1,6 @@
 // The model response matrix as a numpy array.
-#ifndef RESPMAT_PYTHON_MODEL_MATRIX_H
-#define RESPMAT_PYTHON_MODEL_MATRIX_H
+#ifndef RESPMAT_PYTHON_SRC_MODEL_MATRIX_H
+#define RESPMAT_PYTHON_SRC_MODEL_MATRIX_H
 
 #include <pybind11/numpy.h>
 

@@ -1,8 +1,8 @@
 // Output files replaced whole: the contents go to a temporary file beside the target
 // that is renamed over it only when complete, so a failed write leaves the target as
 // it was.
-#ifndef RESPMAT_PYTHON_OUTPUT_FILE_H
-#define RESPMAT_PYTHON_OUTPUT_FILE_H
+#ifndef RESPMAT_PYTHON_SRC_OUTPUT_FILE_H
+#define RESPMAT_PYTHON_SRC_OUTPUT_FILE_H
 
 #include <pybind11/pybind11.h>
 

@@ -1,6 +1,6 @@
 // The tool's phase tables and its whole job, for Python callers.
-#ifndef RESPMAT_PYTHON_PHASES_H
-#define RESPMAT_PYTHON_PHASES_H
+#ifndef RESPMAT_PYTHON_SRC_PHASES_H
+#define RESPMAT_PYTHON_SRC_PHASES_H
 
 #include <pybind11/numpy.h>
 

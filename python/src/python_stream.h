@@ -1,7 +1,7 @@
 // A C stream over a Python binary file object, so the library's stream readers and
 // writers work on open files, io.BytesIO, sockets' files and the like.
-#ifndef RESPMAT_PYTHON_PYTHON_STREAM_H
-#define RESPMAT_PYTHON_PYTHON_STREAM_H
+#ifndef RESPMAT_PYTHON_SRC_PYTHON_STREAM_H
+#define RESPMAT_PYTHON_SRC_PYTHON_STREAM_H
 
 #include <pybind11/pybind11.h>
 

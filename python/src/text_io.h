@@ -1,6 +1,6 @@
 // Delimited text to and from numpy arrays.
-#ifndef RESPMAT_PYTHON_TEXT_IO_H
-#define RESPMAT_PYTHON_TEXT_IO_H
+#ifndef RESPMAT_PYTHON_SRC_TEXT_IO_H
+#define RESPMAT_PYTHON_SRC_TEXT_IO_H
 
 #include <pybind11/numpy.h>
 

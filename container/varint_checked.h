@@ -1,7 +1,7 @@
 // Internal: varint readers that report truncated or over-long numbers, for the
 // serialized-form readers, which must not trust their input.
-#ifndef RESPMAT_CONTAINER_VARINT_INTERNAL_H
-#define RESPMAT_CONTAINER_VARINT_INTERNAL_H
+#ifndef RESPMAT_CONTAINER_VARINT_CHECKED_H
+#define RESPMAT_CONTAINER_VARINT_CHECKED_H
 
 #include <cstddef>
 #include <cstdint>
