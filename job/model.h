@@ -44,6 +44,10 @@ inline constexpr double kPairCrossFactor = 0.633062082;
 // several threads at once.
 void model_row(const double *phases, std::int32_t i, double *out);
 
+// The whole m x m model matrix into out[0 .. m*m), row by row, on up to one thread
+// per core: entry for entry what the writers write, whatever the number of threads.
+void model_matrix(const double *phases, std::int32_t m, double *out);
+
 }  // namespace respmat
 
 #endif

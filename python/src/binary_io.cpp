@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "docstrings.h"
 #include "array_view.h"
 #include "errors.h"
 #include "output_file.h"
@@ -102,6 +103,11 @@ void write_bin(const py::handle &array, const py::object &target) {
     matrix_write_bin(view.get(), stream.get());
   }
   stream.finish();
+}
+
+void bind_binary_io(py::module_ &module) {
+  module.def("read_bin", &read_bin, py::arg("source"), docs::kReadBin);
+  module.def("write_bin", &write_bin, py::arg("array"), py::arg("target"), docs::kWriteBin);
 }
 
 }  // namespace respmat::python

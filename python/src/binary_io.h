@@ -13,6 +13,9 @@ namespace respmat::python {
 // its position.
 void write_bin(const pybind11::handle &array, const pybind11::object &target);
 
+// Adds read_bin and write_bin to the module.
+void bind_binary_io(pybind11::module_ &module);
+
 }  // namespace respmat::python
 
 #endif

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "docstrings.h"
 #include "errors.h"
 #include "job/job.h"
 #include "phases.h"
@@ -57,6 +58,11 @@ int run(const py::object &response, const py::object &phases, const py::object &
   for (const std::string &warning : result.warnings)
     if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
   return *result.m;
+}
+
+void bind_job(py::module_ &module) {
+  module.def("run", &run, py::arg("response") = py::none(), py::arg("phases") = py::none(),
+             py::arg("output") = "er.csv", py::arg("monitors") = py::none(), py::arg("column") = 0, docs::kRun);
 }
 
 }  // namespace respmat::python

@@ -12,6 +12,9 @@ namespace respmat::python {
                       const pybind11::object &output, const pybind11::object &monitors,
                       const pybind11::object &column);
 
+// Adds run to the module.
+void bind_job(pybind11::module_ &module);
+
 }  // namespace respmat::python
 
 #endif

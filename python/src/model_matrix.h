@@ -10,6 +10,9 @@ namespace respmat::python {
 // writes to er.csv.
 [[nodiscard]] pybind11::array model(const pybind11::handle &phases);
 
+// Adds model to the module.
+void bind_model(pybind11::module_ &module);
+
 }  // namespace respmat::python
 
 #endif

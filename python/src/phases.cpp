@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "docstrings.h"
 #include "job/phase_table.h"
 #include "errors.h"
 
@@ -59,6 +60,10 @@ py::array load_phases(const py::object &path, const py::object &column) {
   }
   if (result.error) raise_phase_table_error(*result.error);
   return to_array(result.phases);
+}
+
+void bind_phases(py::module_ &module) {
+  module.def("load_phases", &load_phases, py::arg("path"), py::arg("column") = 0, docs::kLoadPhases);
 }
 
 }  // namespace respmat::python

@@ -27,6 +27,9 @@ namespace respmat::python {
 // and filename) when the table cannot be read, ValueError otherwise.
 [[noreturn]] void raise_phase_table_error(const PhaseTableError &error);
 
+// Adds load_phases to the module.
+void bind_phases(pybind11::module_ &module);
+
 }  // namespace respmat::python
 
 #endif

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "docstrings.h"
 #include "array_view.h"
 #include "errors.h"
 #include "base/huge_pages.h"
@@ -104,6 +105,16 @@ void save_csv(const py::handle &array, const py::object &path) {
   const Float64Array values = as_float64(array, 2);
   const RowView view(values);
   replace_file(file_name(path), [&](std::FILE *stream) { matrix_write_csv(view.get(), stream, 0); });
+}
+
+void bind_text_io(py::module_ &module) {
+  module.def(
+      "load_text",
+      [](const py::object &path, const py::object &drop_rows, const py::object &sep, const py::object &quote,
+         const py::object &skip) { return load_text(path, TextLayout{drop_rows, sep, quote, skip}); },
+      py::arg("path"), py::kw_only(), py::arg("drop_rows") = 0, py::arg("sep") = ",", py::arg("quote") = py::none(),
+      py::arg("skip") = py::none(), docs::kLoadText);
+  module.def("save_csv", &save_csv, py::arg("array"), py::arg("path"), docs::kSaveCsv);
 }
 
 }  // namespace respmat::python

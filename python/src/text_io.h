@@ -21,6 +21,9 @@ struct TextLayout {
 // Writes a 2-D array as the tool writes er.csv, replacing the file whole.
 void save_csv(const pybind11::handle &array, const pybind11::object &path);
 
+// Adds load_text and save_csv to the module.
+void bind_text_io(pybind11::module_ &module);
+
 }  // namespace respmat::python
 
 #endif

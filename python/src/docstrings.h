@@ -1,0 +1,247 @@
+// The docstrings of the module's functions. Each opens with its signature in the
+// interpreter's own form, which help() and inspect.signature() read.
+#ifndef RESPMAT_PYTHON_SRC_DOCSTRINGS_H
+#define RESPMAT_PYTHON_SRC_DOCSTRINGS_H
+
+namespace respmat::python::docs {
+
+inline constexpr char kLoadText[] = R"(load_text(path, *, drop_rows=0, sep=',', quote=None, skip=None)
+--
+
+Load a delimited text file of numbers into a 2-D float64 array.
+
+The values are bit for bit those of the library's matrix_load_text: the file is cut
+into lines (LF, CR or CR LF), each data line into fields, and each field is read
+like C's atof (leading blanks, '+', exponents, hex floats, 'inf' and 'nan' are
+accepted; an empty or non-numeric field is 0.0). The first data line sets the
+number of columns: missing fields of a shorter line are 0.0 and extra fields of a
+longer one are ignored. A file without data lines gives shape (0, 0). The file is
+read in large blocks and converted on several threads straight into the array.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file.
+drop_rows : int
+    Data lines to leave out at the start (a header row, say); comment lines do not
+    count. More than the file has leaves shape (0, 0).
+sep : str or None
+    The field separator, matched as a whole string; None splits at runs of blanks
+    (space, tab, ...) instead.
+quote : str or None
+    One ASCII character between whose pairs a separator does not split; the quote
+    characters stay in the field (so a quoted field reads as 0.0). None: no quoting.
+skip : str or None
+    Lines that start with this text are comments and left out. None: no comments.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (rows, cols).
+
+Raises
+------
+OSError
+    The file cannot be opened or read (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...), with errno and filename set.
+ValueError
+    The file has more rows or columns than 2**31 - 1, or an argument is malformed
+    (a quote of more than one character, a NUL in sep or skip, a negative drop_rows).
+MemoryError
+    The array does not fit in memory.)";
+
+inline constexpr char kModel[] = R"(model(phases)
+--
+
+The model response matrix of a sequence of phases.
+
+Entry (i, j) on and below the diagonal is
+0.47247222310000003 * sin(2*pi*(phases[i] - phases[j]) + 0.1696), every step
+carried in x87 extended precision and only the result rounded to float64; entries
+above the diagonal are 0.0. Every entry is bit for bit what the respmat tool writes
+to er.csv for the same phases.
+
+Parameters
+----------
+phases : array_like
+    One-dimensional, in turns (units of 2*pi); converted once to float64.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (m, m) for m phases.
+
+Raises
+------
+ValueError
+    phases is not one-dimensional.)";
+
+inline constexpr char kLoadPhases[] = R"(load_phases(path, column=0)
+--
+
+Read a column of phases from a comma-separated table or an optics table.
+
+The same reader, with the same rules, as the respmat tool's --phases and --column.
+A comma-separated table holds one phase per line in the chosen column; when the
+column is chosen by name, its first line is a header naming the columns (matched
+without regard to case). An optics table (first byte '@' or '*') has '@' header
+lines, a '*' line naming the columns, a '$' line of their types and blank-separated
+rows; only a numeric column may be chosen there, by name or by its index among the
+named columns. Every phase must be a finite number.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The table.
+column : int, str or None
+    The 0-based index or the name of the column. None takes column 0 of a
+    comma-separated table; for an optics table it fails listing the columns that
+    can be chosen.
+
+Returns
+-------
+numpy.ndarray
+    float64, shape (rows,): the phases in turns, in file order.
+
+Raises
+------
+OSError
+    The table cannot be opened or read (FileNotFoundError, PermissionError, ...),
+    with errno and filename set.
+ValueError
+    A field is not a finite number (the message names file, line and column), or
+    the column is not in the table.
+TypeError
+    column is neither an int, a str nor None.)";
+
+inline constexpr char kRun[] = R"(run(response=None, phases=None, output='er.csv', monitors=None, column=0)
+--
+
+Run the respmat tool's job: read m and the phases, write the model matrix.
+
+With no arguments this is the bare tool: m is the number of fields of the first line
+of ../reponsematx_H0.1A.csv, the phases are column 0 of the first m rows of
+../realmachinephases.csv (read like C's atof; a non-numeric phase is 0.0 and
+reported as a RuntimeWarning), and the model matrix is written to er.csv. Any
+argument makes it the tool with options, which refuses a phase that is not a
+finite number.
+
+Parameters
+----------
+response : str, bytes, os.PathLike or None
+    The measured response matrix; only the number of fields of its first line is
+    used, as m. None: the default beside the working folder, unless `phases` is
+    given, in which case m is the number of rows of the phase table.
+phases : str, bytes, os.PathLike or None
+    The phase table, comma-separated or an optics table (see load_phases).
+output : str, bytes or os.PathLike
+    The comma-separated model matrix, replaced whole or not at all.
+monitors : int or None
+    m itself, overriding the response file.
+column : int, str or None
+    The phase column, as for load_phases.
+
+Returns
+-------
+int
+    m, the order of the matrix written.
+
+Raises
+------
+OSError
+    An input cannot be opened or read, or the output cannot be written
+    (FileNotFoundError, PermissionError, ...), with errno and filename set; the
+    output file then keeps its previous contents.
+ValueError
+    The phase table holds too few phases or a malformed one, the column is not in
+    the table, or the options contradict each other (an output that would
+    overwrite an input).)";
+
+inline constexpr char kSaveCsv[] = R"(save_csv(array, path)
+--
+
+Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.
+
+Each row becomes one line of its values printed like C's "%.16g" (16 significant
+digits, shortest form) separated by ",", each line ends with a line feed, and one
+more line feed ends the text. An array with no rows or no columns gives a single
+line feed.
+
+Parameters
+----------
+array : array_like
+    Two-dimensional; converted once to C-contiguous float64 if it is not already.
+path : str, bytes or os.PathLike
+    The file to write. It is replaced whole: the text goes to a temporary file
+    beside it that is renamed over it only when complete, so on failure the file
+    keeps its previous contents.
+
+Raises
+------
+ValueError
+    The array is not two-dimensional or has more than 2**31 - 1 rows or columns.
+OSError
+    The file cannot be created or written (PermissionError, FileNotFoundError for a
+    missing folder, ...), with errno and filename set.)";
+
+inline constexpr char kReadBin[] = R"(read_bin(source)
+--
+
+Read a matrix in the library's binary form.
+
+The form is the row count and the column count as little-endian 32-bit integers,
+then the elements as little-endian float64 values row by row, nothing before or
+after, so several matrices can follow one another in one file.
+
+Parameters
+----------
+source : str, bytes, os.PathLike or binary file object
+    A file name gives the file's first matrix. An open binary file (anything with
+    readinto() or read(), such as open(name, "rb") or io.BytesIO) gives the next
+    matrix from its current position and leaves it just past that matrix, so
+    repeated calls read a sequence of matrices.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (rows, cols); every element bit for bit as stored.
+
+Raises
+------
+EOFError
+    The open file is at its end: no matrix is left.
+ValueError
+    The data are not a whole matrix: an incomplete header, a negative count, or
+    elements ending early (or a named file that is empty).
+OSError
+    The file cannot be opened or read (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...), with errno and filename set; or what the file object
+    raised.)";
+
+inline constexpr char kWriteBin[] = R"(write_bin(array, target)
+--
+
+Write a 2-D array in the library's binary form (see read_bin).
+
+Parameters
+----------
+array : array_like
+    Two-dimensional; converted once to C-contiguous float64 if it is not already.
+target : str, bytes, os.PathLike or binary file object
+    A file name is replaced whole by a file holding this one matrix (through a
+    temporary file renamed over it, so on failure it keeps its previous contents).
+    An open binary file (anything with write(), such as open(name, "wb") or
+    io.BytesIO) receives the matrix at its current position, after any written
+    before; there a failure may leave part of it written.
+
+Raises
+------
+ValueError
+    The array is not two-dimensional or has more than 2**31 - 1 rows or columns.
+OSError
+    The file cannot be created or written, with errno and filename set; or what
+    the file object raised.)";
+
+}  // namespace respmat::python::docs
+
+#endif
