@@ -252,68 +252,80 @@ double cores_granted(int threads) {
   return (cpu_seconds() - cpu) / (now() - wall);
 }
 
-}  // namespace
+// One way of doing the main job and the load, measured side by side with the others.
+struct Way {
+  std::string name;
+  std::function<Run(const fs::path &dir)> job;   // inputs in dir, run folder dir/run
+  std::function<Run(const fs::path &dir)> load;  // of dir's response file
+  bool holds_whole_model = false;  // measured only up to kLargestCompared
+  std::string output;              // what its job leaves in the run folder, to compare; "" for none
+  std::vector<std::vector<Run>> job_runs = {}, load_runs = {};  // per m
+};
 
-int main(int argc, char **argv) {
-  const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-  std::vector<int> sizes;
-  for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
-  if (sizes.empty()) sizes = {1000, 4000, 10000};
-  const bool with_numpy = importable("numpy"), with_pandas = with_numpy && importable("pandas");
-  const int all = respmat::detail::choose_threads(0);
-  const fs::path root = fs::temp_directory_path() / ("respmat-bench-" + std::to_string(getpid()));
-  // One row per way of doing the job; per m its main job, peak memory and load runs.
-  struct Way {
-    std::string name;
-    std::vector<std::vector<Run>> job = {}, load = {};  // per m
-  };
-  std::vector<Way> ways = {{"straightforward C (table reader, atof, sinl, fprintf)"}, {"numpy"}, {"pandas"},
-                           {"respmat, 1 thread"}, {"respmat, 2 threads"},
-                           {"respmat, all " + std::to_string(all) + " threads"}};
-  std::vector<double> response_mb;
-  const double granted_before = cores_granted(all);
-  for (const int m : sizes) {
-    const fs::path dir = root / std::to_string(m), run_dir = dir / "run";
-    fs::create_directories(run_dir);
-    generate_inputs(dir, m);
-    response_mb.push_back(static_cast<double>(fs::file_size(dir / "reponsematx_H0.1A.csv")) / 1e6);
-    for (Way &way : ways) {
-      way.job.emplace_back();
-      way.load.emplace_back();
-    }
-    auto job = [&](std::size_t way) -> std::vector<Run> & { return ways[way].job.back(); };
-    auto load = [&](std::size_t way) -> std::vector<Run> & { return ways[way].load.back(); };
-    const bool compared = m <= kLargestCompared;
-    for (int rep = 0; rep < repetitions; ++rep) {
-      if (compared) job(0).push_back(run_reference_job(dir));
-      if (compared && with_numpy) job(1).push_back(run_python(run_dir, "job_numpy.py", kNumpyJob));
-      if (compared && with_pandas) job(2).push_back(run_python(run_dir, "job_pandas.py", kPandasJob));
-      job(3).push_back(run_tool(run_dir, 1));
-      fs::rename(run_dir / "er.csv", run_dir / "er_1.csv");
-      job(4).push_back(run_tool(run_dir, 2));
-      fs::rename(run_dir / "er.csv", run_dir / "er_2.csv");
-      job(5).push_back(run_tool(run_dir, all));
-      if (compared) load(0).push_back(run_load(dir, std::nullopt));
-      if (compared && with_numpy) load(1).push_back(run_python(run_dir, "load_numpy.py", kNumpyLoad));
-      if (compared && with_pandas) load(2).push_back(run_python(run_dir, "load_pandas.py", kPandasLoad));
-      load(3).push_back(run_load(dir, 1));
-      load(4).push_back(run_load(dir, 2));
-      load(5).push_back(run_load(dir, all));
-    }
-    const fs::path er = run_dir / "er.csv";
-    if (!same_file(er, run_dir / "er_1.csv") || !same_file(er, run_dir / "er_2.csv") ||
-        (compared && !same_file(er, run_dir / "er_c.csv"))) {
-      std::fprintf(stderr, "m=%d: the outputs differ\n", m);
-      return 1;
-    }
-    fs::remove_all(dir);
+// The tool's job on `threads` threads, its er.csv kept as er_<threads>.csv.
+Way tool_way(const std::string &name, int threads) {
+  const std::string output = "er_" + std::to_string(threads) + ".csv";
+  return {name,
+          [threads, output](const fs::path &dir) {
+            const Run run = run_tool(dir / "run", threads);
+            fs::rename(dir / "run" / "er.csv", dir / "run" / output);
+            return run;
+          },
+          [threads](const fs::path &dir) { return run_load(dir, threads); }, false, output};
+}
+
+Way python_way(const std::string &name, const char *job_script, const char *load_script) {
+  return {name, [=](const fs::path &dir) { return run_python(dir / "run", ("job_" + name + ".py").c_str(), job_script); },
+          [=](const fs::path &dir) { return run_python(dir / "run", ("load_" + name + ".py").c_str(), load_script); },
+          true, ""};
+}
+
+// Every way that can run here; the thread counts 1, 2 and all, the last two once when
+// all is 2.
+std::vector<Way> available_ways(int all) {
+  std::vector<Way> ways;
+  ways.push_back({"straightforward C (table reader, atof, sinl, fprintf)", run_reference_job,
+                  [](const fs::path &dir) { return run_load(dir, std::nullopt); }, true, "er_c.csv"});
+  if (importable("numpy")) ways.push_back(python_way("numpy", kNumpyJob, kNumpyLoad));
+  if (importable("numpy") && importable("pandas")) ways.push_back(python_way("pandas", kPandasJob, kPandasLoad));
+  ways.push_back(tool_way("respmat, 1 thread", 1));
+  if (all != 2) ways.push_back(tool_way("respmat, 2 threads", 2));
+  ways.push_back(tool_way("respmat, all " + std::to_string(all) + " threads", all));
+  return ways;
+}
+
+const Way *find_way(const std::vector<Way> &ways, const std::string &name) {
+  for (const Way &way : ways)
+    if (way.name == name) return &way;
+  return nullptr;
+}
+
+// Runs every way `repetitions` times on inputs of order m, interleaved; false when
+// the outputs differ.
+bool measure(std::vector<Way> &ways, const fs::path &dir, int m, int repetitions) {
+  const bool compared = m <= kLargestCompared;
+  for (Way &way : ways) {
+    way.job_runs.emplace_back();
+    way.load_runs.emplace_back();
   }
-  if (all == 2) ways.erase(ways.begin() + 4);  // the same runs twice
+  for (int rep = 0; rep < repetitions; ++rep) {
+    for (Way &way : ways)
+      if (compared || !way.holds_whole_model) way.job_runs.back().push_back(way.job(dir));
+    for (Way &way : ways)
+      if (compared || !way.holds_whole_model) way.load_runs.back().push_back(way.load(dir));
+  }
+  std::optional<fs::path> first;
+  for (const Way &way : ways) {
+    if (way.output.empty() || (!compared && way.holds_whole_model)) continue;
+    const fs::path output = dir / "run" / way.output;
+    if (first && !same_file(*first, output)) return false;
+    if (!first) first = output;
+  }
+  return true;
+}
 
-  // The largest m that every way ran gives the memory and load columns.
-  std::size_t shown = 0;
-  for (std::size_t k = 0; k < sizes.size(); ++k)
-    if (sizes[k] <= kLargestCompared) shown = k;
+void print_table(const std::vector<Way> &ways, const std::vector<int> &sizes, std::size_t shown,
+                 const std::vector<double> &response_mb) {
   std::printf("| | ");
   for (const int m : sizes) std::printf("main job, m = %d | ", m);
   std::printf("peak memory, m = %d | load the %.0f MB response file (m = %d) |\n|---|", sizes[shown],
@@ -322,17 +334,49 @@ int main(int argc, char **argv) {
   std::printf("\n");
   for (const Way &way : ways) {
     std::printf("| %s | ", way.name.c_str());
-    for (const std::vector<Run> &runs : way.job) std::printf("%s | ", cell(runs, true).c_str());
-    std::printf("%s | %s |\n", cell(way.job[shown], false).c_str(), cell(way.load[shown], true).c_str());
+    for (const std::vector<Run> &runs : way.job_runs) std::printf("%s | ", cell(runs, true).c_str());
+    std::printf("%s | %s |\n", cell(way.job_runs[shown], false).c_str(), cell(way.load_runs[shown], true).c_str());
   }
-  // Row 4 is the 2-thread runs either way: their own row, or all threads when that is 2.
-  const Way &c = ways.front(), &numpy = ways[1], &one = ways[3], &two = ways[4], &every = ways.back();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  std::vector<int> sizes;
+  for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  if (sizes.empty()) sizes = {1000, 4000, 10000};
+  const int all = respmat::detail::choose_threads(0);
+  const fs::path root = fs::temp_directory_path() / ("respmat-bench-" + std::to_string(getpid()));
+  std::vector<Way> ways = available_ways(all);
+  std::vector<double> response_mb;
+  const double granted_before = cores_granted(all);
+  for (const int m : sizes) {
+    const fs::path dir = root / std::to_string(m);
+    fs::create_directories(dir / "run");
+    generate_inputs(dir, m);
+    response_mb.push_back(static_cast<double>(fs::file_size(dir / "reponsematx_H0.1A.csv")) / 1e6);
+    if (!measure(ways, dir, m, repetitions)) {
+      std::fprintf(stderr, "m=%d: the outputs differ\n", m);
+      return 1;
+    }
+    fs::remove_all(dir);
+  }
+
+  // The largest m that every way ran gives the memory and load columns.
+  std::size_t shown = 0;
+  for (std::size_t k = 0; k < sizes.size(); ++k)
+    if (sizes[k] <= kLargestCompared) shown = k;
+  print_table(ways, sizes, shown, response_mb);
+  const Way &c = ways.front(), &one = *find_way(ways, "respmat, 1 thread"), &every = ways.back();
+  const Way &two = all == 2 ? every : *find_way(ways, "respmat, 2 threads");
+  const Way *numpy = find_way(ways, "numpy");
   std::printf("\nm = %d: all threads %s the straightforward C path's speed, 2 threads %s one thread's "
               "(main job); the loader on all threads %.2f GB/s, %s numpy's loadtxt.\n",
-              sizes[shown], ratio(c.job[shown], every.job[shown]).c_str(),
-              ratio(one.job[shown], two.job[shown]).c_str(),
-              response_mb[shown] / 1e3 / median_seconds(every.load[shown]),
-              ratio(numpy.load[shown], every.load[shown]).c_str());
+              sizes[shown], ratio(c.job_runs[shown], every.job_runs[shown]).c_str(),
+              ratio(one.job_runs[shown], two.job_runs[shown]).c_str(),
+              response_mb[shown] / 1e3 / median_seconds(every.load_runs[shown]),
+              numpy != nullptr ? ratio(numpy->load_runs[shown], every.load_runs[shown]).c_str() : "—");
   std::printf("%d threads spinning got %.2f cores before the runs and %.2f after (others' load).\n", all,
               granted_before, cores_granted(all));
   fs::remove_all(root);
