@@ -432,7 +432,7 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
     if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
-    const auto convert_in_place = byte_shuffles_available() ? convert_line_with_byte_shuffles : convert_line_in_place;
+    const LineConverter convert_in_place = choose_line_converter();
     // Each chunk holds exactly the rows the first pass counted in it; the check below
     // keeps it that way should the two passes ever disagree.
     // The first task's thread makes the rows before converting, the others convert the
