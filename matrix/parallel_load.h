@@ -3,8 +3,8 @@
 // each row goes; a Matrix of separate rows and one contiguous block are both built
 // on it. Large inputs are split at line boundaries and converted on several threads;
 // the values never depend on the number of threads.
-#ifndef RESPMAT_MATRIX_TEXT_LOAD_H
-#define RESPMAT_MATRIX_TEXT_LOAD_H
+#ifndef RESPMAT_MATRIX_PARALLEL_LOAD_H
+#define RESPMAT_MATRIX_PARALLEL_LOAD_H
 
 #include <cstddef>
 #include <cstdint>
