@@ -311,9 +311,11 @@ void scan_line(const FieldRules &rules, const char *line, const char *line_end, 
     scan_whitespace(scratch.c_str(), rules.quote, on_field);
 }
 
-// Converts the first `cols` fields of the line into `row`; missing fields are 0.0.
-void convert_line(const FieldRules &rules, const char *line, const char *line_end, std::int32_t cols,
-                  double *row, std::string &scratch) {
+// Converts the first `cols` fields of the line into `row`, each cut out by the field
+// rules before it is read; missing fields are 0.0. This reads any line, where
+// convert_line_in_place() needs a plain separator and rounding to nearest.
+void convert_line_by_rules(const FieldRules &rules, const char *line, const char *line_end, std::int32_t cols,
+                           double *row, std::string &scratch) {
   std::int32_t c = 0;
   scan_line(rules, line, line_end, scratch, [&](const char *field, std::size_t length) {
     if (c < cols) row[c++] = parse_number(field, field + length);
@@ -493,7 +495,7 @@ bool convert_chunk(const TextToLoad &text, LineConverter convert_in_place, std::
     }
     double *values = rows.row(chunk.first_row + row++);
     if (in_place) return convert_in_place(text.rules.sep[0], line, bound, text.input.end, cols, values);
-    convert_line(text.rules, line, bound, cols, values, line_copy);
+    convert_line_by_rules(text.rules, line, bound, cols, values, line_copy);
     return bound;
   });
   return row == chunk.rows && !overrun;
