@@ -1,7 +1,7 @@
 // Internal: converting a line of numbers separated by one byte, each field read where
-// it stands. Compiled once for the baseline instruction set and once more with byte
-// shuffles (line_convert_ssse3.cpp), which read the common short numbers faster; the
-// loader takes the latter where the processor has them.
+// it stands. Compiled once for the baseline instruction set (line_convert.cpp) and once
+// more for SSSE3 (line_convert_ssse3.cpp), which reads the common short numbers faster;
+// choose_line_converter() is the one place that picks between the two.
 #ifndef RESPMAT_MATRIX_LINE_CONVERT_H
 #define RESPMAT_MATRIX_LINE_CONVERT_H
 
@@ -15,16 +15,29 @@
 
 namespace respmat::detail {
 
-// convert_line_in_place() compiled with byte shuffles; call only when
-// byte_shuffles_available().
-const char *convert_line_with_byte_shuffles(char sep, const char *line, const char *stop, const char *input_end,
-                                            std::int32_t cols, double *row);
-bool byte_shuffles_available();
+// A copy of convert_line_in_place() (below) compiled for one instruction set.
+using LineConverter = const char *(*)(char sep, const char *line, const char *stop, const char *input_end,
+                                      std::int32_t cols, double *row);
 
+const char *convert_line_baseline(char sep, const char *line, const char *stop, const char *input_end,
+                                  std::int32_t cols, double *row);
+// Runs only on processors with SSSE3.
+const char *convert_line_ssse3(char sep, const char *line, const char *stop, const char *input_end,
+                               std::int32_t cols, double *row);
+
+// The copy for this process: the SSSE3 one where use_ssse3_kernels() says so, else the
+// baseline one. Both give the same rows, byte for byte.
+[[nodiscard]] LineConverter choose_line_converter();
+
+// The inline functions below are compiled into translation units built for the
+// baseline instruction set and into one built with -mssse3. Under one name they would
+// have two different definitions, and the linker, keeping any one of them, could hand
+// the SSSE3 copy to callers on processors without SSSE3. The inline namespace gives
+// each instruction set's copy a name of its own.
 #ifdef __SSSE3__
-inline namespace with_byte_shuffles {
+inline namespace ssse3 {
 #else
-inline namespace baseline_instructions {
+inline namespace baseline {
 #endif
 
 // A line ends at a line feed, a carriage return or a NUL.

@@ -311,9 +311,11 @@ void scan_line(const FieldRules &rules, const char *line, const char *line_end, 
     scan_whitespace(scratch.c_str(), rules.quote, on_field);
 }
 
-// Converts the first `cols` fields of the line into `row`; missing fields are 0.0.
-void convert_line(const FieldRules &rules, const char *line, const char *line_end, std::int32_t cols,
-                  double *row, std::string &scratch) {
+// Converts the first `cols` fields of the line into `row`, each cut out by the field
+// rules before it is read; missing fields are 0.0. This reads any line, where
+// convert_line_in_place() needs a plain separator and rounding to nearest.
+void convert_line_by_rules(const FieldRules &rules, const char *line, const char *line_end, std::int32_t cols,
+                           double *row, std::string &scratch) {
   std::int32_t c = 0;
   scan_line(rules, line, line_end, scratch, [&](const char *field, std::size_t length) {
     if (c < cols) row[c++] = parse_number(field, field + length);
@@ -329,6 +331,39 @@ bool numbers_read_in_place(const FieldRules &rules) {
          double_arithmetic_rounds_to_nearest();
 }
 
+// ---- The text to load ----------------------------------------------------------
+
+// The input and the rules its lines and fields are read by: what the search for the
+// first data line and both passes share.
+struct TextToLoad {
+  Input input;
+  SkipPrefix skip;
+  FieldRules rules;
+};
+
+// The first data line, after the skipped and dropped ones: where the data begins, and
+// its fields, which give the columns.
+struct FirstDataLine {
+  const char *begin;
+  std::int64_t fields = 0;
+};
+
+FirstDataLine find_first_data_line(const TextToLoad &text, std::int64_t to_drop) {
+  FirstDataLine first{text.input.end};
+  std::string scratch;
+  for_each_line(text.input, text.input.begin, text.input.end, [&](const char *line, const char *line_end) {
+    if (text.skip.skips(line, line_end)) return true;
+    if (to_drop > 0) {
+      --to_drop;
+      return true;
+    }
+    first.begin = line;
+    scan_line(text.rules, line, line_end, scratch, [&](const char *, std::size_t) { ++first.fields; });
+    return false;
+  });
+  return first;
+}
+
 // ---- The two passes ------------------------------------------------------------
 
 // Data lines [first_row, first_row + rows) start in [begin, end).
@@ -338,6 +373,19 @@ struct Chunk {
   std::int64_t first_row = 0;
   std::int64_t rows = 0;
 };
+
+// The lines from `data_begin` on, cut into chunks of about `chunk_bytes` (at least one
+// byte) that end at a line start or at the input's end.
+std::vector<Chunk> cut_into_chunks(const Input &input, const char *data_begin, std::size_t chunk_bytes) {
+  std::vector<Chunk> chunks;
+  const std::size_t step = chunk_bytes != 0 ? chunk_bytes : 1;
+  for (const char *p = data_begin; p != input.end && !input.no_line_at(p);) {
+    const char *stop = static_cast<std::size_t>(input.end - p) > step ? input.line_start_from(p + step) : input.end;
+    chunks.push_back({p, stop});
+    p = stop;
+  }
+  return chunks;
+}
 
 // Runs task(chunk) for every chunk on up to `threads` threads, stopping early when a
 // task fails: kReadError when one returned false, kNoMemory when one ran out.
@@ -356,6 +404,24 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
     }
   });
   return status;
+}
+
+// The first pass: each chunk's data lines counted.
+TextLoadStatus count_chunk_rows(const TextToLoad &text, int threads, std::vector<Chunk> &chunks) {
+  return for_each_chunk(chunks, threads, [&](Chunk &chunk) {
+    chunk.rows = count_data_lines(text.input, text.skip, chunk.begin, chunk.end);
+    return true;
+  });
+}
+
+// Gives each counted chunk its first row; returns the rows of all of them.
+std::int64_t number_chunk_rows(std::vector<Chunk> &chunks) {
+  std::int64_t rows = 0;
+  for (Chunk &chunk : chunks) {
+    chunk.first_row = rows;
+    rows += chunk.rows;
+  }
+  return rows;
 }
 
 // How many of the destination's rows are ready, as one thread makes them while the
@@ -382,6 +448,69 @@ class ReadyRows {
   std::atomic<std::int32_t> ready_{0};
 };
 
+// The destination's rows as the converting tasks reach them: the first task's thread
+// makes the rows before converting, the others convert the rows it has made meanwhile.
+class RowSupply {
+ public:
+  RowSupply(RowDestination &destination, std::int32_t rows) : destination_(destination), rows_(rows) {}
+
+  // Makes the rows when no task has taken that on yet; returns at once otherwise.
+  void make_rows_if_first() {
+    if (taken_on_.exchange(true)) return;
+    const bool made = destination_.make_rows(rows_, [&](std::int32_t ready) { ready_.publish(ready); });
+    if (!made) ready_.fail();
+  }
+  // Row `index` once it is made; throws std::bad_alloc when the rows could not be made.
+  double *row(std::int64_t index) {
+    if (!ready_.wait_for(index)) throw std::bad_alloc();
+    return destination_.row(static_cast<std::int32_t>(index));
+  }
+
+ private:
+  RowDestination &destination_;
+  const std::int32_t rows_;
+  ReadyRows ready_;
+  std::atomic<bool> taken_on_{false};
+};
+
+// The second pass for one chunk: its data lines converted into its rows. False when
+// the chunk does not hold exactly the rows the first pass counted in it, should the
+// two passes ever disagree.
+bool convert_chunk(const TextToLoad &text, LineConverter convert_in_place, std::int32_t cols, RowSupply &rows,
+                   const Chunk &chunk) {
+  rows.make_rows_if_first();
+  std::string line_copy;
+  std::int64_t row = 0;
+  bool overrun = false;
+  const bool in_place = numbers_read_in_place(text.rules);  // per task: the rounding mode is per thread
+  // Read in place, a line's end is found along with its fields: it is looked for
+  // first only to tell whether the line is skipped, or to read the line otherwise.
+  // `bound` is that end, or else `stop`, by which the line ends.
+  for_each_line_read(text.input, chunk.begin, chunk.end, [&](const char *line, const char *stop) -> const char * {
+    const char *const bound = text.skip.active() || !in_place ? find_line_end(line, stop) : stop;
+    if (text.skip.skips(line, bound)) return bound;
+    if (row == chunk.rows) {
+      overrun = true;
+      return nullptr;
+    }
+    double *values = rows.row(chunk.first_row + row++);
+    if (in_place) return convert_in_place(text.rules.sep[0], line, bound, text.input.end, cols, values);
+    convert_line_by_rules(text.rules, line, bound, cols, values, line_copy);
+    return bound;
+  });
+  return row == chunk.rows && !overrun;
+}
+
+// The second pass: every chunk's data lines converted into the `rows` rows of
+// `destination`, which has reserved them.
+TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int threads, std::vector<Chunk> &chunks,
+                              RowDestination &destination, std::int32_t rows) {
+  const LineConverter convert_in_place = choose_line_converter();
+  RowSupply supply(destination, rows);
+  return for_each_chunk(chunks, threads,
+                        [&](const Chunk &chunk) { return convert_chunk(text, convert_in_place, cols, supply, chunk); });
+}
+
 }  // namespace
 
 TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDestination &destination) {
@@ -389,85 +518,21 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
   InputBytes bytes;
   try {
     if (const TextLoadResult opened = bytes.open(path, threads, options.largest_copy); opened.status != TextLoadStatus::kOk) return opened;
-    const Input input{bytes.data(), bytes.data() + bytes.size()};
-    const SkipPrefix skip(options.skip);
-    const FieldRules rules{options.sep, options.quote};
+    const TextToLoad text{
+        {bytes.data(), bytes.data() + bytes.size()}, SkipPrefix(options.skip), {options.sep, options.quote}};
 
-    // The first data line, after the skipped and dropped ones, gives the columns.
-    const char *data_begin = input.end;
-    std::int64_t to_drop = options.drop_rows;
-    std::int64_t fields = 0;
-    std::string scratch;
-    for_each_line(input, input.begin, input.end, [&](const char *line, const char *line_end) {
-      if (skip.skips(line, line_end)) return true;
-      if (to_drop > 0) {
-        --to_drop;
-        return true;
-      }
-      data_begin = line;
-      scan_line(rules, line, line_end, scratch, [&](const char *, std::size_t) { ++fields; });
-      return false;
-    });
-    if (fields > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
-    const auto cols = static_cast<std::int32_t>(fields);
+    const FirstDataLine first = find_first_data_line(text, options.drop_rows);
+    if (first.fields > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
+    const auto cols = static_cast<std::int32_t>(first.fields);
 
-    std::vector<Chunk> chunks;
-    const std::size_t step = options.chunk_bytes != 0 ? options.chunk_bytes : 1;
-    for (const char *p = data_begin; p != input.end && !input.no_line_at(p);) {
-      const char *stop = static_cast<std::size_t>(input.end - p) > step ? input.line_start_from(p + step)
-                                                                        : input.end;
-      chunks.push_back({p, stop});
-      p = stop;
-    }
-    if (for_each_chunk(chunks, threads, [&](Chunk &chunk) {
-          chunk.rows = count_data_lines(input, skip, chunk.begin, chunk.end);
-          return true;
-        }) != TextLoadStatus::kOk)
-      return {TextLoadStatus::kNoMemory, ENOMEM};
-    std::int64_t rows = 0;
-    for (Chunk &chunk : chunks) {
-      chunk.first_row = rows;
-      rows += chunk.rows;
-    }
+    std::vector<Chunk> chunks = cut_into_chunks(text.input, first.begin, options.chunk_bytes);
+    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return {TextLoadStatus::kNoMemory, ENOMEM};
+    const std::int64_t rows = number_chunk_rows(chunks);
     if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
-    const auto convert_in_place = byte_shuffles_available() ? convert_line_with_byte_shuffles : convert_line_in_place;
-    // Each chunk holds exactly the rows the first pass counted in it; the check below
-    // keeps it that way should the two passes ever disagree.
-    // The first task's thread makes the rows before converting, the others convert the
-    // rows it has made meanwhile.
-    ReadyRows ready_rows;
-    std::atomic<bool> rows_taken_on{false};
-    const auto make_rows = [&] {
-      const bool made = destination.make_rows(static_cast<std::int32_t>(rows),
-                                              [&](std::int32_t ready) { ready_rows.publish(ready); });
-      if (!made) ready_rows.fail();
-    };
-    const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
-      if (!rows_taken_on.exchange(true)) make_rows();
-      std::string line_copy;
-      std::int64_t row = 0;
-      bool overrun = false;
-      const bool in_place = numbers_read_in_place(rules);  // per thread: the rounding mode is
-      // Read in place, a line's end is found along with its fields: it is looked for
-      // first only to tell whether the line is skipped, or to read the line otherwise.
-      // `bound` is that end, or else `stop`, by which the line ends.
-      for_each_line_read(input, chunk.begin, chunk.end, [&](const char *line, const char *stop) -> const char * {
-        const char *const bound = skip.active() || !in_place ? find_line_end(line, stop) : stop;
-        if (skip.skips(line, bound)) return bound;
-        if (row == chunk.rows) {
-          overrun = true;
-          return nullptr;
-        }
-        if (!ready_rows.wait_for(chunk.first_row + row)) throw std::bad_alloc();
-        double *values = destination.row(static_cast<std::int32_t>(chunk.first_row + row++));
-        if (in_place) return convert_in_place(rules.sep[0], line, bound, input.end, cols, values);
-        convert_line(rules, line, bound, cols, values, line_copy);
-        return bound;
-      });
-      return row == chunk.rows && !overrun;
-    });
+    const TextLoadStatus converted =
+        convert_chunks(text, cols, threads, chunks, destination, static_cast<std::int32_t>(rows));
     if (converted == TextLoadStatus::kNoMemory) return {converted, ENOMEM};
     if (converted != TextLoadStatus::kOk) return {converted, EIO};
     return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};

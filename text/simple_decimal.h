@@ -15,14 +15,16 @@
 #endif
 
 namespace respmat::detail {
-// The reader is compiled once per instruction set it is built for (see
-// matrix/line_convert.h); the inline namespace keeps the copies apart.
+// The reader is compiled into translation units built for the baseline instruction set
+// and into others built with -mssse3 (matrix/line_convert.h). Its inline functions
+// would then have two different definitions under one name, and the linker, keeping
+// any one of them, could hand the SSSE3 copy to callers on processors without SSSE3.
+// The inline namespace gives each instruction set's copy a name of its own.
 #ifdef __SSSE3__
-inline namespace with_byte_shuffles {
+inline namespace ssse3 {
 #else
-inline namespace baseline_instructions {
+inline namespace baseline {
 #endif
-namespace simple_decimal {
 
 // Powers of ten that a double holds exactly.
 inline constexpr double kExactPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -33,7 +35,7 @@ inline constexpr std::uint64_t kPowersOf10[] = {1, 10, 100, 1000, 10000, 100000,
 
 // The bytes a read may look at from the start of a number: a sign, up to three words of
 // digits, the point, three more words, the exponent's letter and sign and one word.
-inline constexpr std::ptrdiff_t kReach = 64;
+inline constexpr std::ptrdiff_t kSimpleDecimalReach = 64;
 
 // Eight bytes as one little-endian word: the first byte is the lowest.
 inline std::uint64_t load_eight(const char *p) {
@@ -42,9 +44,10 @@ inline std::uint64_t load_eight(const char *p) {
   return word;
 }
 
-// The text a number is read from, a word or a byte at a time. Where kReach bytes can be
-// read past the start of the number they are read as they stand; near the end of the
-// text the bytes past it read as NUL, which ends any number.
+// The text a number is read from, a word or a byte at a time. Where
+// kSimpleDecimalReach bytes can be read past the start of the number they are read as
+// they stand; near the end of the text the bytes past it read as NUL, which ends any
+// number.
 struct ReachableText {
   [[nodiscard]] std::uint64_t eight(const char *p) const { return load_eight(p); }
   [[nodiscard]] char at(const char *p) const { return *p; }
@@ -279,8 +282,6 @@ template <typename Text>
   return number.end;
 }
 
-}  // namespace simple_decimal
-
 // The common decimal form at `begin`, [-]digits[.digits][(e|E)[+|-]digits] with at
 // most 19 digits and fewer than eight exponent digits, when its value is exact
 // arithmetic on doubles (most numbers with 15 or fewer significant digits and a
@@ -288,12 +289,11 @@ template <typename Text>
 // the number; returns null, storing nothing, for anything else. Requires: double
 // arithmetic rounding to nearest (double_arithmetic_rounds_to_nearest()).
 //
-// The number is read a word at a time. With at least simple_decimal::kReach bytes
+// The number is read a word at a time. With at least kSimpleDecimalReach bytes
 // from `begin` to `end` the words are read as they stand; callers whose text goes on
 // past the number (a line ending in a line feed, say) may pass the end of all of it.
 [[gnu::always_inline]] inline const char *parse_simple_decimal(const char *begin, const char *end, double &value) {
-  using namespace simple_decimal;
-  if (end - begin >= kReach) return read_simple_decimal(ReachableText{}, begin, value);
+  if (end - begin >= kSimpleDecimalReach) return read_simple_decimal(ReachableText{}, begin, value);
   return read_simple_decimal(BoundedText{begin, end}, begin, value);
 }
 
