@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/line_ends.h"
 #include "text/number_text.h"
 #include "text/simple_decimal.h"
 
@@ -39,17 +40,6 @@ inline namespace ssse3 {
 #else
 inline namespace baseline {
 #endif
-
-// A line ends at a line feed, a carriage return or a NUL.
-inline bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
-
-// Bit k set when byte k of the sixteen ends a line.
-inline unsigned line_end_mask(__m128i bytes) {
-  const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))),
-                                    _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
-  return static_cast<unsigned>(_mm_movemask_epi8(ends));
-}
 
 // Calls on_field(begin, length) for each field of the line that starts at `line`, split
 // at every `sep`, and returns the line's end: the first byte in [line, stop) that ends

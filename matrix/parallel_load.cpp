@@ -25,6 +25,7 @@
 #include "matrix/line_convert.h"
 #include "base/worker_threads.h"
 #include "text/field_scan.h"
+#include "text/line_ends.h"
 #include "base/number_conventions.h"
 #include "text/number_text.h"
 
@@ -168,16 +169,6 @@ class InputBytes {
 // along) or a NUL (ends_line()). An empty line ended by a carriage return that is the
 // input's very last byte is no line: the line reader meets the end of input looking
 // past it.
-
-// The first byte in [p, end) that ends a line, or end; sixteen bytes at a time.
-const char *find_line_end(const char *p, const char *end) {
-  for (; end - p >= 16; p += 16) {
-    const unsigned mask = line_end_mask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
-    if (mask != 0) return p + __builtin_ctz(mask);
-  }
-  while (p != end && !ends_line(*p)) ++p;
-  return p;
-}
 
 struct Input {
   const char *begin;

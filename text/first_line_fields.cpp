@@ -3,13 +3,12 @@
 #include <cstddef>
 
 #include "base/stream_read.h"
+#include "text/line_ends.h"
 
 namespace respmat::detail {
 namespace {
 
 constexpr std::size_t kBlockBytes = 1 << 16;
-
-bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
 
 }  // namespace
 

@@ -4,17 +4,9 @@
 #include <new>
 
 #include "base/stream_read.h"
+#include "text/line_ends.h"
 
 namespace respmat::detail {
-namespace {
-
-// The first byte in [p, end) that ends a line, or end.
-const char *find_line_end(const char *p, const char *end) {
-  while (p != end && *p != '\n' && *p != '\r' && *p != '\0') ++p;
-  return p;
-}
-
-}  // namespace
 
 LineSource::LineSource(std::FILE *stream, std::size_t block_size)
     : stream_(stream), block_size_(block_size) {}

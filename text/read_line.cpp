@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/line_ends.h"
 #include "text/line_reader.h"
 #include "base/stream_read.h"
 #include "respmat/text.h"
@@ -14,7 +15,8 @@ namespace {
 // shrinking or failing underneath us; after this many attempts the input ends.
 constexpr int kMaxReadAttempts = 4;
 
-bool ends_line(int c) { return c == EOF || c == '\0' || c == '\n' || c == '\r'; }
+// A character from the stream, or EOF, that stops a line.
+bool stops_line(int c) { return c == EOF || respmat::detail::ends_line(static_cast<char>(c)); }
 
 // Consumes the line end that stopped the measurement: one character, and after a
 // carriage return a line feed that follows it. Returns the first character consumed.
@@ -43,7 +45,7 @@ char *read_line_unseekable(FILE *stream, bool &failed) {
     return nullptr;
   }
   int c;
-  while (!ends_line(c = respmat::detail::get_byte(stream))) {
+  while (!stops_line(c = respmat::detail::get_byte(stream))) {
     if (length + 1 == capacity) {
       char *grown = static_cast<char *>(respmat::detail::regrow(line, length, capacity * 2));
       if (grown == nullptr) {
@@ -99,7 +101,7 @@ char *read_line(FILE *stream, bool &failed) {
 
   std::size_t length = 0;
   int c;
-  while (!ends_line(c = respmat::detail::get_byte(stream))) ++length;
+  while (!stops_line(c = respmat::detail::get_byte(stream))) ++length;
   // A stream in error (a directory, a device fault) must end the input, or a caller
   // looping until null would read empty lines forever.
   if (std::ferror(stream)) {

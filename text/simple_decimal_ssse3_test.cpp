@@ -1,5 +1,5 @@
-// The simple decimal reader as built with byte shuffles (this file is compiled with
-// them), which reads short numbers from one sixteen-byte look.
+// The simple decimal reader as built for SSSE3 (this file is compiled with -mssse3),
+// which reads short numbers from one sixteen-byte look.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,10 +9,10 @@
 
 namespace {
 
-bool processor_has_byte_shuffles() { return __builtin_cpu_supports("ssse3"); }
+bool processor_has_ssse3() { return __builtin_cpu_supports("ssse3"); }
 
-TEST(ParseNumberWithByteShuffles, SimpleDecimalsEndWhereStrtodEnds) {
-  if (!processor_has_byte_shuffles()) GTEST_SKIP() << "the processor has no byte shuffles";
+TEST(ParseNumberSsse3, SimpleDecimalsEndWhereStrtodEnds) {
+  if (!processor_has_ssse3()) GTEST_SKIP() << "the processor has no SSSE3";
   std::mt19937_64 rng(6);
   for (int trial = 0; trial < 300000; ++trial)
     respmat::testing::expect_simple_decimal_like_strtod(respmat::testing::simple_decimal_test_text(rng, trial));
