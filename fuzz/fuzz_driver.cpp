@@ -13,7 +13,7 @@
 
 #include "job/job_report.h"
 #include "job/reference_job.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 using respmat::fuzz::check;
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "respmat/garray.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 using respmat::fuzz::check;
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "respmat/matrix.h"
 
 using respmat::fuzz::check;

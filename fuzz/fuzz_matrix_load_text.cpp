@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "respmat/matrix.h"
 #include "matrix/matrix_reference.h"
 #include "matrix/parallel_load.h"

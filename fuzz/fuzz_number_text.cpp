@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "text/number_text.h"
 
 using respmat::fuzz::check;

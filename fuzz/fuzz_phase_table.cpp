@@ -7,7 +7,7 @@
 #include <string>
 
 #include "job/phase_table.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 using respmat::fuzz::check;
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "respmat/text.h"

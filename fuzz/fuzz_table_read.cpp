@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "respmat/text.h"
 
 using respmat::fuzz::check;

@@ -12,7 +12,7 @@
 
 #include "respmat/garray.h"
 #include "container/varint_checked.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 using respmat::fuzz::check;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "respmat/matrix.h"
-#include "matrix/matrix_testing.h"
+#include "matrix/matrix_test_support.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "respmat/matrix.h"
-#include "matrix/matrix_testing.h"
+#include "matrix/matrix_test_support.h"
 #include "respmat/owners.hpp"
 
 namespace {

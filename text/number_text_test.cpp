@@ -1,5 +1,5 @@
 #include "text/number_text.h"
-#include "text/simple_decimal_checks.h"
+#include "text/simple_decimal_test_support.h"
 
 #include <gtest/gtest.h>
 

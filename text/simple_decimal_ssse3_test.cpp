@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "text/simple_decimal_checks.h"
+#include "text/simple_decimal_test_support.h"
 
 namespace {
 

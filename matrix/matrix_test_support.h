@@ -1,6 +1,6 @@
 // Helpers for the matrix tests: building matrices from values and reading them back.
-#ifndef RESPMAT_MATRIX_MATRIX_TESTING_H
-#define RESPMAT_MATRIX_MATRIX_TESTING_H
+#ifndef RESPMAT_MATRIX_MATRIX_TEST_SUPPORT_H
+#define RESPMAT_MATRIX_MATRIX_TEST_SUPPORT_H
 
 #include <bit>
 #include <cstdint>

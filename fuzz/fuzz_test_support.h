@@ -1,7 +1,7 @@
 // Shared helpers of the fuzz targets: a scratch file reused by every run of a process,
 // bit-exact comparison of matrices, and a failure that stops the fuzzer.
-#ifndef RESPMAT_FUZZ_FUZZ_SUPPORT_H
-#define RESPMAT_FUZZ_FUZZ_SUPPORT_H
+#ifndef RESPMAT_FUZZ_FUZZ_TEST_SUPPORT_H
+#define RESPMAT_FUZZ_FUZZ_TEST_SUPPORT_H
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
 // Test support: the check of parse_simple_decimal() against strtod, compiled into each
 // test that builds the reader for an instruction set of its own (hence the unnamed
 // namespace: every such test keeps its own copy).
-#ifndef RESPMAT_TEXT_SIMPLE_DECIMAL_CHECKS_H
-#define RESPMAT_TEXT_SIMPLE_DECIMAL_CHECKS_H
+#ifndef RESPMAT_TEXT_SIMPLE_DECIMAL_TEST_SUPPORT_H
+#define RESPMAT_TEXT_SIMPLE_DECIMAL_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
