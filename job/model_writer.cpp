@@ -88,6 +88,9 @@ detail::HugePageBlock<char> allocate_text_blocks(std::size_t count, std::size_t 
 // Computes and formats chunks of rows. Each worker has its own: the row of values is
 // the only state, and `zeros` (",0" for each entry above the diagonal of the first
 // row) is shared read-only.
+// The text is that of a comma-separated line (detail::CsvBuffer::line), formatted
+// here on purpose: the zeros above the diagonal are copied as one run rather than
+// formatted one by one, and the text fills a slot of the ring, not a stream.
 class ChunkFormatter {
  public:
   ChunkFormatter(const double *phases, std::int32_t m, const std::string &zeros)
