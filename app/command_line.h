@@ -1,4 +1,5 @@
-// The tool's command line: GNU-style options, read with getopt_long into a job.
+// The tool's command line: a command, then GNU-style options read with getopt_long
+// into a job.
 #ifndef RESPMAT_APP_COMMAND_LINE_H
 #define RESPMAT_APP_COMMAND_LINE_H
 
@@ -12,17 +13,17 @@ namespace respmat {
 struct CommandLine {
   enum class Action { run, help, version, usage_error };
   Action action = Action::run;
-  JobOptions options;  // for run
-  std::string error;   // for usage_error: what is wrong, in one line
+  JobOptions options;        // for run
+  std::string error;         // for usage_error: what is wrong, in one line
+  const char *help = nullptr;  // for help: the text to print
 };
 
-// Reads the arguments. No argument at all is the bare command, which keeps its
-// first reading of phases; any option asks for phases that are all numbers.
-// --help and --version take effect where they stand, before anything after them.
+// Reads the arguments: an optional command ("model", which is also what no command
+// means), then its options. No argument at all, or the command alone, is the bare
+// command, which keeps its first reading of phases; any option asks for phases that
+// are all numbers. --help and --version take effect where they stand, before
+// anything after them.
 [[nodiscard]] CommandLine parse_command_line(int argc, char **argv);
-
-// The text of --help.
-extern const char kHelpText[];
 
 }  // namespace respmat
 

@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
   const respmat::CommandLine line = respmat::parse_command_line(argc, argv);
   switch (line.action) {
     case respmat::CommandLine::Action::help:
-      return print(respmat::kHelpText);
+      return print(line.help);
     case respmat::CommandLine::Action::version: {
       const std::string text = std::string("respmat ") + respmat_version() + "\n";
       return print(text.c_str());

@@ -17,6 +17,8 @@
 #include "job/model_rows.h"
 #include "job/model_writer.h"
 #include "job/replace_file.h"
+#include "job/row_text.h"
+#include "job/table_text.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "text/number_text.h"
@@ -66,10 +68,13 @@ JobError input_failure(const InputFile &input, int error_number) {
   return system_failure(JobError::Kind::input, input.path, error_number);
 }
 
-// What the model depends on: m and the first m phases.
+// What the model depends on: m and the first m phases, or the optics model; and
+// the model itself, once read.
 struct Inputs {
   std::int32_t m = 0;
   std::vector<double> phases;
+  std::unique_ptr<ResponseModel> model;
+  std::string source;  // the file the model comes from, for the picture's title
 };
 
 OwnedFile open_input(const InputFile &input, std::optional<JobError> &error) {
@@ -156,9 +161,31 @@ JobError phase_table_failure(const PhaseTableError &e, const InputFile &phases_f
   return {JobError::Kind::input, e.file, 0, e.message()};
 }
 
+// Reads the optics table and makes its model.
+std::optional<JobError> read_optics_model(const JobOptions &options, Inputs &inputs) {
+  const std::string &path = *options.optics;
+  const OpticsTableResult table = read_optics_table(path);
+  if (table.error_number != 0) return system_failure(JobError::Kind::input, path, table.error_number);
+  if (!table.error.empty()) return JobError{JobError::Kind::input, path, 0, table.error};
+  OpticsModelOptions model_options = options.optics_model;
+  model_options.monitor_count = options.monitors;
+  OpticsModelResult made = optics_model(table.table, path, model_options);
+  if (!made.model)
+    return JobError{made.usage ? JobError::Kind::usage : JobError::Kind::input, path, 0, std::move(made.error)};
+  inputs.m = made.model->rows();
+  inputs.model = std::make_unique<OpticsModel>(std::move(*made.model));
+  inputs.source = path;
+  return std::nullopt;
+}
+
 // Reads m and the phases the job asks for into `inputs`, and the warnings about
 // them into `result`.
 std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, JobResult &result) {
+  if (options.optics) {
+    std::optional<JobError> error = read_optics_model(options, inputs);
+    if (!error) result.m = inputs.m;
+    return error;
+  }
   const InputFile phases_file{options.phases.value_or(kDefaultPhases), !options.phases};
   std::optional<JobError> error;
   std::optional<std::int32_t> m = options.monitors;
@@ -191,6 +218,8 @@ std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, J
   }
   if (non_numeric.count != 0) result.warnings.push_back(non_numeric_warning(phases_file, non_numeric));
   result.m = inputs.m;
+  inputs.model = std::make_unique<PhaseModel>(inputs.phases.data(), inputs.m, options.amplitude, options.offset);
+  inputs.source = phases_file.path;
   return std::nullopt;
 }
 
@@ -201,8 +230,13 @@ bool same_file(const std::string &a, const std::string &b) {
 
 // A result written over an input, or over the other result, would lose it.
 std::optional<std::string> overwritten_file(const JobOptions &options) {
-  std::vector<std::string> inputs = {options.phases.value_or(kDefaultPhases)};
-  if (!options.monitors) inputs.push_back(options.response.value_or(kDefaultResponse));
+  std::vector<std::string> inputs;
+  if (options.optics) {
+    inputs.push_back(*options.optics);
+  } else {
+    inputs.push_back(options.phases.value_or(kDefaultPhases));
+    if (!options.monitors) inputs.push_back(options.response.value_or(kDefaultResponse));
+  }
   std::vector<std::string> outputs;
   if (options.output != "-") outputs.push_back(options.output);
   if (options.heatmap) outputs.push_back(*options.heatmap);
@@ -222,26 +256,63 @@ struct ModelSinks {
 
 enum class WriteOutcome { ok, matrix_failed, picture_failed };
 
-// Streams the model's rows to the sinks. The plain comma-separated matrix takes the
-// tool's fastest writer, which stops at its first failed write and leaves that
-// write's errno in `error`; the others take the rows one at a time.
-WriteOutcome write_model(const JobOptions &options, const Inputs &inputs, const ModelSinks &sinks, int &error) {
-  if (options.format == OutputFormat::csv && sinks.picture == nullptr) {
-    error = write_model_csv(inputs.phases.data(), inputs.m, sinks.matrix, options.threads);
+// What an optics-style table says of the model in its header.
+std::vector<TableHeaderValue> model_description(const JobOptions &options, const ResponseModel &model) {
+  std::vector<TableHeaderValue> values;
+  if (options.optics) {
+    values.push_back({"PLANE", std::string(plane_name(options.optics_model.plane))});
+    values.push_back({"LATTICE", std::string(lattice_name(options.optics_model.lattice))});
+    values.push_back({"SCALE", options.optics_model.scale});
+  } else {
+    values.push_back({"LATTICE", std::string("line")});
+    values.push_back({"AMPLITUDE", options.amplitude});
+    values.push_back({"OFFSET", options.offset});
+  }
+  values.push_back({"MONITORS", std::int64_t{model.rows()}});
+  values.push_back({"CORRECTORS", std::int64_t{model.cols()}});
+  return values;
+}
+
+// The text of the matrix in the format the job asks for.
+ModelText model_text(const JobOptions &options, const ResponseModel &model) {
+  ModelText text;
+  text.rows.digits = options.digits;
+  if (options.format == OutputFormat::tfs) {
+    text = optics_style_table(model, options.digits, model_description(options, model));
+  } else if (options.labels) {
+    text.rows.row_names = model.monitor_names();
+    for (const std::string &name : model.corrector_names()) (text.header += ',') += name;
+    text.header += '\n';
+  }
+  return text;
+}
+
+// Streams the model's rows to the sinks. The text forms take the tool's fastest
+// writer, which stops at its first failed write and leaves that write's errno in
+// `error`; with a picture beside them, and in the binary form, rows go one at a time.
+WriteOutcome write_model(const JobOptions &options, const ResponseModel &model, const ModelSinks &sinks, int &error) {
+  const ModelText text = model_text(options, model);
+  if (options.format != OutputFormat::bin && sinks.picture == nullptr) {
+    error = write_model_text(model, text, sinks.matrix, options.threads);
     return error == 0 ? WriteOutcome::ok : WriteOutcome::matrix_failed;
   }
   if (sinks.picture != nullptr && !sinks.picture->start()) return WriteOutcome::picture_failed;
-  if (options.format == OutputFormat::bin) write_bin_header(inputs.m, inputs.m, sinks.matrix);
-  ModelRows rows(inputs.phases.data(), inputs.m);
-  for (std::int32_t i = 0; i < inputs.m; ++i) {
+  if (options.format == OutputFormat::bin)
+    write_bin_header(model.rows(), model.cols(), sinks.matrix);
+  else
+    std::fputs(text.header.c_str(), sinks.matrix);
+  const RowText row_text(text.rows, model.cols());
+  RowTextWriter text_rows(row_text, sinks.matrix);
+  ModelRows rows(model);
+  for (std::int32_t i = 0; i < model.rows(); ++i) {
     const std::vector<double> &row = rows.row(i);
     if (options.format == OutputFormat::bin)
       write_bin_row(row, sinks.matrix);
     else
-      write_csv_row(row, sinks.matrix);
+      text_rows.write(i, row, rows.reach());
     if (sinks.picture != nullptr && !sinks.picture->add_row(row)) return WriteOutcome::picture_failed;
   }
-  if (options.format == OutputFormat::csv) write_csv_end(sinks.matrix);
+  if (options.format != OutputFormat::bin) std::fputs(text.trailer.c_str(), sinks.matrix);
   if (sinks.picture != nullptr && !sinks.picture->finish()) return WriteOutcome::picture_failed;
   return WriteOutcome::ok;
 }
@@ -269,11 +340,11 @@ std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &i
   std::unique_ptr<FileReplacement> picture_file;
   if (options.heatmap && !(picture_file = open_replacement(*options.heatmap, error))) return error;
   std::optional<HeatMap> picture;
-  if (picture_file) picture.emplace(picture_file->stream(), inputs.m, kAmplitude);
+  if (picture_file) picture.emplace(picture_file->stream(), inputs.m, options.range.value_or(inputs.model->bound()));
   const ModelSinks sinks{to_stdout ? standard_output : matrix_file->stream(), picture ? &*picture : nullptr};
   errno = 0;
   int matrix_error = 0;
-  switch (write_model(options, inputs, sinks, matrix_error)) {
+  switch (write_model(options, *inputs.model, sinks, matrix_error)) {
     case WriteOutcome::ok:
       break;
     case WriteOutcome::matrix_failed:

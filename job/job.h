@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "job/model.h"
+#include "job/optics_model.h"
 #include "job/phase_table.h"
 
 namespace respmat {
@@ -19,8 +21,9 @@ inline constexpr char kDefaultResponse[] = "../reponsematx_H0.1A.csv";
 inline constexpr char kDefaultPhases[] = "../realmachinephases.csv";
 
 enum class OutputFormat {
-  csv,  // comma-separated text, 16 significant digits
-  bin   // the library's binary matrix form (see matrix_write_bin)
+  csv,  // comma-separated text, 16 significant digits unless `digits` says otherwise
+  bin,  // the library's binary matrix form (see matrix_write_bin)
+  tfs   // an optics-style table: header values, one column per corrector, a row per monitor
 };
 
 // One job, as the command line or another front end describes it.
@@ -36,6 +39,17 @@ struct JobOptions {
   OutputFormat format = OutputFormat::csv;
   std::optional<std::string> heatmap;  // also write a PNG picture of the matrix there
   int threads = 0;                     // writer threads; 0: one per core
+  // The model of an optics table (its monitors, correctors and beta functions)
+  // instead of the model of a phase table; `monitors`, when set, keeps the first so
+  // many monitors.
+  std::optional<std::string> optics;
+  OpticsModelOptions optics_model;
+  // The phase model's constants.
+  double amplitude = kAmplitude;
+  double offset = kPhaseOffset;
+  int digits = 16;      // significant digits of the text forms, 1 to 17
+  bool labels = false;  // the CSV gets a header row of corrector names and a first column of monitor names
+  std::optional<double> range;  // the bound of the picture's colour scale; unset: the model's largest entry
   // The bare command keeps its first reading of phases: like atof, a non-numeric
   // phase is 0 and only warned about. Otherwise such a phase is an error.
   bool strict_phases = true;

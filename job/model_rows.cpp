@@ -2,22 +2,19 @@
 
 #include <bit>
 
-#include "job/model.h"
-#include "matrix/csv_buffer.h"
-
 namespace respmat {
 
 static_assert(std::endian::native == std::endian::little,
               "the binary form is the in-memory form of a little-endian host");
 
-ModelRows::ModelRows(const double *phases, std::int32_t m)
-    : phases_(phases), row_(static_cast<std::size_t>(m), 0.0) {}
+ModelRows::ModelRows(const ResponseModel &model)
+    : model_(model), row_(static_cast<std::size_t>(model.cols()), 0.0) {}
 
 const std::vector<double> &ModelRows::row(std::int32_t i) {
-  const std::size_t diagonal = static_cast<std::size_t>(i);
-  for (std::size_t j = diagonal + 1; j < computed_; ++j) row_[j] = 0.0;
-  computed_ = diagonal + 1;
-  model_row(phases_, i, row_.data());
+  reach_ = model_.row(i, row_.data());
+  const auto reach = static_cast<std::size_t>(reach_);
+  for (std::size_t j = reach; j < computed_; ++j) row_[j] = 0.0;
+  computed_ = reach;
   return row_;
 }
 
@@ -30,11 +27,10 @@ void write_bin_row(const std::vector<double> &row, std::FILE *stream) {
   if (!row.empty()) std::fwrite(row.data(), sizeof(double), row.size(), stream);
 }
 
-void write_csv_row(const std::vector<double> &row, std::FILE *stream) {
-  detail::CsvBuffer out(stream);
-  out.line(row.size(), [&](std::size_t j) { return row[j]; });
+void RowTextWriter::write(std::int32_t i, const std::vector<double> &row, std::int32_t reach) {
+  buffer_.resize(text_.bound(i, static_cast<std::int32_t>(row.size())));
+  const char *end = text_.write(i, row.data(), reach, buffer_.data());
+  std::fwrite(buffer_.data(), 1, static_cast<std::size_t>(end - buffer_.data()), stream_);
 }
-
-void write_csv_end(std::FILE *stream) { std::fputc('\n', stream); }
 
 }  // namespace respmat

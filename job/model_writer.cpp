@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "job/model.h"
+#include "job/row_text.h"
 #include "base/huge_pages.h"
 #include "base/worker_threads.h"
-#include "text/number_text.h"
 
 namespace respmat {
 namespace {
@@ -39,13 +39,15 @@ struct RowRange {
   std::int32_t end;
 };
 
-std::vector<RowRange> split_rows(std::int32_t m) {
+// Chunks of rows with about kChunkEntries entries each that a row can reach.
+std::vector<RowRange> split_rows(const ResponseModel &model) {
   std::vector<RowRange> chunks;
+  const std::int32_t rows = model.rows();
   std::int32_t begin = 0;
   std::int64_t entries = 0;
-  for (std::int32_t i = 0; i < m; ++i) {
-    entries += i + 1;
-    if (entries >= kChunkEntries || i + 1 == m) {
+  for (std::int32_t i = 0; i < rows; ++i) {
+    entries += std::max(model.reach_limit(i), 1);
+    if (entries >= kChunkEntries || i + 1 == rows) {
       chunks.push_back({begin, i + 1});
       begin = i + 1;
       entries = 0;
@@ -54,18 +56,15 @@ std::vector<RowRange> split_rows(std::int32_t m) {
   return chunks;
 }
 
-// An upper bound on the text of rows [begin, end) of the m x m model: every entry
-// on or below the diagonal at its longest with its separator, ",0" above it, a line feed.
-std::size_t chunk_text_bound(RowRange rows, std::int32_t m) {
+std::size_t chunk_text_bound(RowRange rows, const ResponseModel &model, const RowText &text) {
   std::size_t most = 0;
-  for (std::int32_t i = rows.begin; i < rows.end; ++i)
-    most += static_cast<std::size_t>(i + 1) * (detail::kMaxG16Length + 1) + 2 * static_cast<std::size_t>(m - 1 - i) + 1;
+  for (std::int32_t i = rows.begin; i < rows.end; ++i) most += text.bound(i, model.reach_limit(i));
   return most;
 }
 
-std::size_t largest_chunk_text(const std::vector<RowRange> &chunks, std::int32_t m) {
+std::size_t largest_chunk_text(const std::vector<RowRange> &chunks, const ResponseModel &model, const RowText &text) {
   std::size_t largest = 0;
-  for (const RowRange rows : chunks) largest = std::max(largest, chunk_text_bound(rows, m));
+  for (const RowRange rows : chunks) largest = std::max(largest, chunk_text_bound(rows, model, text));
   return largest;
 }
 
@@ -86,40 +85,27 @@ detail::HugePageBlock<char> allocate_text_blocks(std::size_t count, std::size_t 
 }
 
 // Computes and formats chunks of rows. Each worker has its own: the row of values is
-// the only state, and `zeros` (",0" for each entry above the diagonal of the first
-// row) is shared read-only.
-// The text is that of a comma-separated line (detail::CsvBuffer::line), formatted
-// here on purpose: the zeros above the diagonal are copied as one run rather than
-// formatted one by one, and the text fills a slot of the ring, not a stream.
+// the only state.
 class ChunkFormatter {
  public:
-  ChunkFormatter(const double *phases, std::int32_t m, const std::string &zeros)
-      : phases_(phases), m_(m), zeros_(zeros), row_(static_cast<std::size_t>(m)) {}
+  ChunkFormatter(const ResponseModel &model, const RowText &text)
+      : model_(model), text_(text), row_(static_cast<std::size_t>(model.cols())) {}
 
-  void format(RowRange rows, ChunkText &text) {
-    char *out = text.block;
+  void format(RowRange rows, ChunkText &chunk) {
+    char *out = chunk.block;
     for (std::int32_t i = rows.begin; i < rows.end; ++i) {
-      // A row's sines are computed in a loop of their own: the evaluations are then
+      // A row's entries are computed in a loop of their own: the evaluations are then
       // independent and overlap in the processor, where interleaved with the
       // formatting each would wait for the one before.
-      model_row(phases_, i, row_.data());
-      out = detail::format_g16(row_[0], out);
-      for (std::int32_t j = 1; j <= i; ++j) {
-        *out++ = ',';
-        out = detail::format_g16(row_[static_cast<std::size_t>(j)], out);
-      }
-      const std::size_t zeros = 2 * static_cast<std::size_t>(m_ - 1 - i);
-      std::memcpy(out, zeros_.data(), zeros);
-      out += zeros;
-      *out++ = '\n';
+      const std::int32_t reach = model_.row(i, row_.data());
+      out = text_.write(i, row_.data(), reach, out);
     }
-    text.size = static_cast<std::size_t>(out - text.block);
+    chunk.size = static_cast<std::size_t>(out - chunk.block);
   }
 
  private:
-  const double *phases_;
-  std::int32_t m_;
-  const std::string &zeros_;
+  const ResponseModel &model_;
+  const RowText &text_;
   std::vector<double> row_;
 };
 
@@ -253,9 +239,9 @@ class OrderedChunkWriter {
   }
 
   // A worker's loop; returns when every chunk is taken or the job stopped.
-  void work(const double *phases, std::int32_t m, const std::string &zeros) {
+  void work(const ResponseModel &model, const RowText &text) {
     try {
-      ChunkFormatter formatter(phases, m, zeros);
+      ChunkFormatter formatter(model, text);
       for (std::size_t k; take(k);) {
         Slot &slot = slots_[k % slots_.size()];  // its previous chunk has been written
         formatter.format(chunks_[k], slot.text);
@@ -332,30 +318,31 @@ class OrderedChunkWriter {
   int error_ = 0;
 };
 
-int write_rows(const double *phases, std::int32_t m, SyncedStream &stream, int threads) {
-  const std::string zeros = [m] {
-    std::string text;
-    for (std::int32_t j = 1; j < m; ++j) text += ",0";
-    return text;
-  }();
-  const std::vector<RowRange> chunks = split_rows(m);
+int write_rows(const ResponseModel &model, const RowText &text, SyncedStream &stream, int threads) {
+  const std::vector<RowRange> chunks = split_rows(model);
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
-  OrderedChunkWriter in_order(chunks, largest_chunk_text(chunks, m), workers, stream);
-  detail::run_workers(workers, [&] { in_order.work(phases, m, zeros); });
+  OrderedChunkWriter in_order(chunks, largest_chunk_text(chunks, model, text), workers, stream);
+  detail::run_workers(workers, [&] { in_order.work(model, text); });
   return in_order.error();
 }
 
 }  // namespace
 
-int write_model_csv(const double *phases, std::int32_t m, std::FILE *stream, int threads) {
+int write_model_text(const ResponseModel &model, const ModelText &text, std::FILE *stream, int threads) {
   SyncedStream synced(stream);
   try {
-    if (const int error = write_rows(phases, m, synced, detail::choose_threads(threads))) return error;
+    if (const int error = synced.write(text.header.data(), text.header.size())) return error;
+    const RowText rows(text.rows, model.cols());
+    if (const int error = write_rows(model, rows, synced, detail::choose_threads(threads))) return error;
   } catch (const std::bad_alloc &) {
     return ENOMEM;
   }
-  if (const int error = synced.write("\n", 1)) return error;
+  if (const int error = synced.write(text.trailer.data(), text.trailer.size())) return error;
   return synced.sync_error();
+}
+
+int write_model_csv(const double *phases, std::int32_t m, std::FILE *stream, int threads) {
+  return write_model_text(PhaseModel(phases, m), ModelText{}, stream, threads);
 }
 
 }  // namespace respmat

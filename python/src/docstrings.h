@@ -50,21 +50,23 @@ ValueError
 MemoryError
     The array does not fit in memory.)";
 
-inline constexpr char kModel[] = R"(model(phases)
+inline constexpr char kModel[] = R"(model(phases, *, amplitude=0.47247222310000003, offset=0.1696)
 --
 
 The model response matrix of a sequence of phases.
 
 Entry (i, j) on and below the diagonal is
-0.47247222310000003 * sin(2*pi*(phases[i] - phases[j]) + 0.1696), every step
-carried in x87 extended precision and only the result rounded to float64; entries
-above the diagonal are 0.0. Every entry is bit for bit what the respmat tool writes
-to er.csv for the same phases.
+amplitude * sin(2*pi*(phases[i] - phases[j]) + offset), every step carried in x87
+extended precision and only the result rounded to float64; entries above the
+diagonal are 0.0. Every entry is bit for bit what the respmat tool writes to er.csv
+for the same phases, amplitude and offset.
 
 Parameters
 ----------
 phases : array_like
     One-dimensional, in turns (units of 2*pi); converted once to float64.
+amplitude, offset : float
+    The model's constants (doubles); the defaults are the tool's.
 
 Returns
 -------
