@@ -16,6 +16,8 @@ ValueError for malformed content. Files written by name are replaced whole or no
 at all.
 """
 
-from ._respmat import __version__, load_phases, load_text, model, read_bin, run, save_csv, write_bin
+from ._respmat import __version__, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin
 
-__all__ = ["__version__", "load_phases", "load_text", "model", "read_bin", "run", "save_csv", "write_bin"]
+__all__ = [
+    "__version__", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv", "write_bin",
+]

@@ -5,6 +5,7 @@
 #include "binary_io.h"
 #include "job.h"
 #include "model_matrix.h"
+#include "optics.h"
 #include "phases.h"
 #include "respmat/version.h"
 #include "text_io.h"
@@ -19,6 +20,7 @@ PYBIND11_MODULE(_respmat, module) {
   module.attr("__version__") = respmat_version();
   respmat::python::bind_text_io(module);
   respmat::python::bind_model(module);
+  respmat::python::bind_optics(module);
   respmat::python::bind_phases(module);
   respmat::python::bind_job(module);
   respmat::python::bind_binary_io(module);
