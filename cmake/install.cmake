@@ -31,10 +31,21 @@ endif()
 cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_LIBDIR BASE_DIRECTORY "\${prefix}" OUTPUT_VARIABLE RESPMAT_PC_LIBDIR)
 cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_INCLUDEDIR BASE_DIRECTORY "\${prefix}"
   OUTPUT_VARIABLE RESPMAT_PC_INCLUDEDIR)
-# A static link needs the C++ runtime and the maths library after the archive.
-list(TRANSFORM respmat_cxx_runtime PREPEND -l OUTPUT_VARIABLE respmat_pc_private)
-list(APPEND respmat_pc_private -lm)
-list(REMOVE_DUPLICATES respmat_pc_private)
-list(JOIN respmat_pc_private " " RESPMAT_PC_LIBS_PRIVATE)
+# What a program linked by the C compiler needs besides the library: the C++ runtime,
+# the maths library and, where the C library lacks them, the threads. The static
+# archive records none of it, so it goes in Libs and the plain
+# `pkg-config --cflags --libs respmat` links; the shared library records its own, so
+# there it goes in Libs.private and a consumer links the library alone.
+list(TRANSFORM respmat_cxx_runtime PREPEND -l OUTPUT_VARIABLE respmat_pc_needs)
+list(APPEND respmat_pc_needs -lm ${CMAKE_THREAD_LIBS_INIT})
+list(REMOVE_DUPLICATES respmat_pc_needs)
+list(JOIN respmat_pc_needs " " respmat_pc_needs)
+if(BUILD_SHARED_LIBS)
+  set(RESPMAT_PC_LIBS "-L\${libdir} -lrespmat")
+  set(RESPMAT_PC_LIBS_PRIVATE "${respmat_pc_needs}")
+else()
+  set(RESPMAT_PC_LIBS "-L\${libdir} -lrespmat ${respmat_pc_needs}")
+  set(RESPMAT_PC_LIBS_PRIVATE "")
+endif()
 configure_file(cmake/respmat.pc.in ${PROJECT_BINARY_DIR}/respmat.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/respmat.pc DESTINATION ${respmat_pc_dir})
