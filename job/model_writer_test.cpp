@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -11,6 +13,7 @@
 
 #include "job/reference_job.h"
 #include "job/model.h"
+#include "job/row_text.h"
 #include "matrix/matrix_reference.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
@@ -97,6 +100,73 @@ TEST(ModelWriter, StopsAtTheFirstFailedWriteAndReportsItsError) {
     // Before closing, which flushes what is left. Within the failing call stdio may
     // try once more to hand over what it had buffered; nothing after that call.
     EXPECT_LE(sink.writes_after_failure, 1) << threads;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Every digit count writes what printf("%.*g") writes, the fast 16-digit path too.
+TEST(RowText, NumbersAreWhatPrintfWritesForEveryDigitCount) {
+  std::mt19937_64 rng(17);
+  std::vector<double> values = {0.0, -0.0, 1.0, 0.1, 1e-320, -5e-324, 1.7976931348623157e308, 123456789012345678.0,
+                                std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  for (int k = 0; k < 20000; ++k) {
+    const std::uint64_t bits = rng();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(k % 2 ? value : std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 60));
+  }
+  for (int digits = 1; digits <= 17; ++digits)
+    for (const double value : values) {
+      char fast[32] = {}, expected[64];
+      *respmat::format_number(value, digits, fast) = '\0';
+      std::snprintf(expected, sizeof expected, "%.*g", digits, value);
+      ASSERT_STREQ(fast, expected) << digits;
+    }
+}
+
+// A rectangular model with names, zeros past each row's reach and a separator of its
+// own: the same text on any number of threads, and each row as the row writer has it.
+TEST(ModelWriter, RectangularNamedRowsAreTheSameOnAnyThreads) {
+  class Staircase final : public respmat::ResponseModel {
+   public:
+    std::int32_t rows() const override { return 700; }
+    std::int32_t cols() const override { return 90; }
+    std::int32_t row(std::int32_t i, double *out) const override {
+      const std::int32_t reach = (i * 7) % 91;
+      for (std::int32_t j = 0; j < reach; ++j) out[j] = std::sin(0.37 * i - 1.3 * j) * (i + 1);
+      return reach;
+    }
+    double bound() const override { return 700.0; }
+    std::vector<std::string> monitor_names() const override { return respmat::index_names(700); }
+    std::vector<std::string> corrector_names() const override { return respmat::index_names(90); }
+  } model;
+  respmat::ModelText text;
+  text.header = "header\n";
+  text.rows = {' ', 9, model.monitor_names(), true};
+  text.trailer.clear();
+  std::string expected = text.header;
+  const respmat::RowText rows(text.rows, model.cols());
+  std::vector<double> values(90);
+  std::vector<char> line(rows.bound(0, 90) + 8);
+  for (std::int32_t i = 0; i < model.rows(); ++i) {
+    const std::int32_t reach = model.row(i, values.data());
+    std::string row = "\"" + std::to_string(i) + "\"";
+    for (std::int32_t j = 0; j < model.cols(); ++j) {
+      char number[32];
+      std::snprintf(number, sizeof number, " %.9g", j < reach ? values[static_cast<std::size_t>(j)] : 0.0);
+      row += number;
+    }
+    expected += row + "\n";
+    ASSERT_EQ(std::string(line.data(), rows.write(i, values.data(), reach, line.data())), row + "\n");
+  }
+  for (const int threads : {1, 2, 5}) {
+    const respmat::testing::OwnedFile file(std::tmpfile());
+    ASSERT_EQ(respmat::write_model_text(model, text, file.get(), threads), 0);
+    EXPECT_TRUE(contents_of(file.get()) == expected) << threads;
   }
 }
 

@@ -1,6 +1,8 @@
 // The command line, through the real binary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -301,6 +303,45 @@ TEST(Tool, HeatMapShowsTheMatrix) {
   EXPECT_EQ(side, 1025u);
   EXPECT_EQ(pixel(big, side, 1024, 1024), pale_red);
   EXPECT_EQ(pixel(big, side, 0, 1024), white);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Tool, TheModelCommandIsTheBareCommandAndRefusesWhatCannotGoTogether) {
+  Workspace ws;
+  write_bytes(ws.at("reponsematx_H0.1A.csv"), "1,2,3\n");
+  write_bytes(ws.at("realmachinephases.csv"), "0\n0.25\nx\n");
+  const ToolRun bare = ws.tool({});
+  const std::string bare_output = ws.output();
+  const ToolRun named = ws.tool({"model"});
+  EXPECT_EQ(named.status, bare.status);
+  EXPECT_EQ(named.out + named.err, bare.out + bare.err);  // the bare reading's warning included
+  EXPECT_EQ(ws.output(), bare_output);
+
+  EXPECT_NE(ws.tool({"--help"}).out.find("\n  model    write a model response matrix\n"), std::string::npos);
+  EXPECT_EQ(ws.tool({"model", "--help"}).out.rfind("Usage: respmat model [options]\n", 0), 0u);
+
+  const std::string p = ws.at("realmachinephases.csv"), iota = kExamples + "/optics/iota_v8.3_twiss.tfs";
+  const std::vector<std::vector<std::string>> cases = {
+      {"--optics", iota, "--plane", "z"}, {"--optics", iota, "--lattice", "loop"}, {"--digits", "0"},
+      {"--digits", "18"}, {"--optics", iota, "-p", p}, {"--plane", "y"}, {"-f", "bin", "--labels"},
+      {"--heatmap", "h.png", "--range", "0"}, {"--range", "1"}, {"--amplitude", "nan"},
+      {"--optics", iota, "--monitors-match", "("}, {"model", "extra"}, {"model", "--optics", iota, "-o", iota}};
+  for (const auto &args : cases) {
+    const ToolRun run = ws.tool(args);
+    EXPECT_EQ(run.status, respmat::kExitUsage) << args[0] << args[1] << run.err;
+    EXPECT_TRUE(run.err.ends_with("; try 'respmat --help'\n")) << run.err;
+  }
+  EXPECT_EQ(ws.output(), bare_output);
+  for (const std::vector<std::string> &input_failure :
+       {std::vector<std::string>{"--optics", iota, "--correctors-match", "^NOTHING$"},
+        std::vector<std::string>{"--optics", p}}) {
+    const ToolRun run = ws.tool(input_failure);
+    EXPECT_EQ(run.status, respmat::kExitBadInput) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
 }
 
 }  // namespace
