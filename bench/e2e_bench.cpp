@@ -1,8 +1,9 @@
 // End-to-end benchmark: generates inputs for several m, then runs the main job and
 // the response-file load each in a fresh process, the straightforward C way, with
-// numpy, with pandas and with respmat at 1, 2 and all threads, interleaved, and
-// prints medians and peak memory as one table, with the ratios below it. Checks that every way writes
-// the same er.csv and that the thread count changes no byte.
+// numpy, with pandas and with respmat at 1, 2 and all threads, interleaved, and the
+// optics model of as many monitors and correctors; prints medians and peak memory as
+// one table, with the ratios below it. Checks that every way writes the same er.csv
+// and that the thread count changes no byte.
 // Usage: respmat_e2e_bench [repetitions] [m ...]   (default: 3 1000 4000 10000)
 // Python comes from RESPMAT_BENCH_PYTHON (default python3); numpy and pandas are
 // measured when importable, and like the straightforward C path only up to m = 4000:
@@ -59,6 +60,16 @@ void generate_inputs(const fs::path &dir, int m) {
   double phase = 0;
   for (int k = 0; k < m; ++k, phase += advance(rng)) std::fprintf(phases, "%.10f,%.4f,%.3f\n", phase, 10.0 + k % 7, 7.85 * k);
   std::fclose(phases);
+  // An optics table of a line with a kicker after each of its m monitors.
+  std::FILE *optics = std::fopen((dir / "optics.tfs").c_str(), "w");
+  std::uniform_real_distribution<double> beta(2.0, 40.0);
+  std::fprintf(optics, "@ Q1 %%le %.6f\n* NAME KEYWORD S BETX MUX\n$ %%s %%s %%le %%le %%le\n", phase + 0.31);
+  phase = 0;
+  for (int k = 0; k < m; ++k, phase += advance(rng)) {
+    std::fprintf(optics, " \"BPM%d\" \"MONITOR\" %.3f %.9f %.10f\n", k, 7.85 * k, beta(rng), phase);
+    std::fprintf(optics, " \"KICK%d\" \"KICKER\" %.3f %.9f %.10f\n", k, 7.85 * k + 1.0, beta(rng), phase + 0.05);
+  }
+  std::fclose(optics);
 }
 
 struct Run {
@@ -105,13 +116,16 @@ void report_time(int fd, double seconds) {
 
 // Every run writes its output afresh: replacing a previous er.csv costs freeing its
 // blocks, which would count against whichever run came after it.
-Run run_tool(const fs::path &run_dir, int threads) {
+Run run_tool(const fs::path &run_dir, int threads, const std::vector<std::string> &arguments = {}) {
   fs::remove(run_dir / "er.csv");
   return run_child([&](int report_fd) {
     close(report_fd);  // timed from the parent: exec leaves nothing to report from
     setenv("RESPMAT_THREADS", std::to_string(threads).c_str(), 1);
     if (chdir(run_dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
-    execl(RESPMAT_EXE, RESPMAT_EXE, static_cast<char *>(nullptr));
+    std::vector<char *> argv = {const_cast<char *>(RESPMAT_EXE)};
+    for (const std::string &argument : arguments) argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(RESPMAT_EXE, argv.data());
     _exit(127);
   });
 }
@@ -256,7 +270,7 @@ double cores_granted(int threads) {
 struct Way {
   std::string name;
   std::function<Run(const fs::path &dir)> job;   // inputs in dir, run folder dir/run
-  std::function<Run(const fs::path &dir)> load;  // of dir's response file
+  std::function<Run(const fs::path &dir)> load;  // of dir's response file; none for a way without one
   bool holds_whole_model = false;  // measured only up to kLargestCompared
   std::string output;              // what its job leaves in the run folder, to compare; "" for none
   std::vector<std::vector<Run>> job_runs = {}, load_runs = {};  // per m
@@ -291,6 +305,12 @@ std::vector<Way> available_ways(int all) {
   ways.push_back(tool_way("respmat, 1 thread", 1));
   if (all != 2) ways.push_back(tool_way("respmat, 2 threads", 2));
   ways.push_back(tool_way("respmat, all " + std::to_string(all) + " threads", all));
+  // The optics model of as many monitors and correctors, with the same writer.
+  ways.push_back({"respmat model --optics (m monitors x m correctors), all threads",
+                  [all](const fs::path &dir) {
+                    return run_tool(dir / "run", all, {"model", "--optics", "../optics.tfs", "-o", "er_optics.csv"});
+                  },
+                  nullptr, false, ""});
   return ways;
 }
 
@@ -312,7 +332,7 @@ bool measure(std::vector<Way> &ways, const fs::path &dir, int m, int repetitions
     for (Way &way : ways)
       if (compared || !way.holds_whole_model) way.job_runs.back().push_back(way.job(dir));
     for (Way &way : ways)
-      if (compared || !way.holds_whole_model) way.load_runs.back().push_back(way.load(dir));
+      if (way.load && (compared || !way.holds_whole_model)) way.load_runs.back().push_back(way.load(dir));
   }
   std::optional<fs::path> first;
   for (const Way &way : ways) {
@@ -368,7 +388,8 @@ int main(int argc, char **argv) {
   for (std::size_t k = 0; k < sizes.size(); ++k)
     if (sizes[k] <= kLargestCompared) shown = k;
   print_table(ways, sizes, shown, response_mb);
-  const Way &c = ways.front(), &one = *find_way(ways, "respmat, 1 thread"), &every = ways.back();
+  const Way &c = ways.front(), &one = *find_way(ways, "respmat, 1 thread");
+  const Way &every = *find_way(ways, "respmat, all " + std::to_string(all) + " threads");
   const Way &two = all == 2 ? every : *find_way(ways, "respmat, 2 threads");
   const Way *numpy = find_way(ways, "numpy");
   std::printf("\nm = %d: all threads %s the straightforward C path's speed, 2 threads %s one thread's "
@@ -377,6 +398,9 @@ int main(int argc, char **argv) {
               ratio(one.job_runs[shown], two.job_runs[shown]).c_str(),
               response_mb[shown] / 1e3 / median_seconds(every.load_runs[shown]),
               numpy != nullptr ? ratio(numpy->load_runs[shown], every.load_runs[shown]).c_str() : "—");
+  if (const Way *optics = find_way(ways, "respmat model --optics (m monitors x m correctors), all threads"))
+    std::printf("m = %d: the optics model takes %s the phase model's time (same writer, same threads).\n",
+                sizes[shown], ratio(optics->job_runs[shown], every.job_runs[shown]).c_str());
   std::printf("%d threads spinning got %.2f cores before the runs and %.2f after (others' load).\n", all,
               granted_before, cores_granted(all));
   fs::remove_all(root);
