@@ -1,5 +1,7 @@
 #include "job/job.h"
 
+#include <sys/statvfs.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -16,7 +18,7 @@
 #include "job/model.h"
 #include "job/model_rows.h"
 #include "job/model_writer.h"
-#include "job/replace_file.h"
+#include "job/output_sink.h"
 #include "job/row_text.h"
 #include "job/table_text.h"
 #include "text/first_line_fields.h"
@@ -223,9 +225,18 @@ std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, J
   return std::nullopt;
 }
 
+// The same file, or the same place for a file yet to be made: compared by their
+// resolved paths too, so that "out.csv" and "./out.csv" clash before either exists.
 bool same_file(const std::string &a, const std::string &b) {
   std::error_code ignored;
-  return std::filesystem::equivalent(a, b, ignored);
+  if (std::filesystem::equivalent(a, b, ignored)) return true;
+  const auto resolved = [](const std::string &path) {
+    std::error_code failed;
+    std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, failed), failed);
+    return failed ? std::filesystem::path() : place;
+  };
+  const std::filesystem::path place = resolved(a);
+  return !place.empty() && place == resolved(b);
 }
 
 // A result written over an input, or over the other result, would lose it.
@@ -238,7 +249,7 @@ std::optional<std::string> overwritten_file(const JobOptions &options) {
     if (!options.monitors) inputs.push_back(options.response.value_or(kDefaultResponse));
   }
   std::vector<std::string> outputs;
-  if (options.output != "-") outputs.push_back(options.output);
+  if (!named_descriptor(options.output)) outputs.push_back(options.output);
   if (options.heatmap) outputs.push_back(*options.heatmap);
   for (const std::string &output : outputs)
     for (const std::string &input : inputs)
@@ -306,10 +317,16 @@ WriteOutcome write_model(const JobOptions &options, const ResponseModel &model, 
   ModelRows rows(model);
   for (std::int32_t i = 0; i < model.rows(); ++i) {
     const std::vector<double> &row = rows.row(i);
+    errno = 0;
     if (options.format == OutputFormat::bin)
       write_bin_row(row, sinks.matrix);
     else
       text_rows.write(i, row, rows.reach());
+    // The first failed write ends the job: nothing more is computed.
+    if (std::ferror(sinks.matrix)) {
+      error = errno != 0 ? errno : EIO;
+      return WriteOutcome::matrix_failed;
+    }
     if (sinks.picture != nullptr && !sinks.picture->add_row(row)) return WriteOutcome::picture_failed;
   }
   if (options.format != OutputFormat::bin) std::fputs(text.trailer.c_str(), sinks.matrix);
@@ -321,49 +338,76 @@ JobError output_failure(const std::string &path, int error_number) {
   return failure(JobError::Kind::output, path, error_number, std::strerror(error_number));
 }
 
-std::unique_ptr<FileReplacement> open_replacement(const std::string &path, std::optional<JobError> &error) {
-  auto file = std::make_unique<FileReplacement>(path);
-  if (!file->open()) {
-    error = output_failure(path, errno);
-    file.reset();
-  }
-  return file;
+// The failure of the matrix's output: standard output is named as such.
+JobError matrix_failure(const JobOptions &options, const OutputSink &sink, int error_number) {
+  if (sink.is_standard_output())
+    return failure(JobError::Kind::standard_output, "standard output", error_number,
+                   error_number != 0 ? std::strerror(error_number) : "cannot be read");
+  return output_failure(options.output, error_number);
 }
 
-// Writes the outputs: the matrix (to a file replaced whole, or to the caller's
-// standard output) and the picture. Files are replaced only when everything was written.
+// The smallest the matrix's text or binary form can be: every entry at least one
+// byte and a separator or line end, or the binary form's exact size.
+std::uint64_t smallest_output(const JobOptions &options, const ResponseModel &model) {
+  const auto entries = static_cast<std::uint64_t>(model.rows()) * static_cast<std::uint64_t>(model.cols());
+  if (options.format == OutputFormat::bin) return 8 + 8 * entries;
+  return 2 * entries + 1;
+}
+
+// A matrix that cannot fit in its file system's free space is refused before any
+// row is computed. Outputs other than regular files are not checked.
+std::optional<JobError> refuse_what_cannot_fit(const JobOptions &options, const ResponseModel &model) {
+  if (named_descriptor(options.output)) return std::nullopt;
+  std::error_code ignored;
+  const std::filesystem::path target = std::filesystem::absolute(options.output, ignored);
+  if (std::filesystem::exists(target, ignored) && !std::filesystem::is_regular_file(target, ignored))
+    return std::nullopt;
+  struct statvfs space;
+  if (::statvfs(target.parent_path().c_str(), &space) != 0) return std::nullopt;
+  const std::uint64_t free = static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
+  const std::uint64_t needed = smallest_output(options, model);
+  if (needed <= free) return std::nullopt;
+  return failure(JobError::Kind::output, options.output, ENOSPC,
+                 "needs at least " + std::to_string(needed) + " bytes, but its file system has " +
+                     std::to_string(free) + " bytes free");
+}
+
+std::unique_ptr<OutputSink> open_sink(const std::string &path, std::FILE *standard_output,
+                                      std::optional<JobError> &error) {
+  std::unique_ptr<OutputSink> sink = OutputSink::open(path, standard_output);
+  if (!sink) error = output_failure(path, errno);
+  return sink;
+}
+
+// Writes the outputs: the matrix and the picture. Every output is completed before
+// any file is put in place, the matrix last, so a failure leaves every old file as
+// it was.
 std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &inputs, std::FILE *standard_output) {
-  const bool to_stdout = options.output == "-";
+  if (auto refusal = refuse_what_cannot_fit(options, *inputs.model)) return refusal;
   std::optional<JobError> error;
-  std::unique_ptr<FileReplacement> matrix_file;
-  if (!to_stdout && !(matrix_file = open_replacement(options.output, error))) return error;
-  std::unique_ptr<FileReplacement> picture_file;
-  if (options.heatmap && !(picture_file = open_replacement(*options.heatmap, error))) return error;
+  const std::unique_ptr<OutputSink> matrix = open_sink(options.output, standard_output, error);
+  if (!matrix) return error;
+  std::unique_ptr<OutputSink> picture_file;
+  if (options.heatmap && !(picture_file = open_sink(*options.heatmap, standard_output, error))) return error;
   std::optional<HeatMap> picture;
   if (picture_file) picture.emplace(picture_file->stream(), inputs.m, options.range.value_or(inputs.model->bound()));
-  const ModelSinks sinks{to_stdout ? standard_output : matrix_file->stream(), picture ? &*picture : nullptr};
+  const ModelSinks sinks{matrix->stream(), picture ? &*picture : nullptr};
   errno = 0;
   int matrix_error = 0;
   switch (write_model(options, *inputs.model, sinks, matrix_error)) {
     case WriteOutcome::ok:
       break;
     case WriteOutcome::matrix_failed:
-      if (to_stdout)
-        return failure(JobError::Kind::standard_output, "standard output", matrix_error, std::strerror(matrix_error));
-      return output_failure(options.output, matrix_error);
+      return matrix_failure(options, *matrix, matrix_error);
     case WriteOutcome::picture_failed:
       if (errno != 0) return output_failure(*options.heatmap, errno);
       return failure(JobError::Kind::output, *options.heatmap, 0, "cannot be written");
   }
   picture.reset();
-  if (picture_file && !picture_file->commit()) return output_failure(*options.heatmap, errno);
-  if (to_stdout) {
-    errno = 0;
-    if (std::fflush(standard_output) != 0 || std::ferror(standard_output))
-      return system_failure(JobError::Kind::standard_output, "standard output", errno);
-  } else if (!matrix_file->commit()) {
-    return output_failure(options.output, errno);
-  }
+  if (picture_file && !picture_file->complete()) return output_failure(*options.heatmap, errno);
+  if (!matrix->complete()) return matrix_failure(options, *matrix, errno);
+  if (picture_file && !picture_file->put_in_place()) return output_failure(*options.heatmap, errno);
+  if (!matrix->put_in_place()) return output_failure(options.output, errno);
   return std::nullopt;
 }
 

@@ -1,5 +1,7 @@
 #include "job/job_report.h"
 
+#include "job/output_sink.h"
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -79,8 +81,8 @@ int run_reported(const std::function<JobResult(const JobHooks &)> &job, bool mat
 }
 
 int run_job(const JobOptions &options, std::FILE *out, std::FILE *err) {
-  return run_reported([&](const JobHooks &hooks) { return run_job(options, hooks); }, options.output == "-", out,
-                      err);
+  return run_reported([&](const JobHooks &hooks) { return run_job(options, hooks); },
+                      named_descriptor(options.output) == 1, out, err);
 }
 
 int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {

@@ -107,7 +107,7 @@ bool FileReplacement::open() {
   return false;
 }
 
-bool FileReplacement::commit() {
+bool FileReplacement::complete() {
   std::FILE *stream = stream_;
   stream_ = nullptr;
   bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
@@ -120,13 +120,16 @@ bool FileReplacement::commit() {
     ok = false;
     saved = errno;
   }
-  if (ok && !in_place_ && std::rename(temporary_.c_str(), replaced_.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  committed_ = ok;
   errno = saved;
   return ok;
 }
+
+bool FileReplacement::put_in_place() {
+  if (!in_place_ && std::rename(temporary_.c_str(), replaced_.c_str()) != 0) return false;
+  committed_ = true;
+  return true;
+}
+
+bool FileReplacement::commit() { return complete() && put_in_place(); }
 
 }  // namespace respmat

@@ -35,10 +35,16 @@ class FileReplacement {
   [[nodiscard]] bool open();
   // The stream to write the new contents to; valid between open() and commit().
   [[nodiscard]] std::FILE *stream() const { return stream_; }
-  // Flushes, syncs and closes the temporary file and renames it over the target.
-  // Returns false (and sets errno) when any step fails; the target is then untouched.
-  // A target written in place is only flushed and closed.
+  // Flushes, syncs and closes the temporary file and renames it over the target:
+  // complete(), then put_in_place(). Returns false (and sets errno) when any step
+  // fails; the target is then untouched. A target written in place is only flushed
+  // and closed.
   [[nodiscard]] bool commit();
+  // The two steps apart, for outputs that are put in place together once all are
+  // complete: the flush, sync and close, which may find the disk full, and the
+  // rename, which needs no space.
+  [[nodiscard]] bool complete();
+  [[nodiscard]] bool put_in_place();
 
  private:
   std::string target_;

@@ -345,3 +345,32 @@ TEST(Tool, TheModelCommandIsTheBareCommandAndRefusesWhatCannotGoTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+// An output path that names a descriptor the tool already has is written through it,
+// as "-" is: standard output appended to a log keeps the log.
+TEST(Tool, AnOutputNamingAnOpenDescriptorWritesThroughIt) {
+  Workspace ws;
+  write_bytes(ws.at("p.csv"), "0\n0.25\n");
+  write_bytes(ws.at("log.txt"), "log line\n");
+  const int log = ::open(ws.at("log.txt").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(log, 0);
+  const ToolRun run = ws.tool({"-p", ws.at("p.csv"), "-o", "/dev/stdout"}, log);
+  ::close(log);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "m=2\n");
+  const std::string logged = read_bytes(ws.at("log.txt"));
+  EXPECT_TRUE(logged.starts_with("log line\n0.07974768961286402,0\n")) << logged;
+}
+
+// Two outputs named differently for the same place clash before either exists.
+TEST(Tool, OutputsThatResolveToOnePlaceAreAUsageError) {
+  Workspace ws;
+  write_bytes(ws.at("p.csv"), "0\n0.25\n");
+  const ToolRun run = ws.tool({"-p", ws.at("p.csv"), "-o", "out.csv", "--heatmap", "./out.csv"});
+  EXPECT_EQ(run.status, respmat::kExitUsage) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(ws.run + "/out.csv"));
+}
+
+}  // namespace

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <thread>
 
@@ -111,10 +113,10 @@ struct ToolRun {
 
 // Runs the tool in `dir`/run, its inputs in `dir`, through the shell with `limits`
 // (for example "ulimit -f 1;") applied first.
-ToolRun run_tool(const TempDir &dir, const std::string &limits = "") {
+ToolRun run_tool(const TempDir &dir, const std::string &limits = "", const std::string &arguments = "") {
   std::filesystem::create_directories(dir.file("run"));
-  const std::string command = "cd '" + dir.file("run") + "' && " + limits + " '" RESPMAT_EXE
-                              "' > '" + dir.file("out.txt") + "' 2> '" + dir.file("err.txt") + "'";
+  const std::string command = "cd '" + dir.file("run") + "' && " + limits + " '" RESPMAT_EXE "' " + arguments +
+                              " > '" + dir.file("out.txt") + "' 2> '" + dir.file("err.txt") + "'";
   const int raw = std::system(("/bin/sh -c \"" + command + "\"").c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_bytes(dir.file("out.txt")),
           read_bytes(dir.file("err.txt"))};
@@ -275,6 +277,41 @@ TEST(DriverUnderFaults, NulBytesAndHugeLinesGiveTheSameResultAsTheStraightforwar
   // A response line of a million columns needs a million phases, not m * m memory.
   std::string wide(2 << 20, ',');
   expect_jobs_agree(wide + "\n", "0\n1\n");
+}
+
+// Outputs are put in place only when all are complete, the matrix last: a matrix
+// that cannot be written leaves the previous picture, whatever the format.
+TEST(OutputsUnderFaults, AFailingMatrixLeavesThePreviousPicture) {
+  TempDir dir;
+  write_inputs(dir, 50);
+  for (const char *format : {"csv", "bin"}) {
+    write_bytes(dir.file("run/picture.png"), "previous picture\n");
+    const ToolRun run = run_tool(dir, "", std::string("-p ../realmachinephases.csv -f ") + format +
+                                              " -o /dev/full --heatmap picture.png");
+    EXPECT_EQ(run.status, respmat::kExitWriteFailed) << run.err;
+    EXPECT_EQ(read_bytes(dir.file("run/picture.png")), "previous picture\n") << format;
+    EXPECT_EQ(files_in(dir.file("run")), 2u);  // er.csv and the picture, no temporary file
+  }
+}
+
+// A run whose matrix cannot fit in the free space is refused before it writes: one
+// line with what it needs and what is free. The file-size limit keeps a run that
+// would try anyway from filling the disk.
+TEST(OutputsUnderFaults, AMatrixThatCannotFitIsRefusedBeforeItIsWritten) {
+  TempDir dir;
+  struct statvfs space {};
+  ASSERT_EQ(statvfs(dir.path().c_str(), &space), 0);
+  const double free = static_cast<double>(space.f_bavail) * static_cast<double>(space.f_frsize);
+  const auto m = static_cast<std::int64_t>(std::sqrt(free)) + 1000;  // 2 m^2 bytes at least: more than free
+  std::string phases;
+  for (std::int64_t k = 0; k < m; ++k) phases += "0\n";
+  write_bytes(dir.file("phases.csv"), phases);
+  std::filesystem::create_directories(dir.file("run"));
+  const ToolRun run = run_tool(dir, "ulimit -f 64;", "-p ../phases.csv");
+  EXPECT_EQ(run.status, respmat::kExitWriteFailed);
+  EXPECT_NE(run.err.find("er.csv: needs at least "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" bytes free"), std::string::npos) << run.err;
+  EXPECT_EQ(files_in(dir.file("run")), 0u);
 }
 
 }  // namespace
