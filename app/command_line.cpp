@@ -79,9 +79,14 @@ std::optional<std::string> apply(int code, const char *value, JobOptions &job) {
     return option_name(code) + " '" + std::string(text) + "': " + expected;
   };
   switch (code) {
-    case 'r': job.response = text; break;
-    case 'p': job.phases = text; break;
-    case 'o': job.output = text; break;
+    case 'r':
+    case 'p':
+    case 'o':
+      if (text.empty()) return bad_value("expected a file name");
+      if (code == 'r') job.response = text;
+      if (code == 'p') job.phases = text;
+      if (code == 'o') job.output = text;
+      break;
     case 'c':
       if (!(job.column = PhaseColumn::parse(text))) return bad_value("expected a column index or name");
       break;
