@@ -175,10 +175,16 @@ std::optional<std::string> apply(int code, const char *value, JobOptions &job) {
     return std::nullopt;
   };
   switch (code) {
-    case 'r': job.response = text; break;
-    case 'p': job.phases = text; break;
-    case 'o': job.output = text; break;
-    case kOptics: job.optics = text; break;
+    case 'r':
+    case 'p':
+    case 'o':
+    case kOptics:
+      if (text.empty()) return bad_value("expected a file name");
+      if (code == 'r') job.response = text;
+      if (code == 'p') job.phases = text;
+      if (code == 'o') job.output = text;
+      if (code == kOptics) job.optics = text;
+      break;
     case kMonitorsMatch: job.optics_model.monitors_match = text; break;
     case kCorrectorsMatch: job.optics_model.correctors_match = text; break;
     case kCorrectorsAtMonitors: job.optics_model.correctors_at_monitors = true; break;

@@ -2,7 +2,9 @@
 
 #include <sched.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace respmat::detail {
 namespace {
@@ -18,17 +20,28 @@ int cores_available() {
   return count > 0 ? count : 1;
 }
 
-// A positive decimal number from the environment, or 0.
+// The most threads RESPMAT_THREADS may ask for, as many as the tool's --threads.
+constexpr long kMostThreadsAsked = 1024;
+
+// The thread count RESPMAT_THREADS asks for; 0 when it is unset, empty or malformed.
 int threads_from_environment() {
   const char *text = std::getenv("RESPMAT_THREADS");
-  if (text == nullptr || *text == '\0') return 0;
-  char *end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value <= 0) return 0;
-  return value > kMaxThreads ? kMaxThreads : static_cast<int>(value);
+  if (text == nullptr || malformed_threads_setting()) return 0;
+  return static_cast<int>(std::strtol(text, nullptr, 10));
 }
 
 }  // namespace
+
+std::optional<std::string> malformed_threads_setting() {
+  const char *text = std::getenv("RESPMAT_THREADS");
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  // Digits only: strtol would also take blanks and a sign.
+  const bool digits = std::strspn(text, "0123456789") == std::strlen(text);
+  errno = 0;
+  const long value = digits ? std::strtol(text, nullptr, 10) : -1;
+  if (digits && errno == 0 && value <= kMostThreadsAsked) return std::nullopt;
+  return std::string(text);
+}
 
 int choose_threads(int requested) {
   if (requested > 0) return requested > kMaxThreads ? kMaxThreads : requested;

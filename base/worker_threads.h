@@ -2,6 +2,8 @@
 #ifndef RESPMAT_BASE_WORKER_THREADS_H
 #define RESPMAT_BASE_WORKER_THREADS_H
 
+#include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -10,8 +12,12 @@ namespace respmat::detail {
 
 // The number of threads a job runs on. `requested` > 0 is taken as it is (up to a
 // sane ceiling); 0 means the environment variable RESPMAT_THREADS when it holds a
-// positive number, otherwise every core the process may run on.
+// whole number from 1 to 1024, otherwise every core the process may run on.
 [[nodiscard]] int choose_threads(int requested);
+
+// The text of RESPMAT_THREADS when it is set but not a whole number from 0 to 1024
+// (0: one thread per core), for the caller to warn about; the setting is then ignored.
+[[nodiscard]] std::optional<std::string> malformed_threads_setting();
 
 // Runs `work()` on `threads` threads, the calling one among them, and returns when
 // every one has returned. `work` takes its tasks from a shared queue, so when the

@@ -1,6 +1,7 @@
 // matrix_load_text on arbitrary bytes and parameters: the fast loader must give the
 // same matrix, bit for bit, as the table reader followed by atof, whatever the number
-// of threads and the size of their chunks, and the fast csv writer must print it
+// of threads, the size of their chunks and of the windows a large file is read in,
+// and the fast csv writer must print it
 // exactly as fprintf("%.16lg") does.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -53,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const bool transposed = in.ConsumeBool();
   const int threads = in.ConsumeIntegralInRange(1, 4);
   const std::size_t chunk_bytes = in.ConsumeIntegralInRange<std::size_t>(1, 64);
+  const std::size_t window_bytes = in.ConsumeIntegralInRange<std::size_t>(1, 256);
   const std::string text = in.ConsumeRemainingBytesAsString();
   // Mostly the plain comma form that the tool reads; sometimes anything.
   const char *sep_arg = mode == 0 ? "," : mode == 1 ? nullptr : sep.c_str();
@@ -74,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   check(respmat::detail::load_text(path, options, block).status == respmat::detail::TextLoadStatus::kOk &&
             block.equals(fast),
         "loads in small chunks on several threads differ");
+  // As a file too large to hold: read in small windows of whole lines, twice.
+  options.largest_copy = 1;
+  options.window_bytes = window_bytes;
+  Block windowed;
+  check(respmat::detail::load_text(path, options, windowed).status == respmat::detail::TextLoadStatus::kOk &&
+            windowed.equals(fast),
+        "loads in windows differ");
 
   // Small matrices only: the writers are compared, not timed.
   if (static_cast<std::int64_t>(matrix_rows(fast)) * matrix_cols(fast) <= 4096) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/owned_file.h"
+#include "base/worker_threads.h"
 #include "job/heat_map.h"
 #include "job/model.h"
 #include "job/model_rows.h"
@@ -21,6 +22,7 @@
 #include "job/output_sink.h"
 #include "job/row_text.h"
 #include "job/table_text.h"
+#include "text/byte_order_mark.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "text/number_text.h"
@@ -123,6 +125,7 @@ std::optional<std::vector<double>> read_phases_like_atof(const InputFile &input,
   std::string_view line;
   errno = 0;
   while (static_cast<std::int64_t>(phases.size()) < m && lines.next(line)) {
+    if (phases.empty()) line.remove_prefix(detail::byte_order_mark_length(line));
     const std::size_t comma = line.find(',');
     const char *end = line.data() + (comma == std::string_view::npos ? line.size() : comma);
     phases.push_back(detail::parse_number(line.data(), end));
@@ -422,6 +425,10 @@ JobResult run_job(const JobOptions &options, const JobHooks &hooks) {
       return result;
     }
     if ((result.error = read_inputs(options, inputs, result))) return result;
+    if (options.threads == 0)
+      if (const auto setting = detail::malformed_threads_setting())
+        result.warnings.push_back("warning: RESPMAT_THREADS=" + quoted_field(*setting) +
+                                  " is not a whole number from 0 to 1024; one thread per core is used");
   } catch (const std::bad_alloc &) {
     result.error = system_failure(JobError::Kind::input, options.phases.value_or(kDefaultPhases), ENOMEM);
     return result;

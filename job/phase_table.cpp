@@ -6,23 +6,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "respmat/owners.hpp"
+#include <algorithm>
+#include <memory>
+
+#include "base/owned_file.h"
 #include "respmat/text.h"
+#include "text/byte_order_mark.h"
+#include "text/line_source.h"
 #include "text/number_text.h"
 
 namespace respmat {
 namespace {
 
-// Where the phases sit in a table that has been read whole.
-struct ColumnPlace {
-  std::int32_t first_row = 0;  // the first row that holds phases
-  std::int32_t field = 0;      // the field that holds them
-  std::int32_t fields = -1;    // the field count every phase row must have; -1: any
-  std::string label;           // "column MUX", for messages
-};
-
-PhaseTableError io_failure(const std::string &path) {
-  return {PhaseTableError::Kind::io, path, errno != 0 ? errno : EIO, 0, {}, {}, {}};
+PhaseTableError io_failure(const std::string &path, int error_number) {
+  return {PhaseTableError::Kind::io, path, error_number != 0 ? error_number : EIO, 0, {}, {}, {}};
 }
 
 PhaseTableError content_failure(const std::string &path, std::int64_t line, std::string field,
@@ -35,156 +32,393 @@ PhaseTableError usage_failure(const std::string &path, std::string reason,
   return {PhaseTableError::Kind::usage, path, 0, 0, {}, std::move(reason), std::move(columns)};
 }
 
-bool is_blank(const char *text) {
-  for (; *text != '\0'; ++text)
-    if (*text != ' ' && *text != '\t') return false;
-  return true;
+PhaseTableResult failed(PhaseTableError error) { return {{}, std::move(error)}; }
+
+bool is_blank(std::string_view text) { return text.find_first_not_of(" \t") == std::string_view::npos; }
+
+// A row's fields as the library splits them, released with the row.
+struct FieldsRelease {
+  void operator()(char **row) const noexcept { carray_free_all(row); }
+};
+using Fields = std::unique_ptr<char *, FieldsRelease>;
+
+Fields owned_fields(char **row) {
+  if (row == nullptr) throw std::bad_alloc();
+  return Fields(row);
+}
+
+// `line` is followed by a NUL, as the line source leaves it.
+Fields split_csv(std::string_view line) { return owned_fields(text_split(",", line.data(), '"')); }
+Fields split_optics(std::string_view line) { return owned_fields(text_split_ws(line.data(), '"')); }
+
+std::int32_t field_count(const Fields &fields) { return carray_count(fields.get()); }
+
+// A comma-separated field without the blanks and the pair of double quotes around it.
+std::string_view unquoted(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
+  return text;
+}
+
+bool is_number(std::string_view text) {
+  double ignored = 0.0;
+  return detail::parse_whole_number(text.data(), text.data() + text.size(), ignored);
 }
 
 // Reads one phase; returns the reason when the field holds none.
-std::optional<std::string> phase_of(const char *text, double &phase) {
+std::optional<std::string> phase_of(std::string_view text, double &phase) {
   if (is_blank(text)) return "is empty";
-  if (!detail::parse_whole_number(text, text + std::strlen(text), phase))
+  if (!detail::parse_whole_number(text.data(), text.data() + text.size(), phase))
     return quoted_field(text) + " is not a number";
   if (!std::isfinite(phase)) return quoted_field(text) + " is not a finite number";
   return std::nullopt;
 }
 
-PhaseTableResult read_phases(const std::string &path, const StringTable table, const ColumnPlace &place,
-                             std::optional<std::int64_t> row_limit) {
-  PhaseTableResult result;
-  const std::int32_t rows = carray_count(table);
-  for (std::int32_t r = place.first_row; r < rows; ++r) {
-    if (row_limit && static_cast<std::int64_t>(result.phases.size()) >= *row_limit) break;
-    char **const row = table[r];
-    const std::int32_t fields = carray_count(row);
-    const std::int64_t line = std::int64_t{r} + 1;
-    if (place.fields >= 0 && fields == 0) continue;  // a blank line between rows
-    if (place.fields >= 0 && fields != place.fields) {
-      result.error = content_failure(path, line, {},
-                                     "has " + std::to_string(fields) + " fields, but the table names " +
-                                         std::to_string(place.fields) + " columns");
-      return result;
-    }
-    if (fields <= place.field) {
-      result.error = content_failure(path, line, place.label,
-                                     "is missing: the line has " + std::to_string(fields) + " fields");
-      return result;
-    }
-    double phase = 0.0;
-    if (const auto reason = phase_of(row[place.field], phase)) {
-      result.error = content_failure(path, line, place.label, *reason);
-      return result;
-    }
-    result.phases.push_back(phase);
+// A comma-separated phase may be quoted; its message still shows the field as written.
+std::optional<std::string> csv_phase_of(std::string_view text, double &phase) {
+  const std::string_view inner = unquoted(text);
+  if (inner.size() + 2 <= text.size() && !is_blank(inner) && is_number(inner)) return phase_of(inner, phase);
+  return phase_of(text, phase);
+}
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The field of `names` (from `first` on) that `name` chooses: the one that is `name`
+// exactly, or else the one that equals it without regard to ASCII case; a header may
+// quote its names. Nothing when none matches, or when several do (`clash` lists them).
+std::optional<std::int32_t> find_column(const Fields &names, std::int32_t first, const std::string &name,
+                                        std::vector<std::int32_t> &clash) {
+  std::vector<std::int32_t> exact, loose;
+  for (std::int32_t k = first; k < field_count(names); ++k) {
+    const std::string_view field = unquoted(names.get()[k]);
+    if (field == name) exact.push_back(k);
+    if (equal_ignoring_ascii_case(field, name)) loose.push_back(k);
   }
-  return result;
+  const std::vector<std::int32_t> &matches = exact.empty() ? loose : exact;
+  if (matches.size() == 1) return matches.front();
+  clash = matches;
+  return std::nullopt;
 }
 
-// The field of `row` named `name`, the name also matching when the header quotes it.
-std::int32_t find_column(const StringTable table, const std::string &name, std::int32_t row) {
-  const std::int32_t field = table_find_field(table, name.c_str(), row);
-  if (field >= 0) return field;
-  return table_find_field(table, ("\"" + name + "\"").c_str(), row);
+// The usage failure for a name that matches no column, or several.
+PhaseTableError unknown_column(const std::string &path, const Fields &names, std::int32_t first,
+                               const std::string &name, const std::vector<std::int32_t> &clash,
+                               const std::string &where, std::vector<std::string> choices) {
+  if (clash.empty())
+    return usage_failure(path, "has no column named " + quoted_field(name) + where, std::move(choices));
+  std::string reason = "has " + std::to_string(clash.size()) + " columns named " + quoted_field(name) + ":";
+  for (std::size_t k = 0; k < clash.size(); ++k)
+    reason += std::string(k ? ", " : " ") + names.get()[clash[k]] + " (column " + std::to_string(clash[k] - first) + ")";
+  return usage_failure(path, reason + "; choose one by its index", {});
 }
 
-std::vector<std::string> fields_of(char **row, std::int32_t from) {
+std::vector<std::string> fields_of(const Fields &row, std::int32_t from) {
   std::vector<std::string> fields;
-  for (std::int32_t k = from; k < carray_count(row); ++k) fields.emplace_back(row[k]);
+  for (std::int32_t k = from; k < field_count(row); ++k) fields.emplace_back(row.get()[k]);
   return fields;
 }
 
-PhaseTableResult read_csv(const std::string &path, const std::optional<PhaseColumn> &column,
-                          std::optional<std::int64_t> row_limit) {
-  errno = 0;
-  const OwnedStringTable table(table_read(path.c_str(), ",", '"', nullptr));
-  if (!table) return {{}, io_failure(path)};
-  ColumnPlace place;
-  place.field = column ? column->index : 0;
-  place.label = "column " + (column ? column->label() : std::string("0"));
-  if (column && !column->name.empty()) {
-    if (carray_count(table.get()) == 0)
-      return {{}, content_failure(path, 0, {}, "is empty, but a header line naming the columns is expected")};
-    place.field = find_column(table.get(), column->name, 0);
-    if (place.field < 0)
-      return {{}, usage_failure(path, "has no column named " + quoted_field(column->name.c_str()) + " in its header line",
-                                fields_of(table.get()[0], 0))};
-    place.first_row = 1;
+// The numbered lines of a table, read once from one stream, without a byte-order
+// mark. The lines read to tell which kind of table it is are handed out again to
+// the reader of that kind.
+class TableLines {
+ public:
+  explicit TableLines(std::FILE *file) : source_(file) {}
+
+  // The next line, followed by a NUL; false at the end of the table or on a failure.
+  bool next(std::string_view &line) {
+    if (blanks_to_replay_ > 0) {
+      --blanks_to_replay_;
+      ++number_;
+      line = std::string_view("", 0);
+      return true;
+    }
+    if (replay_last_) {
+      replay_last_ = false;
+      ++number_;
+      line = last_;
+      return true;
+    }
+    if (number_ == kMostLines) {
+      too_many_ = true;
+      return false;
+    }
+    if (!source_.next(line)) {
+      error_number_ = errno;
+      return false;
+    }
+    if (++number_ == 1) line.remove_prefix(detail::byte_order_mark_length(line));
+    last_ = line;
+    return true;
   }
-  return read_phases(path, table.get(), place, row_limit);
+  // The number of the line `next` gave last (1 for the first).
+  [[nodiscard]] std::int64_t number() const { return number_; }
+  // Starts again at line 1: `blank_lines` blank lines, then the line read last if
+  // `with_last`, then the rest of the stream.
+  void replay(std::int64_t blank_lines, bool with_last) {
+    blanks_to_replay_ = blank_lines;
+    replay_last_ = with_last;
+    number_ = 0;
+  }
+  // Why the table ended early, if it did.
+  [[nodiscard]] std::optional<PhaseTableError> failure(const std::string &path) const {
+    if (source_.failed()) return io_failure(path, error_number_);
+    if (too_many_) return content_failure(path, 0, {}, "has more lines than the tool can handle");
+    return std::nullopt;
+  }
+
+ private:
+  static constexpr std::int64_t kMostLines = INT32_MAX;
+  detail::LineSource source_;
+  std::string_view last_;
+  std::int64_t number_ = 0;
+  std::int64_t blanks_to_replay_ = 0;
+  bool replay_last_ = false;
+  bool too_many_ = false;
+  int error_number_ = 0;
+};
+
+// Optics tables begin, after any blank lines, with a header value or the column
+// names. When the rows asked for are all blank, the table is read as comma-separated
+// without looking further: an endless run of empty lines (/dev/zero) ends there.
+bool starts_optics_table(TableLines &lines, std::optional<std::int64_t> row_limit) {
+  const std::int64_t most_blanks = row_limit ? std::max<std::int64_t>(*row_limit, 1) : INT64_MAX;
+  std::int64_t blanks = 0;
+  std::string_view line;
+  while (blanks < most_blanks && lines.next(line)) {
+    if (!is_blank(line)) {
+      lines.replay(blanks, true);
+      return line.front() == '@' || line.front() == '*';
+    }
+    ++blanks;
+  }
+  lines.replay(blanks, false);
+  return false;
 }
 
-bool starts_with(const char *text, char c) { return text[0] == c; }
+// The phases of one column of a comma-separated table, row after row, as far as the
+// rows asked for. Blank lines at the end of the table are no rows; one before a
+// filled row is an empty phase.
+class CsvPhases {
+ public:
+  CsvPhases(const std::string &path, std::int32_t field, std::string label, std::optional<std::int64_t> row_limit)
+      : path_(path), field_(field), label_(std::move(label)), row_limit_(row_limit) {}
+
+  [[nodiscard]] bool full() const {
+    return row_limit_ && static_cast<std::int64_t>(phases_.size()) >= *row_limit_;
+  }
+  // Takes line `number`; false once the table has failed.
+  bool take(std::string_view line, std::int64_t number) {
+    if (error_) return false;
+    if (is_blank(line)) {
+      if (blanks_ == 0) first_blank_ = number;
+      ++blanks_;
+      // Rows asked for that are blank cannot all be the table's end.
+      if (row_limit_ && static_cast<std::int64_t>(phases_.size()) + blanks_ >= *row_limit_)
+        return take_row(line, first_blank_);
+      return true;
+    }
+    if (blanks_ != 0) return take_row("", first_blank_);
+    return take_row(line, number);
+  }
+  // The phases read, or the failure that stopped them.
+  PhaseTableResult finish() {
+    if (error_) return failed(std::move(*error_));
+    return {std::move(phases_), std::nullopt};
+  }
+
+ private:
+  bool take_row(std::string_view line, std::int64_t number) {
+    const Fields fields = split_csv(line);
+    if (field_count(fields) <= field_) {
+      error_ = content_failure(path_, number, label_,
+                               "is missing: the line has " + std::to_string(field_count(fields)) + " fields");
+      return false;
+    }
+    double phase = 0.0;
+    if (const auto reason = csv_phase_of(fields.get()[field_], phase)) {
+      error_ = content_failure(path_, number, label_, *reason);
+      return false;
+    }
+    phases_.push_back(phase);
+    return true;
+  }
+
+  const std::string &path_;
+  std::int32_t field_;
+  std::string label_;
+  std::optional<std::int64_t> row_limit_;
+  std::vector<double> phases_;
+  std::int64_t blanks_ = 0;       // blank lines since the last filled row
+  std::int64_t first_blank_ = 0;  // the first of them
+  std::optional<PhaseTableError> error_;
+};
+
+// Reads the rest of the table into `phases`.
+PhaseTableResult read_csv_rows(const std::string &path, TableLines &lines, CsvPhases &phases) {
+  std::string_view line;
+  while (!phases.full() && lines.next(line))
+    if (!phases.take(line, lines.number())) break;
+  if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+  return phases.finish();
+}
+
+// A first line whose phase field is not a number, where the next line's is, names the
+// columns; otherwise the field is a phase that is not a number.
+PhaseTableResult read_csv_by_index(const std::string &path, TableLines &lines, const std::optional<PhaseColumn> &column,
+                                   std::optional<std::int64_t> row_limit) {
+  const std::int32_t field = column ? column->index : 0;
+  CsvPhases phases(path, field, "column " + (column ? column->label() : std::string("0")), row_limit);
+  std::string_view line;
+  if (!lines.next(line)) {
+    if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+    return {};
+  }
+  const Fields first = split_csv(line);
+  if (!is_blank(line) && field_count(first) <= field)
+    return failed(usage_failure(path, "has " + std::to_string(field_count(first)) + " columns, so no column " +
+                                          std::to_string(field), fields_of(first, 0)));
+  if (row_limit == 0) return {};
+  const std::string_view first_field = field_count(first) > field ? first.get()[field] : "";
+  if (is_blank(first_field) || is_number(unquoted(first_field))) {
+    static_cast<void>(phases.take(line, 1));
+    return read_csv_rows(path, lines, phases);
+  }
+  std::string_view second;
+  bool second_has_field = false;
+  if (lines.next(second) && !is_blank(second)) {
+    const Fields next = split_csv(second);
+    second_has_field = field_count(next) > field;
+    if (second_has_field && is_number(unquoted(next.get()[field]))) {
+      static_cast<void>(phases.take(second, 2));
+      return read_csv_rows(path, lines, phases);
+    }
+  }
+  if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+  std::string reason = quoted_field(first_field) + " is not a number";
+  // Neither line holds a number there: the first may name the columns of a table
+  // whose phases are in another one.
+  if (second_has_field)
+    reason += "; if the first line names the columns, choose by name the one whose rows hold phases, such as " +
+              quoted_field(unquoted(first_field));
+  return failed(content_failure(path, 1, "column " + (column ? column->label() : std::string("0")), reason));
+}
+
+PhaseTableResult read_csv(const std::string &path, TableLines &lines, const std::optional<PhaseColumn> &column,
+                          std::optional<std::int64_t> row_limit) {
+  if (!column || column->name.empty()) return read_csv_by_index(path, lines, column, row_limit);
+  std::string_view line;
+  if (!lines.next(line)) {
+    if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+    return failed(content_failure(path, 0, {}, "is empty, but a header line naming the columns is expected"));
+  }
+  const Fields names = split_csv(line);
+  std::vector<std::int32_t> clash;
+  const std::optional<std::int32_t> field = find_column(names, 0, column->name, clash);
+  if (!field) return failed(unknown_column(path, names, 0, column->name, clash, " in its header line", fields_of(names, 0)));
+  CsvPhases phases(path, *field, "column " + column->label(), row_limit);
+  return read_csv_rows(path, lines, phases);
+}
 
 bool is_number_type(const char *type) {
   const std::size_t length = std::strlen(type);
   return length >= 2 && type[0] == '%' && std::strchr("efgdiu", type[length - 1]) != nullptr;
 }
 
-// Skips blank rows from `r`; returns the first row with fields, or the row count.
-std::int32_t next_filled_row(const StringTable table, std::int32_t r) {
-  while (r < carray_count(table) && carray_count(table[r]) == 0) ++r;
-  return r;
+// The next line of an optics table that has fields; null at the end of the table.
+Fields next_filled_row(TableLines &lines) {
+  std::string_view line;
+  while (lines.next(line)) {
+    Fields row = split_optics(line);
+    if (field_count(row) != 0) return row;
+  }
+  return nullptr;
 }
 
-PhaseTableResult read_optics(const std::string &path, const std::optional<PhaseColumn> &column,
+// The line a header failure names: the one read last, or the one after the end.
+std::int64_t line_of(const Fields &row, const TableLines &lines) { return row ? lines.number() : lines.number() + 1; }
+
+PhaseTableResult read_optics(const std::string &path, TableLines &lines, const std::optional<PhaseColumn> &column,
                              std::optional<std::int64_t> row_limit) {
-  errno = 0;
-  const OwnedStringTable table(table_read(path.c_str(), nullptr, '"', nullptr));
-  if (!table) return {{}, io_failure(path)};
-  const StringTable rows = table.get();
-  std::int32_t r = next_filled_row(rows, 0);
-  while (r < carray_count(rows) && starts_with(rows[r][0], '@')) r = next_filled_row(rows, r + 1);
-  if (r == carray_count(rows) || std::strcmp(rows[r][0], "*") != 0)
-    return {{}, content_failure(path, r + 1, {}, "a line '* NAME ...' naming the columns is expected")};
-  const std::int32_t names_row = r;
-  char **const names = rows[r];
-  r = next_filled_row(rows, r + 1);
-  if (r == carray_count(rows) || std::strcmp(rows[r][0], "$") != 0 ||
-      carray_count(rows[r]) != carray_count(names))
-    return {{}, content_failure(path, r + 1, {},
-                                "a line '$ %type ...' giving the type of each named column is expected")};
-  char **const types = rows[r];
+  Fields names = next_filled_row(lines);
+  while (names && names.get()[0][0] == '@') names = next_filled_row(lines);
+  if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+  if (!names || std::strcmp(names.get()[0], "*") != 0)
+    return failed(content_failure(path, line_of(names, lines), {}, "a line '* NAME ...' naming the columns is expected"));
+  const Fields types = next_filled_row(lines);
+  if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+  if (!types || std::strcmp(types.get()[0], "$") != 0 || field_count(types) != field_count(names))
+    return failed(content_failure(path, line_of(types, lines), {},
+                                  "a line '$ %type ...' giving the type of each named column is expected"));
   std::vector<std::string> numeric;
-  for (std::int32_t k = 1; k < carray_count(names); ++k)
-    if (is_number_type(types[k])) numeric.emplace_back(names[k]);
-  if (!column)
-    return {{}, usage_failure(path, "is an optics table: its phase column must be chosen", numeric)};
+  for (std::int32_t k = 1; k < field_count(names); ++k)
+    if (is_number_type(types.get()[k])) numeric.emplace_back(names.get()[k]);
+  if (!column) return failed(usage_failure(path, "is an optics table: its phase column must be chosen", numeric));
 
   std::int32_t field = 0;  // in the names row, where field 0 is the '*'
   if (!column->name.empty()) {
-    field = find_column(rows, column->name, names_row);
-    if (field < 1)
-      return {{}, usage_failure(path, "has no column named " + quoted_field(column->name.c_str()), numeric)};
-  } else if (column->index < carray_count(names) - 1) {
+    std::vector<std::int32_t> clash;
+    const std::optional<std::int32_t> found = find_column(names, 1, column->name, clash);
+    if (!found) return failed(unknown_column(path, names, 1, column->name, clash, "", numeric));
+    field = *found;
+  } else if (column->index < field_count(names) - 1) {
     field = column->index + 1;
   } else {
-    return {{}, usage_failure(path, "has " + std::to_string(carray_count(names) - 1) + " columns, so no column " +
-                                        std::to_string(column->index), numeric)};
+    return failed(usage_failure(path, "has " + std::to_string(field_count(names) - 1) + " columns, so no column " +
+                                          std::to_string(column->index), numeric));
   }
-  if (!is_number_type(types[field]))
-    return {{}, usage_failure(path, "column " + std::string(names[field]) + " holds " + types[field] +
-                                        " values, not numbers", numeric)};
-  ColumnPlace place;
-  place.first_row = r + 1;
-  place.field = field - 1;
-  place.fields = carray_count(names) - 1;
-  place.label = "column " + std::string(names[field]);
-  return read_phases(path, rows, place, row_limit);
+  if (!is_number_type(types.get()[field]))
+    return failed(usage_failure(path, "column " + std::string(names.get()[field]) + " holds " + types.get()[field] +
+                                          " values, not numbers", numeric));
+  const std::string label = "column " + std::string(names.get()[field]);
+  const std::int32_t columns = field_count(names) - 1;
+  PhaseTableResult result;
+  while (!(row_limit && static_cast<std::int64_t>(result.phases.size()) >= *row_limit)) {
+    const Fields row = next_filled_row(lines);
+    if (!row) break;
+    if (field_count(row) != columns)
+      return failed(content_failure(path, lines.number(), {},
+                                    "has " + std::to_string(field_count(row)) + " fields, but the table names " +
+                                        std::to_string(columns) + " columns"));
+    double phase = 0.0;
+    if (const auto reason = phase_of(row.get()[field - 1], phase))
+      return failed(content_failure(path, lines.number(), label, *reason));
+    result.phases.push_back(phase);
+  }
+  if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+  return result;
 }
 
-// Optics tables begin with a header value or the column names.
-std::optional<bool> is_optics_table(const std::string &path) {
-  errno = 0;
-  std::FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::nullopt;
-  const int first = std::fgetc(file);
-  const bool failed = std::ferror(file) != 0;
-  const int saved = errno;
-  std::fclose(file);
-  errno = saved;
-  if (failed) return std::nullopt;
-  return first == '@' || first == '*';
+// Names under which optics tables hold phase advances.
+bool names_phases(std::string_view name) {
+  for (const std::string_view phase_name : {"MUX", "MUY", "MUZ", "MU1", "MU2", "MU3", "PHASEX", "PHASEY", "PHIX", "PHIY"})
+    if (equal_ignoring_ascii_case(name, phase_name)) return true;
+  return false;
+}
+
+// The columns a message offers: those that hold phases first, then the others as far
+// as one line goes. A table may have hundreds of columns; a message is read, not searched.
+std::string columns_offered(const std::vector<std::string> &columns) {
+  constexpr std::size_t kOneLine = 80;
+  std::string text;
+  const auto add = [&](const std::string &name) { text += (text.empty() ? "" : ", ") + name; };
+  for (const std::string &name : columns)
+    if (names_phases(name)) add(name);
+  std::size_t left = 0;
+  for (const std::string &name : columns) {
+    if (names_phases(name)) continue;
+    if (left == 0 && text.size() + name.size() <= kOneLine)
+      add(name);
+    else
+      ++left;
+  }
+  if (left != 0) text += " and " + std::to_string(left) + " more";
+  return text;
 }
 
 }  // namespace
@@ -217,10 +451,7 @@ std::string PhaseTableError::message() const {
   if (!field.empty()) text += field + ": ";
   if (kind == Kind::io) return text + std::strerror(error_number);
   text += reason;
-  if (!columns.empty()) {
-    text += "; the columns to choose from are ";
-    for (std::size_t k = 0; k < columns.size(); ++k) text += (k ? ", " : "") + columns[k];
-  }
+  if (!columns.empty()) text += "; the columns to choose from are " + columns_offered(columns);
   // Column names and types come from the file: no control byte of theirs reaches a
   // terminal.
   for (char &c : text)
@@ -231,11 +462,14 @@ std::string PhaseTableError::message() const {
 PhaseTableResult load_phase_table(const std::string &path, const std::optional<PhaseColumn> &column,
                                   std::optional<std::int64_t> row_limit) {
   try {
-    const std::optional<bool> optics = is_optics_table(path);
-    if (!optics) return {{}, io_failure(path)};
-    PhaseTableResult result = *optics ? read_optics(path, column, row_limit) : read_csv(path, column, row_limit);
-    if (result.error) result.phases.clear();  // phases read before the failure are no result
-    return result;
+    errno = 0;
+    const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return failed(io_failure(path, errno));
+    // One stream, read once: a pipe gives its bytes to one reader only.
+    TableLines lines(file.get());
+    const bool optics = starts_optics_table(lines, row_limit);
+    if (auto failure = lines.failure(path)) return failed(std::move(*failure));
+    return optics ? read_optics(path, lines, column, row_limit) : read_csv(path, lines, column, row_limit);
   } catch (const std::bad_alloc &) {
     return {{}, PhaseTableError{PhaseTableError::Kind::io, path, ENOMEM, 0, {}, {}, {}}};
   }

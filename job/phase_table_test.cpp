@@ -17,7 +17,11 @@ namespace {
 using respmat::PhaseColumn;
 using respmat::PhaseTableError;
 using respmat::load_phase_table;
+using respmat::testing::InputKind;
 using respmat::testing::TempDir;
+using respmat::testing::kInputKinds;
+using respmat::testing::read_bytes;
+using respmat::testing::read_through;
 using respmat::testing::write_bytes;
 
 const std::string kIota = RESPMAT_EXAMPLES_DIR "/optics/iota_v8.3_twiss.tfs";
@@ -78,7 +82,7 @@ TEST(PhaseTable, CommaSeparatedColumnsByIndexOrHeaderName) {
   ASSERT_FALSE(result.error) << result.error->message();
   EXPECT_EQ(result.phases, (std::vector<double>{0.25, -1e-3}));
   EXPECT_EQ(failure(path, column("phase")).message(), path + ":4: column phase: \"junk\" is not a number");
-  EXPECT_EQ(failure(path, std::nullopt).message(), path + ":1: column 0: \"name\" is not a number");
+  EXPECT_TRUE(failure(path, std::nullopt).message().starts_with(path + ":1: column 0: \"name\" is not a number; "));
   const PhaseTableError unknown = failure(path, column("mux"));
   EXPECT_EQ(unknown.kind, PhaseTableError::Kind::usage);
   EXPECT_EQ(unknown.columns, (std::vector<std::string>{"name", "\"Phase\""}));
@@ -98,6 +102,76 @@ TEST(PhaseTable, UnreadableFilesGiveTheirErrno) {
   TempDir dir;
   EXPECT_EQ(failure(dir.file("missing.csv"), std::nullopt).message(), dir.file("missing.csv") + ": " + std::strerror(ENOENT));
   EXPECT_EQ(failure(dir.path().string(), column("MUX")).error_number, EISDIR);
+}
+
+// What a reader of phase tables makes of `bytes`, as data that compare.
+std::pair<std::vector<double>, std::string> read_phases_through(InputKind kind, const std::string &bytes,
+                                                                const std::optional<PhaseColumn> &col,
+                                                                std::optional<std::int64_t> rows = std::nullopt) {
+  return read_through(kind, bytes, [&](const std::string &path) {
+    auto result = load_phase_table(path, col, rows);
+    return std::make_pair(result.phases, result.error ? result.error->reason : std::string());
+  });
+}
+
+TEST(PhaseTable, PipesFifosAndStandardInputGiveWhatTheFileGives) {
+  std::string long_csv = "name,phase\n";
+  for (int k = 0; k < 3000; ++k) long_csv += "BPM" + std::to_string(k) + "," + std::to_string(k * 0.001) + "\n";
+  const std::string optics = read_bytes(kIota);
+  for (const InputKind kind : kInputKinds) {
+    SCOPED_TRACE(respmat::testing::name_of(kind));
+    const auto by_name = read_phases_through(kind, long_csv, column("phase"));
+    EXPECT_EQ(by_name.first.size(), 3000u);
+    EXPECT_EQ(by_name, read_phases_through(InputKind::file, long_csv, column("phase")));
+    EXPECT_EQ(read_phases_through(kind, long_csv, column("1"), 5), read_phases_through(InputKind::file, long_csv, column("1"), 5));
+    const auto mux = read_phases_through(kind, optics, column("MUX"));
+    EXPECT_EQ(mux.first.size(), 21u);
+    EXPECT_EQ(mux, read_phases_through(InputKind::file, optics, column("MUX")));
+    EXPECT_EQ(read_phases_through(kind, optics, column("MUY"), 3).first.size(), 3u);
+  }
+}
+
+TEST(PhaseTable, TablesAsPeopleWriteThem) {
+  TempDir dir;
+  const std::string path = dir.file("p.csv");
+  const auto phases = [&](const std::string &bytes, const char *col, std::optional<std::int64_t> rows = std::nullopt) {
+    write_bytes(path, bytes);
+    auto result = load_phase_table(path, col ? std::optional(column(col)) : std::nullopt, rows);
+    EXPECT_FALSE(result.error) << bytes << ": " << result.error->message();
+    return result.phases;
+  };
+  const std::vector<double> two{0.25, 0.5};
+  // A byte-order mark is no part of the first name or phase; blank lines at the end are no rows.
+  EXPECT_EQ(phases("\xEF\xBB\xBFphase\n0.25\n0.5\n", "phase"), two);
+  EXPECT_EQ(phases("\xEF\xBB\xBF" "0.25\n0.5\n\n \n\n", nullptr), two);
+  EXPECT_EQ(phases("\xEF\xBB\xBF\n\n@ Q1 %le 1\n* NAME MUX\n$ %s %le\nA 0.25\n\nB 0.5\n", "MUX"), two);
+  // Quoted phases are numbers; by index as by name, a first line that names the columns is skipped.
+  EXPECT_EQ(phases("\"0.25\"\n\" 0.5\"\n", nullptr), two);
+  EXPECT_EQ(phases("name,phase\nA,0.25\nB,0.5\n", "1"), two);
+  EXPECT_EQ(phases("phase\n0.25\n0.5\n", nullptr), two);
+  // An exact name wins over one that differs in case.
+  EXPECT_EQ(phases("Mux,mux\n0.25,1\n0.5,2\n", "Mux"), two);
+  EXPECT_EQ(phases("* NAME mux MUX\n$ %s %le %le\nA 1 0.25\nB 2 0.5\n", "MUX"), two);
+
+  write_bytes(path, "0.25\n\n0.5\n");  // a blank line before a phase is an empty phase
+  EXPECT_EQ(failure(path, std::nullopt).message(), path + ":2: column 0: is empty");
+  write_bytes(path, "name,x\nA,0.25\n");
+  EXPECT_EQ(failure(path, std::nullopt).message(),
+            path + ":1: column 0: \"name\" is not a number; if the first line names the columns, choose by name the "
+                   "one whose rows hold phases, such as \"name\"");
+  EXPECT_EQ(failure(path, column("2")).kind, PhaseTableError::Kind::usage);
+  write_bytes(path, "MUX,x,mux\n1,2,3\n");
+  const PhaseTableError clash = failure(path, column("Mux"));
+  EXPECT_EQ(clash.kind, PhaseTableError::Kind::usage);
+  EXPECT_EQ(clash.message(), path + ": has 2 columns named \"Mux\": MUX (column 0), mux (column 2); choose one by its index");
+}
+
+TEST(PhaseTable, OpticsColumnsOfferedInOneLinePhasesFirst) {
+  const std::string message = failure(kIota, std::nullopt).message();
+  const std::string offered = message.substr(message.find("choose from are ") + 16);
+  EXPECT_TRUE(offered.starts_with("MUX, MUY, PHIX, PHIY, MU1, MU2, MU3, S, BETX")) << offered;
+  EXPECT_LE(offered.size(), 120u) << offered;
+  EXPECT_TRUE(offered.ends_with(" more")) << offered;
 }
 
 TEST(PhaseColumn, DigitsAreAnIndexAnythingElseAName) {

@@ -1,7 +1,8 @@
-// The input is taken whole, cut into chunks at
-// line boundaries, and handled in two passes over the chunks, each on all worker
-// threads: the first counts each chunk's data lines, which gives the shape and each
-// chunk's first row; the second converts the lines straight into their rows.
+// The input is cut into chunks at line boundaries and handled in two passes over the
+// chunks, each on all worker threads: the first counts each chunk's data lines, which
+// gives the shape and each chunk's first row; the second converts the lines straight
+// into their rows. An input is taken whole, but for a file too large to hold beside
+// its matrix, which is read a window of whole lines at a time, once in each pass.
 #include "matrix/parallel_load.h"
 
 #include <emmintrin.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@
 #include "matrix/line_convert.h"
 #include "base/worker_threads.h"
 #include "text/field_scan.h"
+#include "text/byte_order_mark.h"
 #include "text/line_ends.h"
 #include "base/number_conventions.h"
 #include "text/number_text.h"
@@ -34,105 +37,81 @@ namespace {
 
 // ---- The input as one block of bytes -------------------------------------------
 
+// ---- The input's bytes ---------------------------------------------------------
+
+struct OwnedDescriptor {
+  int fd;
+  ~OwnedDescriptor() { ::close(fd); }
+};
+
+// A stretch of a file to read, and how far the reading got.
+struct Piece {
+  std::uint64_t begin = 0, end = 0;
+  std::uint64_t read_to = 0;
+  int error = 0;
+};
+
+void read_piece(int fd, char *block, std::uint64_t block_start, Piece &piece) {
+  piece.read_to = piece.begin;
+  while (piece.read_to < piece.end) {
+    const ssize_t got = ::pread(fd, block + (piece.read_to - block_start), piece.end - piece.read_to,
+                                static_cast<off_t>(piece.read_to));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) piece.error = errno;
+    if (got <= 0) return;
+    piece.read_to += static_cast<std::uint64_t>(got);
+  }
+}
+
+// Reads the `bytes` bytes of the file at `offset` into `block`, in as many pieces as
+// threads. Data that end early (another process truncated the file) are a read error.
+TextLoadResult read_at(int fd, char *block, std::uint64_t offset, std::size_t bytes, int threads) {
+  constexpr std::size_t kSmallestPiece = std::size_t{8} << 20;
+  const std::size_t pieces = std::clamp<std::size_t>(bytes / kSmallestPiece, 1, static_cast<std::size_t>(threads));
+  std::vector<Piece> read(pieces);
+  for (std::size_t k = 0; k < pieces; ++k) {
+    read[k].begin = offset + bytes / pieces * k;
+    read[k].end = offset + (k + 1 == pieces ? bytes : bytes / pieces * (k + 1));
+  }
+  std::atomic<std::size_t> next{0};
+  run_workers(static_cast<int>(pieces), [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < pieces;) read_piece(fd, block, offset, read[k]);
+  });
+  for (const Piece &piece : read) {
+    if (piece.error != 0) return {TextLoadStatus::kReadError, piece.error};
+    if (piece.read_to != piece.end) return {TextLoadStatus::kReadError, EIO};
+  }
+  return {};
+}
+
 // A regular file is read whole into a block of its size, asked for in huge pages:
 // reading copies at memory speed, where touching a mapped file takes a fault per page,
-// and a file that changes under the load cannot take bytes away from it. A file too
-// large to hold beside the matrix made from it is mapped instead. Pipes, terminals and
-// other files of no known size are read to their end.
+// and a file that changes under the load cannot take bytes away from it. Pipes,
+// terminals and other files of no known size are read to their end.
 class InputBytes {
  public:
   InputBytes() = default;
   InputBytes(const InputBytes &) = delete;
   InputBytes &operator=(const InputBytes &) = delete;
 
-  TextLoadResult open(const char *path, int threads, std::size_t largest_copy) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {TextLoadStatus::kCannotOpen, errno};
-    const OwnedDescriptor closer{fd};
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) return read_all(fd);
-    const auto bytes = static_cast<std::size_t>(status.st_size);
-    if (bytes > (largest_copy != 0 ? largest_copy : quarter_of_memory()) && map(fd, bytes)) return {};
-    return read_known_size(fd, bytes, threads);
+  // Reads the file whole: `size` bytes of a regular file, else to its end.
+  TextLoadResult read(int fd, std::optional<std::size_t> size, int threads) {
+    return size ? read_known_size(fd, *size, threads) : read_all(fd);
   }
 
   [[nodiscard]] const char *data() const { return data_; }
   [[nodiscard]] std::size_t size() const { return size_; }
 
  private:
-  struct OwnedDescriptor {
-    int fd;
-    ~OwnedDescriptor() { ::close(fd); }
-  };
-  struct Mapping {
-    void *start = nullptr;
-    std::size_t length = 0;
-    ~Mapping() {
-      if (start != nullptr) ::munmap(start, length);
-    }
-  };
-
-  // The matrix takes about half the size of its text; a copy of the text up to a
-  // quarter of the machine's memory leaves room for it and for everything else.
-  static std::size_t quarter_of_memory() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES), page_size = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0) return SIZE_MAX;
-    return static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(page_size);
-  }
-
-  // Such a file must not be truncated by another process while it loads.
-  bool map(int fd, std::size_t bytes) {
-    void *start = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (start == MAP_FAILED) return false;
-    mapping_.start = start;
-    mapping_.length = bytes;
-    data_ = static_cast<const char *>(start);
-    size_ = bytes;
-    return true;
-  }
-
-  // Reads up to `expected` bytes in as many pieces as threads (copying at memory speed
-  // is work the cores can share); a file that shrank meanwhile ends at the first piece
-  // that came back short.
+  // Reads `expected` bytes in as many pieces as threads (copying at memory speed is
+  // work the cores can share). A file that shrank meanwhile is a failed read: what
+  // was read is no longer the file.
   TextLoadResult read_known_size(int fd, std::size_t expected, int threads) {
     block_.reset(static_cast<char *>(allocate_in_huge_pages(expected)));
     if (block_ == nullptr) return {TextLoadStatus::kNoMemory, ENOMEM};
     data_ = block_.get();
-    constexpr std::size_t kSmallestPiece = std::size_t{8} << 20;
-    const std::size_t pieces = std::clamp<std::size_t>(expected / kSmallestPiece, 1, static_cast<std::size_t>(threads));
-    std::vector<Piece> read(pieces);
-    for (std::size_t k = 0; k < pieces; ++k) {
-      read[k].begin = expected / pieces * k;
-      read[k].end = k + 1 == pieces ? expected : expected / pieces * (k + 1);
-    }
-    std::atomic<std::size_t> next{0};
-    run_workers(static_cast<int>(pieces), [&] {
-      for (std::size_t k; (k = next.fetch_add(1)) < pieces;) read_piece(fd, read[k]);
-    });
-    for (const Piece &piece : read) {
-      if (piece.error != 0) return {TextLoadStatus::kReadError, piece.error};
-      size_ = piece.read_to;
-      if (piece.read_to != piece.end) break;
-    }
-    return {};
-  }
-
-  struct Piece {
-    std::size_t begin = 0, end = 0;
-    std::size_t read_to = 0;  // the end of what was read
-    int error = 0;
-  };
-
-  void read_piece(int fd, Piece &piece) const {
-    piece.read_to = piece.begin;
-    while (piece.read_to < piece.end) {
-      const ssize_t got = ::pread(fd, block_.get() + piece.read_to, piece.end - piece.read_to,
-                                  static_cast<off_t>(piece.read_to));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) piece.error = errno;
-      if (got <= 0) return;
-      piece.read_to += static_cast<std::size_t>(got);
-    }
+    size_ = expected;
+    return read_at(fd, block_.get(), 0, expected, threads);
   }
 
   TextLoadResult read_all(int fd) {
@@ -159,7 +138,6 @@ class InputBytes {
 
   HugePageBlock<char> block_;
   std::vector<char> read_;
-  Mapping mapping_;
   const char *data_ = nullptr;
   std::size_t size_ = 0;
 };
@@ -173,6 +151,8 @@ class InputBytes {
 struct Input {
   const char *begin;
   const char *end;
+  // False for a window of a larger file: it ends at a line start, and more lines follow.
+  bool ends_input = true;
 
   // Past the line end at `t` (which is before end).
   [[nodiscard]] const char *after_line_end(const char *t) const {
@@ -193,7 +173,7 @@ struct Input {
   }
   // True when no line starts at p, a line start.
   [[nodiscard]] bool no_line_at(const char *p) const {
-    return p == end || (p + 1 == end && *p == '\r');
+    return p == end || (ends_input && p + 1 == end && *p == '\r');
   }
 };
 
@@ -219,12 +199,16 @@ void for_each_line(const Input &input, const char *p, const char *stop, OnLine o
   });
 }
 
-class SkipPrefix {
+// The lines that are no data lines: those that start with the skip prefix and, when
+// asked for, blank ones (nothing but spaces and tabs).
+class SkippedLines {
  public:
-  explicit SkipPrefix(const char *skip) : skip_(skip), length_(skip ? std::strlen(skip) : 0) {}
-  [[nodiscard]] bool active() const { return skip_ != nullptr; }
-  // As strncmp(line, skip, strlen(skip)) == 0 on the line as a C string.
+  SkippedLines(const char *skip, bool blank)
+      : skip_(skip), length_(skip ? std::strlen(skip) : 0), blank_(blank) {}
+  [[nodiscard]] bool active() const { return skip_ != nullptr || blank_; }
+  // As strncmp(line, skip, strlen(skip)) == 0 on the line as a C string, or a blank line.
   [[nodiscard]] bool skips(const char *line, const char *line_end) const {
+    if (blank_ && std::all_of(line, line_end, [](char c) { return c == ' ' || c == '\t'; })) return true;
     return skip_ != nullptr && static_cast<std::size_t>(line_end - line) >= length_ &&
            std::memcmp(line, skip_, length_) == 0;
   }
@@ -232,6 +216,7 @@ class SkipPrefix {
  private:
   const char *skip_;
   std::size_t length_;
+  bool blank_;
 };
 
 // Lines starting in [p, stop) when no line is skipped: every line end counts once, a
@@ -260,12 +245,12 @@ std::int64_t count_all_lines(const Input &input, const char *p, const char *stop
     count += *p == '\n' || *p == '\0' || (*p == '\r' && (p + 1 == input.end || p[1] != '\n'));
   if (stop == input.end && stop != first) {
     if (!ends_line(stop[-1])) ++count;  // the last line has no line end
-    else if (stop[-1] == '\r' && input.is_line_start(stop - 1)) --count;  // not a line
+    else if (input.ends_input && stop[-1] == '\r' && input.is_line_start(stop - 1)) --count;  // not a line
   }
   return count;
 }
 
-std::int64_t count_data_lines(const Input &input, const SkipPrefix &skip, const char *p,
+std::int64_t count_data_lines(const Input &input, const SkippedLines &skip, const char *p,
                               const char *stop) {
   if (!skip.active()) return count_all_lines(input, p, stop);
   std::int64_t count = 0;
@@ -328,7 +313,7 @@ bool numbers_read_in_place(const FieldRules &rules) {
 // first data line and both passes share.
 struct TextToLoad {
   Input input;
-  SkipPrefix skip;
+  SkippedLines skip;
   FieldRules rules;
 };
 
@@ -339,7 +324,9 @@ struct FirstDataLine {
   std::int64_t fields = 0;
 };
 
-FirstDataLine find_first_data_line(const TextToLoad &text, std::int64_t to_drop) {
+// `to_drop` counts down the lines still to be dropped, for a search that goes on in
+// the next window.
+FirstDataLine find_first_data_line(const TextToLoad &text, std::int64_t &to_drop) {
   FirstDataLine first{text.input.end};
   std::string scratch;
   for_each_line(text.input, text.input.begin, text.input.end, [&](const char *line, const char *line_end) {
@@ -502,33 +489,185 @@ TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int thr
                         [&](const Chunk &chunk) { return convert_chunk(text, convert_in_place, cols, supply, chunk); });
 }
 
+// ---- Files too large to hold whole ----------------------------------------------
+
+// A window of a large file: whole lines, and the data rows that start in it.
+struct Window {
+  std::uint64_t offset = 0;
+  std::size_t bytes = 0;
+  bool ends_input = false;
+  std::size_t data_begin = 0;  // where its data lines begin, from the start of its input
+  std::int64_t first_row = 0;
+  std::int64_t rows = 0;
+};
+
+// Where a window of `read` bytes is cut so that it holds whole lines: past its last
+// line end that is not a carriage return whose line feed may follow. 0 when there is
+// none: the window is one line so far.
+std::size_t whole_lines(const char *bytes, std::size_t read, bool ends_input) {
+  if (ends_input) return read;
+  for (std::size_t k = read - 1; k-- > 0;) {  // the byte after k is known
+    const char c = bytes[k];
+    if (c == '\n' || c == '\0' || (c == '\r' && bytes[k + 1] != '\n')) return k + 1;
+  }
+  return 0;
+}
+
+// A regular file read a window at a time into one buffer in huge pages, which grows
+// only for a line longer than it.
+class WindowedFile {
+ public:
+  WindowedFile(int fd, std::uint64_t size, std::size_t window_bytes, int threads)
+      : fd_(fd), size_(size), capacity_(std::max<std::size_t>(window_bytes, 2)), threads_(threads) {}
+
+  // Reads the window that starts at `window.offset` and cuts it after its last whole line.
+  TextLoadResult read_window(Window &window) {
+    for (;;) {
+      const std::uint64_t left = size_ - window.offset;
+      const auto bytes = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_, left));
+      if (const TextLoadResult read = read_bytes(window.offset, bytes); read.status != TextLoadStatus::kOk) return read;
+      window.ends_input = bytes == left;
+      window.bytes = whole_lines(buffer_.get(), bytes, window.ends_input);
+      if (window.bytes != 0) return {};
+      capacity_ *= 2;
+      buffer_.reset();
+    }
+  }
+  // Reads the window again, for the second pass; it must still end a line where it did.
+  TextLoadResult reread(const Window &window) {
+    if (const TextLoadResult read = read_bytes(window.offset, window.bytes); read.status != TextLoadStatus::kOk)
+      return read;
+    if (!window.ends_input && !ends_line(buffer_.get()[window.bytes - 1])) return {TextLoadStatus::kReadError, EIO};
+    return {};
+  }
+  [[nodiscard]] Input input(const Window &window) const {
+    const std::size_t mark = window.offset == 0 ? byte_order_mark_length({buffer_.get(), window.bytes}) : 0;
+    return {buffer_.get() + mark, buffer_.get() + window.bytes, window.ends_input};
+  }
+
+ private:
+  TextLoadResult read_bytes(std::uint64_t offset, std::size_t bytes) {
+    if (!buffer_) buffer_.reset(static_cast<char *>(allocate_in_huge_pages(capacity_)));
+    if (!buffer_) return {TextLoadStatus::kNoMemory, ENOMEM};
+    return read_at(fd_, buffer_.get(), offset, bytes, threads_);
+  }
+
+  int fd_;
+  std::uint64_t size_;
+  std::size_t capacity_;
+  int threads_;
+  HugePageBlock<char> buffer_;
+};
+
+TextLoadResult too_large() { return {TextLoadStatus::kTooLarge, EOVERFLOW}; }
+TextLoadResult no_memory() { return {TextLoadStatus::kNoMemory, ENOMEM}; }
+
+// The second pass's failures as the load's.
+TextLoadResult conversion_failure(TextLoadStatus status) {
+  return status == TextLoadStatus::kNoMemory ? no_memory() : TextLoadResult{status, EIO};
+}
+
+// A file too large to hold beside its matrix, read a window at a time: the first pass
+// counts each window's rows, the second reads the windows again and converts them. A
+// file that shrinks meanwhile, or whose windows then hold other rows, fails as a read.
+TextLoadResult load_in_windows(int fd, std::uint64_t size, const TextLoadOptions &options, int threads,
+                               RowDestination &destination) {
+  WindowedFile file(fd, size, options.window_bytes, threads);
+  std::vector<Window> windows;
+  std::int64_t to_drop = options.drop_rows, rows = 0, fields = -1;
+  for (std::uint64_t offset = 0; offset < size; offset += windows.back().bytes) {
+    Window window{offset};
+    if (const TextLoadResult read = file.read_window(window); read.status != TextLoadStatus::kOk) return read;
+    const TextToLoad text{file.input(window), SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
+    const char *data = text.input.begin;
+    if (fields < 0) {
+      const FirstDataLine first = find_first_data_line(text, to_drop);
+      data = first.begin;
+      if (data != text.input.end) fields = first.fields;
+    }
+    std::vector<Chunk> chunks = cut_into_chunks(text.input, data, options.chunk_bytes);
+    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+    window.data_begin = static_cast<std::size_t>(data - text.input.begin);
+    window.first_row = rows;
+    window.rows = number_chunk_rows(chunks);
+    rows += window.rows;
+    windows.push_back(window);
+  }
+  if (fields > INT32_MAX || rows > INT32_MAX) return too_large();
+  const auto cols = static_cast<std::int32_t>(std::max<std::int64_t>(fields, 0));
+  if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return no_memory();
+
+  const LineConverter convert_in_place = choose_line_converter();
+  RowSupply supply(destination, static_cast<std::int32_t>(rows));
+  for (const Window &window : windows) {
+    if (window.rows == 0) continue;
+    if (const TextLoadResult read = file.reread(window); read.status != TextLoadStatus::kOk) return read;
+    const TextToLoad text{file.input(window), SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
+    std::vector<Chunk> chunks = cut_into_chunks(text.input, text.input.begin + window.data_begin, options.chunk_bytes);
+    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+    if (number_chunk_rows(chunks) != window.rows) return {TextLoadStatus::kReadError, EIO};
+    for (Chunk &chunk : chunks) chunk.first_row += window.first_row;
+    const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
+      return convert_chunk(text, convert_in_place, cols, supply, chunk);
+    });
+    if (converted != TextLoadStatus::kOk) return conversion_failure(converted);
+  }
+  return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
+}
+
+// ---- Inputs held whole ---------------------------------------------------------
+
+TextLoadResult load_whole(const InputBytes &bytes, const TextLoadOptions &options, int threads,
+                          RowDestination &destination) {
+  const std::size_t mark = byte_order_mark_length({bytes.data(), bytes.size()});
+  const TextToLoad text{
+      {bytes.data() + mark, bytes.data() + bytes.size()}, SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
+
+  std::int64_t to_drop = options.drop_rows;
+  const FirstDataLine first = find_first_data_line(text, to_drop);
+  if (first.fields > INT32_MAX) return too_large();
+  const auto cols = static_cast<std::int32_t>(first.fields);
+
+  std::vector<Chunk> chunks = cut_into_chunks(text.input, first.begin, options.chunk_bytes);
+  if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+  const std::int64_t rows = number_chunk_rows(chunks);
+  if (rows > INT32_MAX) return too_large();
+  if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return no_memory();
+
+  const TextLoadStatus converted =
+      convert_chunks(text, cols, threads, chunks, destination, static_cast<std::int32_t>(rows));
+  if (converted != TextLoadStatus::kOk) return conversion_failure(converted);
+  return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
+}
+
+// The matrix takes about half the size of its text; a copy of the text up to a quarter
+// of the machine's memory leaves room for it and for everything else.
+std::uint64_t largest_copy(const TextLoadOptions &options) {
+  if (options.largest_copy != 0) return options.largest_copy;
+  const long pages = ::sysconf(_SC_PHYS_PAGES), page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+  return static_cast<std::uint64_t>(pages) / 4 * static_cast<std::uint64_t>(page_size);
+}
+
 }  // namespace
 
 TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDestination &destination) {
   const int threads = choose_threads(options.threads);
-  InputBytes bytes;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {TextLoadStatus::kCannotOpen, errno};
+  const OwnedDescriptor closer{fd};
   try {
-    if (const TextLoadResult opened = bytes.open(path, threads, options.largest_copy); opened.status != TextLoadStatus::kOk) return opened;
-    const TextToLoad text{
-        {bytes.data(), bytes.data() + bytes.size()}, SkipPrefix(options.skip), {options.sep, options.quote}};
-
-    const FirstDataLine first = find_first_data_line(text, options.drop_rows);
-    if (first.fields > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
-    const auto cols = static_cast<std::int32_t>(first.fields);
-
-    std::vector<Chunk> chunks = cut_into_chunks(text.input, first.begin, options.chunk_bytes);
-    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return {TextLoadStatus::kNoMemory, ENOMEM};
-    const std::int64_t rows = number_chunk_rows(chunks);
-    if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
-    if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
-
-    const TextLoadStatus converted =
-        convert_chunks(text, cols, threads, chunks, destination, static_cast<std::int32_t>(rows));
-    if (converted == TextLoadStatus::kNoMemory) return {converted, ENOMEM};
-    if (converted != TextLoadStatus::kOk) return {converted, EIO};
-    return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+    if (regular && static_cast<std::uint64_t>(status.st_size) > largest_copy(options))
+      return load_in_windows(fd, static_cast<std::uint64_t>(status.st_size), options, threads, destination);
+    InputBytes bytes;
+    if (const TextLoadResult read = bytes.read(fd, regular ? std::optional<std::size_t>(status.st_size) : std::nullopt, threads);
+        read.status != TextLoadStatus::kOk)
+      return read;
+    return load_whole(bytes, options, threads, destination);
   } catch (const std::bad_alloc &) {
-    return {TextLoadStatus::kNoMemory, ENOMEM};
+    return no_memory();
   }
 }
 

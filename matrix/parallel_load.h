@@ -53,10 +53,13 @@ struct TextLoadOptions {
   const char *sep = ",";       // null: fields separated by runs of white space
   char quote = '\0';           // '\0': no quoting
   const char *skip = nullptr;  // lines starting with this are left out; null: none
+  bool skip_blank_lines = false;  // leave out lines of nothing but spaces and tabs too
   int threads = 0;             // 0: see choose_threads()
   std::size_t chunk_bytes = std::size_t{1} << 20;  // the share of one task; tests make it small
-  // Larger files are mapped rather than copied; 0: a quarter of the machine's memory.
+  // Larger files are read a window at a time rather than whole; 0: a quarter of the
+  // machine's memory.
   std::size_t largest_copy = 0;
+  std::size_t window_bytes = std::size_t{64} << 20;  // such a window; it grows for a longer line
 };
 
 // Loads `path` the way matrix_load_text() defines: rows are the data lines, columns

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -56,16 +57,23 @@ void expect_same_as_reference(const std::string &path, TextLoadOptions options,
   const respmat::OwnedMatrix reference(
       load_text_reference(path.c_str(), options.drop_rows, options.sep, options.quote, options.skip));
   ASSERT_TRUE(reference);
-  for (int threads : {1, 2, 7})
-    for (std::size_t chunk : chunk_sizes) {
-      options.threads = threads;
-      options.chunk_bytes = chunk;
-      const Loaded loaded = load(path, options);
-      ASSERT_EQ(loaded.result.status, TextLoadStatus::kOk);
-      ASSERT_EQ(loaded.result.rows, matrix_rows(reference.get()));
-      ASSERT_EQ(loaded.result.cols, matrix_cols(reference.get()));
-      ASSERT_EQ(loaded.bits, bits_of(reference.get())) << threads << " threads, chunks of " << chunk;
-    }
+  // Held whole, then read in windows of a few bytes (growing for longer lines), which
+  // start threads for every window: two, sharing the chunks of the window, are enough.
+  for (const std::size_t window : {std::size_t{0}, std::size_t{2}, std::size_t{29}})
+    for (int threads : {1, 2, 7})
+      for (std::size_t chunk : chunk_sizes) {
+        if (window != 0 && (threads != 2 || chunk != chunk_sizes.front())) continue;
+        options.threads = threads;
+        options.chunk_bytes = chunk;
+        options.largest_copy = window != 0 ? 1 : 0;
+        options.window_bytes = window;
+        const Loaded loaded = load(path, options);
+        ASSERT_EQ(loaded.result.status, TextLoadStatus::kOk);
+        ASSERT_EQ(loaded.result.rows, matrix_rows(reference.get()));
+        ASSERT_EQ(loaded.result.cols, matrix_cols(reference.get()));
+        ASSERT_EQ(loaded.bits, bits_of(reference.get()))
+            << threads << " threads, chunks of " << chunk << ", windows of " << window;
+      }
 }
 
 TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnHostileText) {
@@ -119,11 +127,58 @@ TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {
   for (const std::string &path : {std::string(RESPMAT_TEST_DATA_DIR "/optics/sps_q20_model_bpms.csv"),
                                  std::string(RESPMAT_TEST_DATA_DIR "/optics/iota_v8.3_model_bpms.csv"),
                                  std::string(RESPMAT_TEST_DATA_DIR "/example_er.csv")})
-    for (const std::size_t largest_copy : {std::size_t{0}, std::size_t{1}}) {  // copied, then mapped
-      TextLoadOptions options;
-      options.largest_copy = largest_copy;
-      expect_same_as_reference(path, options, {64, 4096, 1 << 20});
+    expect_same_as_reference(path, {}, {64, 4096, 1 << 20});
+}
+
+TEST(TextLoad, AByteOrderMarkIsNoPartOfTheFirstField) {
+  const TempDir dir;
+  const std::string path = dir.file("marked.csv");
+  respmat::testing::write_bytes(path, "\xEF\xBB\xBF" "1.5,2\n3,4\n");
+  expect_same_as_reference(path, {}, {1, 1 << 20});
+  EXPECT_EQ(load(path, {}).bits.front(), std::bit_cast<std::uint64_t>(1.5));
+}
+
+// Another process truncates the file between the two passes over its windows: the
+// load fails as a read, where a mapped file would have ended the process.
+TEST(TextLoad, AFileTruncatedWhileItLoadsIsAReadError) {
+  const TempDir dir;
+  const std::string path = dir.file("shrinking.csv");
+  std::string lines;
+  for (int line = 0; line < 2000; ++line) lines += "1.25,2.5,3.75\n";
+  struct Truncating final : RowDestination {
+    Block block;
+    std::string path;
+    bool reserve(std::int32_t rows, std::int32_t cols) override {
+      std::filesystem::resize_file(path, 100);
+      return block.reserve(rows, cols);
     }
+    double *row(std::int32_t index) override { return block.row(index); }
+  };
+  for (const std::size_t window : {std::size_t{4096}, std::size_t{1} << 20}) {
+    respmat::testing::write_bytes(path, lines);
+    Truncating truncating;
+    truncating.path = path;
+    TextLoadOptions options;
+    options.largest_copy = 1;
+    options.window_bytes = window;
+    const TextLoadResult result = load_text(path.c_str(), options, truncating);
+    EXPECT_EQ(result.status, TextLoadStatus::kReadError) << window;
+    EXPECT_EQ(result.error, EIO);
+  }
+}
+
+TEST(TextLoad, PipesFifosAndStandardInputGiveWhatTheFileGives) {
+  std::string text = "\xEF\xBB\xBF";
+  for (int line = 0; line < 3000; ++line) text += std::to_string(line * 0.37) + ",1e-3," + std::to_string(line) + "\n";
+  for (const respmat::testing::InputKind kind : respmat::testing::kInputKinds) {
+    const auto load_matrix = [](const std::string &path) {
+      const respmat::OwnedMatrix M(matrix_load_text(path.c_str(), 0, ",", 0, nullptr));
+      return M ? bits_of(M.get()) : std::vector<std::uint64_t>{};
+    };
+    const auto loaded = respmat::testing::read_through(kind, text, load_matrix);
+    EXPECT_EQ(loaded.size(), 9000u) << respmat::testing::name_of(kind);
+    EXPECT_EQ(loaded, respmat::testing::read_through(respmat::testing::InputKind::file, text, load_matrix));
+  }
 }
 
 TEST(TextLoad, ReportsWhyAFileCannotBeLoaded) {

@@ -2,14 +2,21 @@
 #ifndef RESPMAT_TESTS_TEST_SUPPORT_H
 #define RESPMAT_TESTS_TEST_SUPPORT_H
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "base/owned_file.h"
 
@@ -70,6 +77,60 @@ inline std::string contents_of(std::FILE *file) {
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
   return text;
+}
+
+// How a reader is handed its input: a regular file, a pipe (named /proc/self/fd/N),
+// a FIFO, or a pipe on standard input named /dev/stdin.
+enum class InputKind { file, pipe, fifo, standard_input };
+inline constexpr InputKind kInputKinds[] = {InputKind::file, InputKind::pipe, InputKind::fifo,
+                                            InputKind::standard_input};
+inline const char *name_of(InputKind kind) {
+  constexpr const char *kNames[] = {"file", "pipe", "FIFO", "/dev/stdin"};
+  return kNames[static_cast<int>(kind)];
+}
+
+// Writes `bytes` to the write end `fd` and closes it; a reader that stops early
+// (closing its end) ends the writing.
+inline void feed(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    if (put <= 0) break;
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+  ::close(fd);
+}
+
+// Returns read(path) where `path` gives `bytes` through an input of `kind`; a thread
+// writes the bytes into pipes and FIFOs as the reader takes them.
+template <typename Read>
+auto read_through(InputKind kind, std::string_view bytes, Read read) {
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early closes the pipe
+  TempDir dir;
+  if (kind == InputKind::file) {
+    write_bytes(dir.file("input"), bytes);
+    return read(dir.file("input"));
+  }
+  if (kind == InputKind::fifo) {
+    const std::string path = dir.file("fifo");
+    ::mkfifo(path.c_str(), 0600);
+    std::jthread writer([&] { feed(::open(path.c_str(), O_WRONLY), bytes); });
+    return read(path);
+  }
+  int ends[2];
+  if (::pipe(ends) != 0) throw std::runtime_error("no pipe");
+  std::jthread writer([&, in = ends[1]] { feed(in, bytes); });
+  if (kind == InputKind::pipe) {
+    auto result = read("/proc/self/fd/" + std::to_string(ends[0]));
+    ::close(ends[0]);
+    return result;
+  }
+  const int saved = ::dup(0);
+  ::dup2(ends[0], 0);
+  ::close(ends[0]);
+  auto result = read(std::string("/dev/stdin"));
+  ::dup2(saved, 0);  // closes the pipe's last read end
+  ::close(saved);
+  return result;
 }
 
 }  // namespace respmat::testing

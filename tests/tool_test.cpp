@@ -4,7 +4,9 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,8 +45,9 @@ struct ToolRun {
 };
 
 // Runs the tool in `folder` with `args`; standard output goes to `stdout_fd` when
-// given, else it is captured.
-ToolRun run_tool(const std::string &folder, const std::vector<std::string> &args, int stdout_fd = -1) {
+// given, else it is captured; standard input comes from `stdin_fd` when given.
+ToolRun run_tool(const std::string &folder, const std::vector<std::string> &args, int stdout_fd = -1,
+                 int stdin_fd = -1) {
   const std::string out_path = folder + "/../stdout.txt", err_path = folder + "/../stderr.txt";
   const pid_t child = ::fork();
   if (child == 0) {
@@ -54,12 +57,43 @@ ToolRun run_tool(const std::string &folder, const std::vector<std::string> &args
     const int out = stdout_fd >= 0 ? stdout_fd : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (::chdir(folder.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    if (stdin_fd >= 0 && ::dup2(stdin_fd, 0) < 0) ::_exit(127);
     ::execv(RESPMAT_EXE, argv.data());
     ::_exit(127);
   }
   int raw = 0;
   ::waitpid(child, &raw, 0);
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_bytes(out_path), read_bytes(err_path)};
+}
+
+// The exit status and the most memory of a run, started without a copy of this
+// process's memory (a forked child would inherit its peak), its output discarded.
+std::pair<int, long> peak_memory_of_run(const std::vector<std::string> &args) {
+  std::vector<char *> argv{const_cast<char *>(RESPMAT_EXE)};
+  for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, RESPMAT_EXE, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return {-1, 0};
+  int raw = 0;
+  struct rusage usage {};
+  ::wait4(child, &raw, 0, &usage);
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
+}
+
+// Runs the tool with `bytes` coming through a pipe on its standard input.
+ToolRun run_tool_on_pipe(const std::string &folder, const std::vector<std::string> &args, std::string_view bytes) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return {-1, {}, {}};
+  std::jthread writer([&, in = ends[1]] { respmat::testing::feed(in, bytes); });
+  ToolRun run = run_tool(folder, args, -1, ends[0]);
+  ::close(ends[0]);
+  return run;
 }
 
 // A scratch folder with a run folder inside, where the tool runs.
@@ -149,7 +183,8 @@ TEST(Tool, UsageErrorsExit64AndWriteNothing) {
       {"--bogus"}, {"-x"}, {"extra"}, {"-p", p, "extra"}, {"-m"}, {"-m", "abc"}, {"-m", "-1"},
       {"--threads", "5000"}, {"--threads", "x"}, {"-f", "xml"}, {"-c", ""}, {"--heatmap", "-"},
       {"-r", p, "-m", "3"}, {"-p", p, "-c", "phases"}, {"-p", iota}, {"-p", iota, "-c", "NAME"},
-      {"-p", p, "-o", p}, {"-p", p, "-m", "1", "--heatmap", "er.csv"}, {"--response"}, {"--version=1"}};
+      {"-p", p, "-o", p}, {"-p", p, "-m", "1", "--heatmap", "er.csv"}, {"--response"}, {"--version=1"},
+      {"-p", ""}, {"-r", ""}, {"-o", ""}, {"-p", p, "-c", "2"}, {"-p", iota, "-c", "999"}};
   for (const auto &args : cases) {
     const ToolRun run = ws.tool(args);
     EXPECT_EQ(run.status, respmat::kExitUsage) << args[0] << run.err;
@@ -159,7 +194,7 @@ TEST(Tool, UsageErrorsExit64AndWriteNothing) {
   }
   EXPECT_EQ(ws.output(), "previous\n");
   EXPECT_EQ(read_bytes(p), "Name,Phase\nA,0.5\n");
-  EXPECT_NE(ws.tool({"-p", iota}).err.find("the columns to choose from are S, BETX"), std::string::npos);
+  EXPECT_NE(ws.tool({"-p", iota}).err.find("the columns to choose from are MUX, MUY, PHIX"), std::string::npos);
 }
 
 TEST(Tool, OpticsTablesGiveTheMatrixOfTheirColumnAsCsv) {
@@ -303,6 +338,89 @@ TEST(Tool, HeatMapShowsTheMatrix) {
   EXPECT_EQ(side, 1025u);
   EXPECT_EQ(pixel(big, side, 1024, 1024), pale_red);
   EXPECT_EQ(pixel(big, side, 0, 1024), white);
+}
+
+// A pipe gives its bytes to one reader only: a phase table read through one must give
+// what the file gives, and the response's width too.
+TEST(Tool, InputsThroughPipesGiveWhatTheirFilesGive) {
+  Workspace ws;
+  std::string phases = "name,phase\n";
+  for (int k = 0; k < 3000; ++k) phases += "BPM" + std::to_string(k) + "," + std::to_string(k * 0.0123) + "\n";
+  write_bytes(ws.at("ph.csv"), phases);
+  const std::string optics = read_bytes(kExamples + "/optics/iota_v8.3_twiss.tfs");
+  write_bytes(ws.at("iota.tfs"), optics);
+  const std::vector<std::vector<std::string>> runs = {
+      {"-c", "1", "-m", "3"}, {"-c", "phase"}, {"-c", "MUX"}, {"-r", "RESPONSE", "-c", "1"}};
+  for (const auto &args : runs) {
+    const bool is_optics = args[1] == "MUX";
+    const std::string table = is_optics ? optics : phases;
+    std::vector<std::string> from_file = {"-p", ws.at(is_optics ? "iota.tfs" : "ph.csv"), "-o", "file.csv"};
+    std::vector<std::string> from_pipe = {"-p", "/dev/stdin", "-o", "pipe.csv"};
+    for (std::string arg : args) {
+      if (arg == "RESPONSE") write_bytes(ws.at("r.csv"), "1,2,3,4\n");
+      from_file.push_back(arg == "RESPONSE" ? ws.at("r.csv") : arg);
+      from_pipe.push_back(arg == "RESPONSE" ? ws.at("r.csv") : arg);
+    }
+    const ToolRun file_run = ws.tool(from_file);
+    const ToolRun pipe_run = run_tool_on_pipe(ws.run, from_pipe, table);
+    ASSERT_EQ(file_run.status, 0) << file_run.err;
+    EXPECT_EQ(pipe_run.status, 0) << pipe_run.err;
+    EXPECT_EQ(pipe_run.out, file_run.out);
+    EXPECT_EQ(ws.output("pipe.csv"), ws.output("file.csv")) << args[1];
+  }
+  // The response matrix's width through a pipe.
+  const ToolRun width = run_tool_on_pipe(ws.run, {"-r", "/dev/stdin", "-p", ws.at("ph.csv"), "-c", "1"}, "1,2\n");
+  EXPECT_EQ(width.out, "m=2\n") << width.err;
+}
+
+// With m known, only m rows are read: endless and huge tables cost no more memory than
+// short ones.
+TEST(Tool, KnownMReadsOnlyTheRowsItNeeds) {
+  Workspace ws;
+  write_bytes(ws.at("short.csv"), "0.1\n0.2\n0.3\n");
+  const long start_up = peak_memory_of_run({"-p", ws.at("short.csv"), "-m", "3", "-o", ws.at("er.csv")}).second;
+  write_bytes(ws.at("sparse.csv"), "");
+  std::filesystem::resize_file(ws.at("sparse.csv"), std::uintmax_t{2} << 30);  // a hole of line-ending NULs
+  std::string wide = "* NAME MUX";
+  std::string types = "$ %s %le";
+  for (int k = 0; k < 500; ++k) wide += " C" + std::to_string(k), types += " %le";
+  wide += "\n" + types + "\n";
+  std::string row = "\"B\" 0.25";
+  for (int k = 0; k < 500; ++k) row += " 1.5";
+  for (int k = 0; k < 3000; ++k) wide += row + "\n";
+  write_bytes(ws.at("wide.tfs"), wide);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } runs[] = {{{"-p", "/dev/zero", "-m", "3"}, respmat::kExitBadInput},
+              {{"-p", ws.at("sparse.csv"), "-m", "3"}, respmat::kExitBadInput},
+              {{"-p", ws.at("wide.tfs"), "-c", "MUX", "-m", "3"}, 0}};
+  for (auto run : runs) {
+    run.args.insert(run.args.end(), {"-o", ws.at("er.csv")});
+    const auto [status, peak] = peak_memory_of_run(run.args);
+    EXPECT_EQ(status, run.status) << run.args[1];
+    EXPECT_LT(peak, start_up + 8 * 1024) << run.args[1];
+  }
+  EXPECT_EQ(ws.tool({"-p", "/dev/zero", "-m", "3"}).err, "respmat: /dev/zero:1: column 0: is empty\n");
+}
+
+TEST(Tool, AMalformedThreadCountIsWarnedAboutAndLeftAside) {
+  Workspace ws;
+  write_bytes(ws.at("p.csv"), "0.1\n0.2\n0.3\n");
+  const ToolRun plain = ws.tool({"-p", ws.at("p.csv"), "-o", "plain.csv"});
+  for (const char *setting : {"abc", "100000", "-1", " 2", "8"}) {
+    ::setenv("RESPMAT_THREADS", setting, 1);
+    const ToolRun run = ws.tool({"-p", ws.at("p.csv"), "-o", "set.csv"});
+    ::unsetenv("RESPMAT_THREADS");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, plain.out);
+    EXPECT_EQ(ws.output("set.csv"), ws.output("plain.csv"));
+    if (std::string_view(setting) == "8")
+      EXPECT_EQ(run.err, "");
+    else
+      EXPECT_EQ(run.err, std::string("respmat: warning: RESPMAT_THREADS=\"") + setting +
+                             "\" is not a whole number from 0 to 1024; one thread per core is used\n");
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "text/byte_order_mark.h"
 #include "text/counted_array_layout.h"
 #include "text/line_source.h"
 #include "respmat/garray.h"
@@ -82,7 +83,10 @@ extern "C" StringTable table_read(const char *path, const char *sep, char quote,
   // Lines are read in large blocks: a line read on its own would cost a system call
   // or two to measure and re-read it.
   respmat::detail::LineSource lines(file);
+  bool seen_a_line = false;  // a byte-order mark can only start the first one
   for (std::string_view line; ok && lines.next(line);) {
+    if (collector.count == 0 && !seen_a_line) line.remove_prefix(respmat::detail::byte_order_mark_length(line));
+    seen_a_line = true;
     if (!is_comment(line.data(), skip, skip_length)) {
       char **row = sep != nullptr ? text_split(sep, line.data(), quote) : text_split_ws(line.data(), quote);
       ok = row != nullptr && collector.add(row);

@@ -63,10 +63,10 @@ void matrix_free(Matrix M);
  * loads as a 0 x 0 matrix.
  * Large files are converted on every core the process may run on, or on as many
  * threads as the environment variable RESPMAT_THREADS says; the result is the same
- * whatever the number. A regular file is read once, whole, into memory: a file that
- * another process changes meanwhile loads as the bytes that were read. A file larger
- * than a quarter of the machine's memory is mapped instead, and must then not be
- * truncated while it loads.
+ * whatever the number. A regular file is read whole into memory; a file larger than a
+ * quarter of the machine's memory is read twice instead, a window of lines at a time
+ * (counting rows, then converting them). A file that another process truncates while
+ * it loads fails as a read error (errno EIO).
  * Returns the new matrix, or null (with errno set) when the file cannot be opened or
  * read, has more rows or columns than an int32_t counts, or memory runs out. */
 Matrix matrix_load_text(const char *path, int32_t drop_rows, const char *sep, char quote,

@@ -69,7 +69,8 @@ char **text_split_ws(const char *line, char quote);
 
 /* Reads the file at `path` into a table: each line that does not begin with `skip`
  * (null: no comment lines) is split with text_split(sep, line, quote), or with
- * text_split_ws(line, quote) when `sep` is null, and becomes one row.
+ * text_split_ws(line, quote) when `sep` is null, and becomes one row. A UTF-8
+ * byte-order mark before the first line is no part of it.
  * Returns the new table (zero rows for a file without lines), or null when the file
  * cannot be opened, a read error occurs, or memory runs out; nothing is left
  * allocated then. */

@@ -5,7 +5,7 @@
 
 namespace respmat::python::docs {
 
-inline constexpr char kLoadText[] = R"(load_text(path, *, drop_rows=0, sep=',', quote=None, skip=None)
+inline constexpr char kLoadText[] = R"(load_text(path, *, drop_rows=0, sep=',', quote=None, skip=None, skip_blank=True)
 --
 
 Load a delimited text file of numbers into a 2-D float64 array.
@@ -33,6 +33,10 @@ quote : str or None
     characters stay in the field (so a quoted field reads as 0.0). None: no quoting.
 skip : str or None
     Lines that start with this text are comments and left out. None: no comments.
+skip_blank : bool
+    Blank lines (empty, or nothing but spaces and tabs) are left out too, as numpy
+    reads them; the tool's er.csv, which ends with an empty line, loads as m x m.
+    False keeps the library's rule: a blank line is a row (of 0.0).
 
 Returns
 -------
@@ -64,7 +68,8 @@ for the same phases, amplitude and offset.
 Parameters
 ----------
 phases : array_like
-    One-dimensional, in turns (units of 2*pi); converted once to float64.
+    One-dimensional, in turns (units of 2*pi); converted once to float64. Every
+    phase must be finite, as the tool requires.
 amplitude, offset : float
     The model's constants (doubles); the defaults are the tool's.
 

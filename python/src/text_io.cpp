@@ -80,6 +80,7 @@ py::array load_text(const py::object &path, const TextLayout &layout) {
   options.sep = sep ? sep->c_str() : nullptr;
   options.quote = quote_argument(layout.quote);
   options.skip = skip ? skip->c_str() : nullptr;
+  options.skip_blank_lines = layout.skip_blank;
 
   ContiguousRows rows;
   detail::TextLoadResult result;
@@ -111,9 +112,11 @@ void bind_text_io(py::module_ &module) {
   module.def(
       "load_text",
       [](const py::object &path, const py::object &drop_rows, const py::object &sep, const py::object &quote,
-         const py::object &skip) { return load_text(path, TextLayout{drop_rows, sep, quote, skip}); },
+         const py::object &skip, bool skip_blank) {
+        return load_text(path, TextLayout{drop_rows, sep, quote, skip, skip_blank});
+      },
       py::arg("path"), py::kw_only(), py::arg("drop_rows") = 0, py::arg("sep") = ",", py::arg("quote") = py::none(),
-      py::arg("skip") = py::none(), docs::kLoadText);
+      py::arg("skip") = py::none(), py::arg("skip_blank") = true, docs::kLoadText);
   module.def("save_csv", &save_csv, py::arg("array"), py::arg("path"), docs::kSaveCsv);
 }
 

@@ -12,6 +12,7 @@ struct TextLayout {
   pybind11::object sep;
   pybind11::object quote;
   pybind11::object skip;
+  bool skip_blank = true;
 };
 
 // Loads a delimited text file into a new C-contiguous float64 array, every value
