@@ -239,7 +239,7 @@ WriteOutcome write_model(const JobOptions &options, const Inputs &inputs, const 
       write_bin_row(row, sinks.matrix);
     else
       write_csv_row(row, sinks.matrix);
-    if (sinks.picture != nullptr && !sinks.picture->add_row(row)) return WriteOutcome::picture_failed;
+    if (sinks.picture != nullptr && !sinks.picture->add_row(row, i + 1)) return WriteOutcome::picture_failed;
   }
   if (options.format == OutputFormat::csv) write_csv_end(sinks.matrix);
   if (sinks.picture != nullptr && !sinks.picture->finish()) return WriteOutcome::picture_failed;
@@ -269,7 +269,9 @@ std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &i
   std::unique_ptr<FileReplacement> picture_file;
   if (options.heatmap && !(picture_file = open_replacement(*options.heatmap, error))) return error;
   std::optional<HeatMap> picture;
-  if (picture_file) picture.emplace(picture_file->stream(), inputs.m, kAmplitude);
+  if (picture_file)
+    picture.emplace(picture_file->stream(), picture_format(*options.heatmap), inputs.m, inputs.m, kAmplitude,
+                    HeatMapStyle{"model response matrix", {}, {}, "monitor", "corrector"});
   const ModelSinks sinks{to_stdout ? standard_output : matrix_file->stream(), picture ? &*picture : nullptr};
   errno = 0;
   int matrix_error = 0;

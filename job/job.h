@@ -34,7 +34,7 @@ struct JobOptions {
   std::optional<std::int32_t> monitors;
   std::string output = "er.csv";  // "-": the caller's standard output (JobHooks)
   OutputFormat format = OutputFormat::csv;
-  std::optional<std::string> heatmap;  // also write a PNG picture of the matrix there
+  std::optional<std::string> heatmap;  // also draw the matrix there (PNG, SVG or PDF by its extension)
   int threads = 0;                     // writer threads; 0: one per core
   // The bare command keeps its first reading of phases: like atof, a non-numeric
   // phase is 0 and only warned about. Otherwise such a phase is an error.
