@@ -330,7 +330,7 @@ WriteOutcome write_model(const JobOptions &options, const ResponseModel &model, 
       error = errno != 0 ? errno : EIO;
       return WriteOutcome::matrix_failed;
     }
-    if (sinks.picture != nullptr && !sinks.picture->add_row(row)) return WriteOutcome::picture_failed;
+    if (sinks.picture != nullptr && !sinks.picture->add_row(row, rows.reach())) return WriteOutcome::picture_failed;
   }
   if (options.format != OutputFormat::bin) std::fputs(text.trailer.c_str(), sinks.matrix);
   if (sinks.picture != nullptr && !sinks.picture->finish()) return WriteOutcome::picture_failed;
@@ -382,6 +382,20 @@ std::unique_ptr<OutputSink> open_sink(const std::string &path, std::FILE *standa
   return sink;
 }
 
+// The picture's title and axes: what was modelled from which file, and the names of
+// the monitors and correctors where the inputs give them.
+HeatMapStyle picture_style(const JobOptions &options, const Inputs &inputs) {
+  HeatMapStyle style;
+  style.title = "model response matrix: " + std::filesystem::path(inputs.source).filename().string();
+  if (options.optics) {
+    style.title += std::string(", ") + plane_name(options.optics_model.plane) + " plane, " +
+                   lattice_name(options.optics_model.lattice);
+    style.row_names = inputs.model->monitor_names();
+    style.column_names = inputs.model->corrector_names();
+  }
+  return style;
+}
+
 // Writes the outputs: the matrix and the picture. Every output is completed before
 // any file is put in place, the matrix last, so a failure leaves every old file as
 // it was.
@@ -393,7 +407,9 @@ std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &i
   std::unique_ptr<OutputSink> picture_file;
   if (options.heatmap && !(picture_file = open_sink(*options.heatmap, standard_output, error))) return error;
   std::optional<HeatMap> picture;
-  if (picture_file) picture.emplace(picture_file->stream(), inputs.m, options.range.value_or(inputs.model->bound()));
+  if (picture_file)
+    picture.emplace(picture_file->stream(), picture_format(*options.heatmap), inputs.model->rows(),
+                    inputs.model->cols(), options.range.value_or(inputs.model->bound()), picture_style(options, inputs));
   const ModelSinks sinks{matrix->stream(), picture ? &*picture : nullptr};
   errno = 0;
   int matrix_error = 0;

@@ -37,7 +37,7 @@ struct JobOptions {
   std::optional<std::int32_t> monitors;
   std::string output = "er.csv";  // "-": the caller's standard output (JobHooks)
   OutputFormat format = OutputFormat::csv;
-  std::optional<std::string> heatmap;  // also write a PNG picture of the matrix there
+  std::optional<std::string> heatmap;  // also draw the matrix there (PNG, SVG or PDF by its extension)
   int threads = 0;                     // writer threads; 0: one per core
   // The model of an optics table (its monitors, correctors and beta functions)
   // instead of the model of a phase table; `monitors`, when set, keeps the first so

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <png.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 #include "job/job_report.h"
 #include "job/reference_job.h"
 #include "job/model.h"
+#include "job/picture_test_support.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "respmat/version.h"
@@ -30,6 +30,8 @@
 namespace {
 
 using respmat::testing::OwnedFile;
+using respmat::testing::Picture;
+using respmat::testing::Pixel;
 using respmat::testing::TempDir;
 using respmat::testing::contents_of;
 using respmat::testing::read_bytes;
@@ -296,48 +298,59 @@ TEST(Tool, AFailingStandardOutputNeitherStopsNorHidesTheJob) {
   EXPECT_EQ(ws.output(), reference_matrix(p, 36));
 }
 
-// The picture's pixels as RGB triples row by row, after its side.
-std::vector<png_byte> decode(const std::string &path, png_uint_32 &side) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  EXPECT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
-  image.format = PNG_FORMAT_RGB;
-  side = image.width;
-  EXPECT_EQ(image.width, image.height);
-  std::vector<png_byte> rgb(PNG_IMAGE_SIZE(image));
-  EXPECT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
-  return rgb;
-}
+bool pure_red(std::uint32_t rgb) { return (rgb >> 16) >= 240 && (rgb >> 8 & 0xFF) <= 40 && (rgb & 0xFF) <= 40; }
+bool pure_blue(std::uint32_t rgb) { return (rgb >> 16) <= 40 && (rgb >> 8 & 0xFF) <= 40 && (rgb & 0xFF) >= 240; }
 
-std::vector<png_byte> pixel(const std::vector<png_byte> &rgb, png_uint_32 side, png_uint_32 row, png_uint_32 col) {
-  const auto k = 3 * (static_cast<std::size_t>(row) * side + col);
-  return {rgb[k], rgb[k + 1], rgb[k + 2]};
+// Whether the picture has a colour bar: a column, right of everything else in colour,
+// whose strongest red lies above its strongest blue.
+bool has_colour_bar(const Picture &picture) {
+  for (int x = picture.width - 1; x >= 0; --x) {
+    int top_red = -1, bottom_blue = -1;
+    for (int y = 0; y < picture.height; ++y) {
+      if (pure_red(picture.at(x, y)) && top_red < 0) top_red = y;
+      if (pure_blue(picture.at(x, y))) bottom_blue = y;
+    }
+    if (top_red >= 0 || bottom_blue >= 0) return top_red >= 0 && top_red < bottom_blue;
+  }
+  return false;
 }
 
 TEST(Tool, HeatMapShowsTheMatrix) {
+  // Every diagonal entry is sin(0.1696) of the amplitude, a pale red; the model is
+  // lower triangular, so every entry above the diagonal is zero by construction.
+  constexpr std::uint32_t kPaleRed = 0xFFD4D4, kGrey = 0xC0C0C0;
   Workspace ws;
   const std::string p = kExamples + "/realmachinephases.csv";
   ASSERT_EQ(ws.tool({"-p", p, "-m", "36", "--heatmap", "map.png"}).status, 0);
-  png_uint_32 side = 0;
-  const std::vector<png_byte> small = decode(ws.run + "/map.png", side);
-  EXPECT_EQ(side, 36u);
-  const std::string range("Range\0-0.47247222310000003 0.47247222310000003", 46);
-  EXPECT_NE(read_bytes(ws.run + "/map.png").find(range), std::string::npos);
-  // The diagonal, sin(0.1696) of the amplitude, is a pale red; above it is white.
-  const std::vector<png_byte> pale_red{255, 212, 212}, white{255, 255, 255};
-  EXPECT_EQ(pixel(small, side, 7, 7), pale_red);
-  EXPECT_EQ(pixel(small, side, 0, 35), white);
-  // Beyond 2048 entries a side, pixels average blocks: 2049 gives blocks of 2 and 1025
-  // pixels, the last of them one diagonal entry.
-  std::mt19937_64 rng(5);
-  write_bytes(ws.at("many.csv"), random_phases(rng, 2049));
+  const Picture small = respmat::testing::read_png(ws.run + "/map.png");
+  EXPECT_GE(std::max(small.width, small.height), 600);
+  EXPECT_TRUE(has_colour_bar(small));
+  // Entries are blocks: the first pale red is entry (0, 0), the next 35 blocks of
+  // its row are grey, and the last diagonal block is pale red again.
+  const std::optional<Pixel> corner = small.find(kPaleRed);
+  ASSERT_TRUE(corner);
+  const int block = small.run(corner->x, corner->y, kPaleRed);
+  EXPECT_GE(36 * block, 600);
+  EXPECT_EQ(small.run(corner->x + block, corner->y, kGrey), 35 * block);
+  EXPECT_NE(small.at(corner->x, corner->y + block), kGrey);
+  EXPECT_EQ(small.at(corner->x + 35 * block, corner->y + 35 * block), kPaleRed);
+
+  // Beyond 2048 entries a side, each cell is the mean of a block of entries: 2049
+  // gives blocks of 2 and 1025 cells a side, the last of them one diagonal entry.
+  // Phases all 0 make every entry on and below the diagonal pale red.
+  std::string zeros;
+  for (int i = 0; i < 2049; ++i) zeros += "0\n";
+  write_bytes(ws.at("many.csv"), zeros);
   const int null = ::open("/dev/null", O_WRONLY);
   ASSERT_EQ(ws.tool({"-p", ws.at("many.csv"), "-o", "-", "--heatmap", "big.png"}, null).status, 0);
   ::close(null);
-  const std::vector<png_byte> big = decode(ws.run + "/big.png", side);
-  EXPECT_EQ(side, 1025u);
-  EXPECT_EQ(pixel(big, side, 1024, 1024), pale_red);
-  EXPECT_EQ(pixel(big, side, 0, 1024), white);
+  const Picture big = respmat::testing::read_png(ws.run + "/big.png");
+  const std::optional<Pixel> origin = big.find(kPaleRed);
+  ASSERT_TRUE(origin);
+  EXPECT_EQ(big.run(origin->x, origin->y, kPaleRed), 1);
+  EXPECT_EQ(big.run(origin->x + 1, origin->y, kGrey), 1024);
+  EXPECT_EQ(big.run(origin->x, origin->y + 1024, kPaleRed), 1025);
+  EXPECT_NE(big.at(origin->x, origin->y + 1025), kPaleRed);
 }
 
 // A pipe gives its bytes to one reader only: a phase table read through one must give

@@ -8,6 +8,7 @@ every step computed in extended precision and rounded to float64 once.
     >>> phases = respmat.load_phases("twiss.tfs", column="MUX")
     >>> G = respmat.model(phases)
     >>> respmat.save_csv(G, "er.csv")
+    >>> respmat.heatmap(G, "G.svg", title="model response matrix, x plane")
 
 Functions release the GIL while they read, compute and write, take any array that
 converts to float64 (non-contiguous views are converted once), and raise OSError
@@ -16,8 +17,11 @@ ValueError for malformed content. Files written by name are replaced whole or no
 at all.
 """
 
-from ._respmat import __version__, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin
+from ._respmat import (
+    __version__, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
+)
 
 __all__ = [
-    "__version__", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv", "write_bin",
+    "__version__", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv",
+    "write_bin",
 ]

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <type_traits>
 
 #include "job/replace_file.h"
 #include "errors.h"
@@ -15,7 +16,8 @@
 namespace respmat::python {
 
 // Calls write(stream) on the temporary file with the GIL released; raises the
-// matching OSError when the file cannot be created, written or renamed.
+// matching OSError when the file cannot be created, written or renamed. A writer that
+// returns bool reports its own failure with false and errno.
 template <typename Write>
 void replace_file(const FileName &target, Write write) {
   bool failed = false;
@@ -25,8 +27,11 @@ void replace_file(const FileName &target, Write write) {
     FileReplacement output(target.native);
     failed = !output.open();
     if (!failed) {
-      write(output.stream());
-      failed = !output.commit();
+      if constexpr (std::is_same_v<std::invoke_result_t<Write &, std::FILE *>, bool>)
+        failed = !write(output.stream());
+      else
+        write(output.stream());
+      failed = failed || !output.commit();
     }
     error = errno;
   }

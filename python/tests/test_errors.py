@@ -12,7 +12,7 @@ import pytest
 import respmat
 
 READERS = [respmat.load_text, respmat.load_phases, respmat.read_bin]
-WRITERS = [respmat.save_csv, respmat.write_bin]
+WRITERS = [respmat.save_csv, respmat.write_bin, respmat.heatmap]
 
 
 @pytest.mark.parametrize("read", READERS, ids=lambda f: f.__name__)
