@@ -1,0 +1,53 @@
+#include "analysis/dense.h"
+
+#include <lapacke.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace respmat::analysis {
+
+bool singular_value_decomposition(const Dense &a, Svd &svd) {
+  const lapack_int m = a.rows, n = a.cols, k = std::min(m, n);
+  svd.u = Dense(m, k);
+  svd.vt = Dense(k, n);
+  svd.s.assign(static_cast<std::size_t>(k), 0.0);
+  if (k == 0) return true;
+  std::vector<double> work = a.values;  // dgesdd overwrites its input
+  const lapack_int info = LAPACKE_dgesdd(LAPACK_ROW_MAJOR, 'S', m, n, work.data(), n, svd.s.data(), svd.u.values.data(),
+                                         k, svd.vt.values.data(), n);
+  return info == 0;
+}
+
+bool least_squares(const Dense &a, const std::vector<double> &b, LeastSquares &solution) {
+  // Through the singular values: the pseudo-inverse and the covariance come from the
+  // same decomposition, and a rank-deficient A shows as a vanishing singular value.
+  Svd svd;
+  if (a.rows < a.cols || !singular_value_decomposition(a, svd)) return false;
+  const std::int32_t n = a.cols;
+  const double tolerance = static_cast<double>(std::max(a.rows, a.cols)) * std::numeric_limits<double>::epsilon() *
+                           (svd.s.empty() ? 0.0 : svd.s.front());
+  for (const double s : svd.s)
+    if (!(s > tolerance)) return false;
+  solution.x.assign(static_cast<std::size_t>(n), 0.0);
+  solution.inverse_normal = Dense(n, n);
+  for (std::int32_t k = 0; k < n; ++k) {
+    double projection = 0.0;  // u_kᵀ b
+    for (std::int32_t i = 0; i < a.rows; ++i) projection += svd.u.at(i, k) * b[static_cast<std::size_t>(i)];
+    const double s = svd.s[static_cast<std::size_t>(k)];
+    for (std::int32_t j = 0; j < n; ++j) solution.x[static_cast<std::size_t>(j)] += svd.vt.at(k, j) * projection / s;
+    for (std::int32_t p = 0; p < n; ++p)
+      for (std::int32_t q = 0; q < n; ++q) solution.inverse_normal.at(p, q) += svd.vt.at(k, p) * svd.vt.at(k, q) / (s * s);
+  }
+  solution.residual_sum_of_squares = 0.0;
+  for (std::int32_t i = 0; i < a.rows; ++i) {
+    double fitted = 0.0;
+    for (std::int32_t j = 0; j < n; ++j) fitted += a.at(i, j) * solution.x[static_cast<std::size_t>(j)];
+    const double r = b[static_cast<std::size_t>(i)] - fitted;
+    solution.residual_sum_of_squares += r * r;
+  }
+  return true;
+}
+
+}  // namespace respmat::analysis

@@ -1,0 +1,50 @@
+// Matrices held whole, row-major, for the analysis: comparisons, fits and
+// corrections of response matrices, with LAPACK doing the linear algebra.
+#ifndef RESPMAT_ANALYSIS_DENSE_H
+#define RESPMAT_ANALYSIS_DENSE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace respmat::analysis {
+
+struct Dense {
+  std::int32_t rows = 0;
+  std::int32_t cols = 0;
+  std::vector<double> values;  // rows x cols, row after row
+
+  Dense() = default;
+  Dense(std::int32_t r, std::int32_t c) : rows(r), cols(c), values(static_cast<std::size_t>(r) * static_cast<std::size_t>(c)) {}
+
+  [[nodiscard]] double &at(std::int32_t i, std::int32_t j) {
+    return values[static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)];
+  }
+  [[nodiscard]] double at(std::int32_t i, std::int32_t j) const {
+    return values[static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)];
+  }
+};
+
+// The thin singular value decomposition A = U diag(s) Vt, as LAPACK's dgesdd gives
+// it: U rows x k, s k values largest first, Vt k x cols, k = min(rows, cols).
+struct Svd {
+  Dense u;
+  std::vector<double> s;
+  Dense vt;
+};
+
+// Fails (returns false) only when LAPACK does not converge or memory runs out.
+[[nodiscard]] bool singular_value_decomposition(const Dense &a, Svd &svd);
+
+// The least-squares solution of A x = b (A rows x cols, rows >= cols, full column
+// rank), with (AᵀA)⁻¹ for the covariance. False when A is rank deficient.
+struct LeastSquares {
+  std::vector<double> x;
+  Dense inverse_normal;  // (AᵀA)⁻¹, cols x cols
+  double residual_sum_of_squares = 0.0;
+};
+[[nodiscard]] bool least_squares(const Dense &a, const std::vector<double> &b, LeastSquares &solution);
+
+}  // namespace respmat::analysis
+
+#endif
