@@ -324,7 +324,7 @@ JobError output_failure(const std::string &path, int error_number) {
 std::unique_ptr<FileReplacement> open_replacement(const std::string &path, std::optional<JobError> &error) {
   auto file = std::make_unique<FileReplacement>(path);
   if (!file->open()) {
-    error = output_failure(path, errno);
+    error = output_failure(file->failed_path(), errno);
     file.reset();
   }
   return file;
