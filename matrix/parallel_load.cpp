@@ -379,9 +379,10 @@ std::vector<Chunk> cut_into_chunks(const Input &input, const char *data_begin, s
 }
 
 // Runs task(chunk) for every chunk on up to `threads` threads, stopping early when a
-// task fails: kReadError when one returned false, kNoMemory when one ran out.
+// task fails: kReadError when one returned false, kNoMemory when one ran out, kStopped
+// when *stop was set.
 template <typename Task>
-TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task) {
+TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, const std::atomic<bool> *stop, Task task) {
   std::atomic<std::size_t> next{0};
   std::atomic<TextLoadStatus> status{TextLoadStatus::kOk};
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
@@ -389,7 +390,10 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
     try {
       for (std::size_t k; status.load(std::memory_order_relaxed) == TextLoadStatus::kOk &&
                           (k = next.fetch_add(1)) < chunks.size();)
-        if (!task(chunks[k])) status = TextLoadStatus::kReadError;
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+          status = TextLoadStatus::kStopped;
+        else if (!task(chunks[k]))
+          status = TextLoadStatus::kReadError;
     } catch (const std::bad_alloc &) {
       status = TextLoadStatus::kNoMemory;
     }
@@ -398,8 +402,9 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
 }
 
 // The first pass: each chunk's data lines counted.
-TextLoadStatus count_chunk_rows(const TextToLoad &text, int threads, std::vector<Chunk> &chunks) {
-  return for_each_chunk(chunks, threads, [&](Chunk &chunk) {
+TextLoadStatus count_chunk_rows(const TextToLoad &text, int threads, const std::atomic<bool> *stop,
+                                std::vector<Chunk> &chunks) {
+  return for_each_chunk(chunks, threads, stop, [&](Chunk &chunk) {
     chunk.rows = count_data_lines(text.input, text.skip, chunk.begin, chunk.end);
     return true;
   });
@@ -494,11 +499,11 @@ bool convert_chunk(const TextToLoad &text, LineConverter convert_in_place, std::
 
 // The second pass: every chunk's data lines converted into the `rows` rows of
 // `destination`, which has reserved them.
-TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int threads, std::vector<Chunk> &chunks,
-                              RowDestination &destination, std::int32_t rows) {
+TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int threads, const std::atomic<bool> *stop,
+                              std::vector<Chunk> &chunks, RowDestination &destination, std::int32_t rows) {
   const LineConverter convert_in_place = choose_line_converter();
   RowSupply supply(destination, rows);
-  return for_each_chunk(chunks, threads,
+  return for_each_chunk(chunks, threads, stop,
                         [&](const Chunk &chunk) { return convert_chunk(text, convert_in_place, cols, supply, chunk); });
 }
 
@@ -517,13 +522,15 @@ TextLoadResult load_text(const char *path, const TextLoadOptions &options, RowDe
     const auto cols = static_cast<std::int32_t>(first.fields);
 
     std::vector<Chunk> chunks = cut_into_chunks(text.input, first.begin, options.chunk_bytes);
-    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return {TextLoadStatus::kNoMemory, ENOMEM};
+    if (const TextLoadStatus counted = count_chunk_rows(text, threads, options.stop, chunks);
+        counted != TextLoadStatus::kOk)
+      return {counted, counted == TextLoadStatus::kNoMemory ? ENOMEM : 0};
     const std::int64_t rows = number_chunk_rows(chunks);
     if (rows > INT32_MAX) return {TextLoadStatus::kTooLarge, EOVERFLOW};
     if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return {TextLoadStatus::kNoMemory, ENOMEM};
 
     const TextLoadStatus converted =
-        convert_chunks(text, cols, threads, chunks, destination, static_cast<std::int32_t>(rows));
+        convert_chunks(text, cols, threads, options.stop, chunks, destination, static_cast<std::int32_t>(rows));
     if (converted == TextLoadStatus::kNoMemory) return {converted, ENOMEM};
     if (converted != TextLoadStatus::kOk) return {converted, EIO};
     return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};

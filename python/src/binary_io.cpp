@@ -138,7 +138,8 @@ void write_bin(const py::handle &array, const py::object &target) {
   const Float64Array values = as_float64(array, 2);
   const RowView view(values);
   if (is_file_name(target)) {
-    replace_file(file_name(target), [&](std::FILE *stream) { matrix_write_bin(view.get(), stream); });
+    replace_file(file_name(target),
+                 [&](std::FILE *stream, const std::atomic<bool> &) { matrix_write_bin(view.get(), stream); });
     return;
   }
   PythonWriter stream(target);
