@@ -88,13 +88,17 @@ std::string temporary_name(const std::string &file, std::size_t limit, int attem
   return file.substr(0, start) + std::string(shortened(std::string_view(file).substr(start), room)) + suffix;
 }
 
+// True when the system refused to give a file an owner or group: the process lacks
+// the privilege (EPERM), or the id has no meaning in its user namespace (EINVAL).
+bool may_not_give(int error) { return error == EPERM || error == EINVAL; }
+
 // Gives the new file the old one's group, and its owner where the process may: only
 // a privileged process gives a file away, and only to a group of its own. What the
 // process may not give is left as the system made it, as a plain write would.
 bool keep_ownership(int fd, const struct stat &old) {
   if (::fchown(fd, old.st_uid, old.st_gid) == 0) return true;
-  if (errno != EPERM) return false;
-  return ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 || errno == EPERM;
+  if (!may_not_give(errno)) return false;
+  return ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 || may_not_give(errno);
 }
 
 }  // namespace
@@ -134,7 +138,9 @@ bool FileReplacement::open_beside(const std::string &replaced) {
   struct stat existing;
   const bool exists = ::stat(replaced.c_str(), &existing) == 0;
   if (!exists && errno != ENOENT) {
+    const int saved = errno;
     failed_path_ = named_folder(folder);
+    errno = saved;
     return false;
   }
   const std::size_t limit = name_limit(folder);
