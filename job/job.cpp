@@ -377,8 +377,9 @@ std::optional<JobError> refuse_what_cannot_fit(const JobOptions &options, const 
 
 std::unique_ptr<OutputSink> open_sink(const std::string &path, std::FILE *standard_output,
                                       std::optional<JobError> &error) {
-  std::unique_ptr<OutputSink> sink = OutputSink::open(path, standard_output);
-  if (!sink) error = output_failure(path, errno);
+  std::string refused;
+  std::unique_ptr<OutputSink> sink = OutputSink::open(path, standard_output, refused);
+  if (!sink) error = output_failure(refused, errno);
   return sink;
 }
 

@@ -49,7 +49,7 @@ std::int32_t PhaseModel::row(std::int32_t i, double *out) const {
 
 double PhaseModel::bound() const { return std::fabs(amplitude_); }
 
-void model_matrix(const ResponseModel &model, double *out) {
+void model_matrix(const ResponseModel &model, double *out, const std::atomic<bool> *stop) {
   const std::int32_t rows = model.rows();
   const std::int32_t cols = model.cols();
   // Rows are handed out one at a time, since their lengths may differ; each entry
@@ -58,7 +58,8 @@ void model_matrix(const ResponseModel &model, double *out) {
   std::atomic<std::int32_t> next_row{0};
   const int threads = std::min(detail::choose_threads(0), 1 + rows / kRowsPerThread);
   detail::run_workers(threads, [&] {
-    for (std::int32_t i; (i = next_row.fetch_add(1, std::memory_order_relaxed)) < rows;) {
+    for (std::int32_t i; (stop == nullptr || !stop->load(std::memory_order_relaxed)) &&
+                         (i = next_row.fetch_add(1, std::memory_order_relaxed)) < rows;) {
       double *row = out + static_cast<std::ptrdiff_t>(i) * cols;
       std::fill(row + model.row(i, row), row + cols, 0.0);
     }

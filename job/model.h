@@ -2,6 +2,7 @@
 #ifndef RESPMAT_JOB_MODEL_H
 #define RESPMAT_JOB_MODEL_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,8 +78,9 @@ class PhaseModel final : public ResponseModel {
 
 // The whole rows x cols matrix of `model` into out[0 .. rows*cols), row by row, on up
 // to one thread per core: entry for entry what the writers write, whatever the
-// number of threads.
-void model_matrix(const ResponseModel &model, double *out);
+// number of threads. Once *stop is set, no further row is begun and `out` is left
+// part written.
+void model_matrix(const ResponseModel &model, double *out, const std::atomic<bool> *stop = nullptr);
 
 }  // namespace respmat
 

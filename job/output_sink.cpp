@@ -24,7 +24,9 @@ std::optional<int> named_descriptor(const std::string &path) {
   return descriptor;
 }
 
-std::unique_ptr<OutputSink> OutputSink::open(const std::string &path, std::FILE *standard_output) {
+std::unique_ptr<OutputSink> OutputSink::open(const std::string &path, std::FILE *standard_output,
+                                             std::string &refused) {
+  refused = path;
   auto sink = std::make_unique<OutputSink>();
   const std::optional<int> descriptor = named_descriptor(path);
   if (descriptor == 1) {
@@ -42,7 +44,10 @@ std::unique_ptr<OutputSink> OutputSink::open(const std::string &path, std::FILE 
     sink->stream_ = sink->descriptor_stream_.get();
   } else {
     sink->replacement_ = std::make_unique<FileReplacement>(path);
-    if (!sink->replacement_->open()) return nullptr;
+    if (!sink->replacement_->open()) {
+      refused = sink->replacement_->failed_path();
+      return nullptr;
+    }
     sink->stream_ = sink->replacement_->stream();
   }
   sink->descriptor_ = descriptor.value_or(-1);

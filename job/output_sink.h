@@ -21,8 +21,10 @@ namespace respmat {
 class OutputSink {
  public:
   // Opens the output at `path`; a path naming descriptor 1 writes to
-  // `standard_output`. Returns null with errno set when it cannot be opened.
-  static std::unique_ptr<OutputSink> open(const std::string &path, std::FILE *standard_output);
+  // `standard_output`. Returns null with errno set, and in `refused` what refused
+  // (the folder, when it is the folder that takes no temporary file), when it cannot
+  // be opened.
+  static std::unique_ptr<OutputSink> open(const std::string &path, std::FILE *standard_output, std::string &refused);
 
   [[nodiscard]] std::FILE *stream() const { return stream_; }
   [[nodiscard]] bool is_standard_output() const { return descriptor_ == 1; }

@@ -22,7 +22,7 @@ JobError failure(JobError::Kind kind, const std::string &path, int error_number)
 // Replaces the output file through a temporary file renamed over it.
 std::optional<JobError> write_output(const std::string &path, const Matrix phases, std::int32_t m) {
   FileReplacement output(path);
-  if (!output.open()) return failure(JobError::Kind::output, path, errno);
+  if (!output.open()) return failure(JobError::Kind::output, output.failed_path(), errno);
   const OwnedMatrix model(matrix_alloc(m, m));
   if (!model) return failure(JobError::Kind::output, path, ENOMEM);
   fill_model(model.get(), phases);

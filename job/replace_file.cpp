@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace respmat {
@@ -42,6 +44,63 @@ std::optional<std::string> end_of_links(fs::path path) {
   return std::nullopt;
 }
 
+// Where the name of `file` starts in it: just past its last slash.
+std::size_t name_start(const std::string &file) {
+  const std::size_t slash = file.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The folder that holds `file`, as a path that names it ("." for a bare name).
+std::string folder_of(const std::string &file) {
+  const std::size_t start = name_start(file);
+  if (start == 0) return ".";
+  return start == 1 ? "/" : file.substr(0, start - 1);
+}
+
+// The folder as a message names it: the working folder by its absolute path, which
+// says more than ".".
+std::string named_folder(const std::string &folder) {
+  std::error_code error;
+  const fs::path absolute = folder == "." ? fs::current_path(error) : fs::path(folder);
+  return error || absolute.empty() ? folder : absolute.string();
+}
+
+// The longest name `folder` may hold (no limit known: as long as any).
+std::size_t name_limit(const std::string &folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : SIZE_MAX;
+}
+
+// `name` cut to at most `length` bytes, never inside a UTF-8 character.
+std::string_view shortened(std::string_view name, std::size_t length) {
+  if (name.size() <= length) return name;
+  while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+  return name.substr(0, length);
+}
+
+// The temporary file beside `file` for this attempt: "<name>.tmp.<pid>.<attempt>",
+// the name cut short where the whole would pass `limit`. The process id and the
+// attempt keep it apart from other temporaries; O_EXCL guards against the rest.
+std::string temporary_name(const std::string &file, std::size_t limit, int attempt) {
+  const std::string suffix = ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+  const std::size_t start = name_start(file);
+  const std::size_t room = limit > suffix.size() ? limit - suffix.size() : 0;
+  return file.substr(0, start) + std::string(shortened(std::string_view(file).substr(start), room)) + suffix;
+}
+
+// True when the system refused to give a file an owner or group: the process lacks
+// the privilege (EPERM), or the id has no meaning in its user namespace (EINVAL).
+bool may_not_give(int error) { return error == EPERM || error == EINVAL; }
+
+// Gives the new file the old one's group, and its owner where the process may: only
+// a privileged process gives a file away, and only to a group of its own. What the
+// process may not give is left as the system made it, as a plain write would.
+bool keep_ownership(int fd, const struct stat &old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) == 0) return true;
+  if (!may_not_give(errno)) return false;
+  return ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 || may_not_give(errno);
+}
+
 }  // namespace
 
 FileReplacement::FileReplacement(std::string target) : target_(std::move(target)) {}
@@ -66,19 +125,31 @@ bool FileReplacement::open_in_place() {
 }
 
 bool FileReplacement::open() {
+  failed_path_ = target_;
   // stat() follows every link, also the kernel's own ones such as /dev/stdout.
   struct stat reached;
   if (::stat(target_.c_str(), &reached) == 0 && !S_ISREG(reached.st_mode)) return open_in_place();
   const std::optional<std::string> replaced = end_of_links(target_);
-  if (!replaced) return false;
+  return replaced && open_beside(*replaced);
+}
+
+bool FileReplacement::open_beside(const std::string &replaced) {
+  const std::string folder = folder_of(replaced);
   struct stat existing;
-  const bool exists = ::stat(replaced->c_str(), &existing) == 0;
-  if (!exists && errno != ENOENT) return false;
+  const bool exists = ::stat(replaced.c_str(), &existing) == 0;
+  if (!exists && errno != ENOENT) {
+    const int saved = errno;
+    failed_path_ = named_folder(folder);
+    errno = saved;
+    return false;
+  }
+  const std::size_t limit = name_limit(folder);
   // O_EXCL with a fresh name per attempt: never reuse or follow someone else's file.
   // A new file gets the permissions a plain fopen would give it (0666 under the
-  // umask); a replaced one is created private and then given the old file's bits.
+  // umask); a replaced one is created private and then given the old file's owner
+  // and bits.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = *replaced + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    std::string name = temporary_name(replaced, limit, attempt);
     // Registered before it exists, so that no signal can come between.
     cleanup_.emplace(name);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
@@ -86,11 +157,13 @@ bool FileReplacement::open() {
       const int saved = errno;
       cleanup_.reset();
       if (saved == EEXIST) continue;
+      failed_path_ = named_folder(folder);
       errno = saved;
       return false;
     }
-    const bool mode_kept = !exists || ::fchmod(fd, existing.st_mode & 0777) == 0;
-    stream_ = mode_kept ? ::fdopen(fd, "w") : nullptr;
+    const bool identity_kept =
+        !exists || (keep_ownership(fd, existing) && ::fchmod(fd, existing.st_mode & 0777) == 0);
+    stream_ = identity_kept ? ::fdopen(fd, "w") : nullptr;
     if (stream_ == nullptr) {
       const int saved = errno;
       ::close(fd);
@@ -100,9 +173,10 @@ bool FileReplacement::open() {
       return false;
     }
     temporary_ = std::move(name);
-    replaced_ = *replaced;
+    replaced_ = replaced;
     return true;
   }
+  failed_path_ = named_folder(folder);
   errno = EEXIST;
   return false;
 }

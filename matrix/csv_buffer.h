@@ -3,8 +3,11 @@
 #ifndef RESPMAT_MATRIX_CSV_BUFFER_H
 #define RESPMAT_MATRIX_CSV_BUFFER_H
 
+#include <atomic>
 #include <cstdio>
 #include <cstddef>
+
+#include "respmat/matrix.h"
 
 #include "text/number_text.h"
 
@@ -55,6 +58,10 @@ class CsvBuffer {
   char *end_ = block_;
   bool failed_ = false;
 };
+
+// matrix_write_csv(), which this is, ending before the next line once *stop is set
+// (then the text is incomplete and the result is -1).
+[[nodiscard]] int write_csv(const Matrix M, std::FILE *stream, bool transposed, const std::atomic<bool> *stop);
 
 }  // namespace respmat::detail
 

@@ -36,17 +36,23 @@ extern "C" int matrix_save_text(const Matrix M, const char *path, char transpose
 
 // The same text as matrix_write_text with "%.16lg" and ",", formatted without printf
 // and handed to the stream in large blocks.
-extern "C" int matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
+int respmat::detail::write_csv(const Matrix M, std::FILE *stream, bool transposed, const std::atomic<bool> *stop) {
   const std::int32_t rows = matrix_rows(M);
   const std::int32_t cols = matrix_cols(M);
   const std::int32_t lines = transposed ? cols : rows;
   const std::int32_t per_line = transposed ? rows : cols;
-  respmat::detail::CsvBuffer out(stream);
-  for (std::int32_t line = 0; line < lines && per_line != 0 && !out.failed(); ++line)
+  CsvBuffer out(stream);
+  for (std::int32_t line = 0; line < lines && per_line != 0 && !out.failed(); ++line) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return -1;
     out.line(static_cast<std::size_t>(per_line), [&](std::size_t k) { return transposed ? M[k][line] : M[line][k]; });
+  }
   out.byte('\n');
   out.flush();
   return !out.failed() && std::fflush(stream) == 0 ? 0 : -1;
+}
+
+extern "C" int matrix_write_csv(const Matrix M, FILE *stream, char transposed) {
+  return respmat::detail::write_csv(M, stream, transposed != 0, nullptr);
 }
 
 extern "C" int matrix_save_csv(const Matrix M, const char *path, char transposed) {

@@ -366,9 +366,10 @@ std::vector<Chunk> cut_into_chunks(const Input &input, const char *data_begin, s
 }
 
 // Runs task(chunk) for every chunk on up to `threads` threads, stopping early when a
-// task fails: kReadError when one returned false, kNoMemory when one ran out.
+// task fails: kReadError when one returned false, kNoMemory when one ran out, kStopped
+// when *stop was set.
 template <typename Task>
-TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task) {
+TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, const std::atomic<bool> *stop, Task task) {
   std::atomic<std::size_t> next{0};
   std::atomic<TextLoadStatus> status{TextLoadStatus::kOk};
   const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), chunks.size()));
@@ -376,7 +377,10 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
     try {
       for (std::size_t k; status.load(std::memory_order_relaxed) == TextLoadStatus::kOk &&
                           (k = next.fetch_add(1)) < chunks.size();)
-        if (!task(chunks[k])) status = TextLoadStatus::kReadError;
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+          status = TextLoadStatus::kStopped;
+        else if (!task(chunks[k]))
+          status = TextLoadStatus::kReadError;
     } catch (const std::bad_alloc &) {
       status = TextLoadStatus::kNoMemory;
     }
@@ -385,8 +389,9 @@ TextLoadStatus for_each_chunk(std::vector<Chunk> &chunks, int threads, Task task
 }
 
 // The first pass: each chunk's data lines counted.
-TextLoadStatus count_chunk_rows(const TextToLoad &text, int threads, std::vector<Chunk> &chunks) {
-  return for_each_chunk(chunks, threads, [&](Chunk &chunk) {
+TextLoadStatus count_chunk_rows(const TextToLoad &text, int threads, const std::atomic<bool> *stop,
+                                std::vector<Chunk> &chunks) {
+  return for_each_chunk(chunks, threads, stop, [&](Chunk &chunk) {
     chunk.rows = count_data_lines(text.input, text.skip, chunk.begin, chunk.end);
     return true;
   });
@@ -481,11 +486,11 @@ bool convert_chunk(const TextToLoad &text, LineConverter convert_in_place, std::
 
 // The second pass: every chunk's data lines converted into the `rows` rows of
 // `destination`, which has reserved them.
-TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int threads, std::vector<Chunk> &chunks,
-                              RowDestination &destination, std::int32_t rows) {
+TextLoadStatus convert_chunks(const TextToLoad &text, std::int32_t cols, int threads, const std::atomic<bool> *stop,
+                              std::vector<Chunk> &chunks, RowDestination &destination, std::int32_t rows) {
   const LineConverter convert_in_place = choose_line_converter();
   RowSupply supply(destination, rows);
-  return for_each_chunk(chunks, threads,
+  return for_each_chunk(chunks, threads, stop,
                         [&](const Chunk &chunk) { return convert_chunk(text, convert_in_place, cols, supply, chunk); });
 }
 
@@ -562,9 +567,10 @@ class WindowedFile {
 TextLoadResult too_large() { return {TextLoadStatus::kTooLarge, EOVERFLOW}; }
 TextLoadResult no_memory() { return {TextLoadStatus::kNoMemory, ENOMEM}; }
 
-// The second pass's failures as the load's.
-TextLoadResult conversion_failure(TextLoadStatus status) {
-  return status == TextLoadStatus::kNoMemory ? no_memory() : TextLoadResult{status, EIO};
+// A pass's failures as the load's: a stop is no error of the system's.
+TextLoadResult pass_failure(TextLoadStatus status) {
+  if (status == TextLoadStatus::kNoMemory) return no_memory();
+  return {status, status == TextLoadStatus::kStopped ? 0 : EIO};
 }
 
 // A file too large to hold beside its matrix, read a window at a time: the first pass
@@ -586,7 +592,9 @@ TextLoadResult load_in_windows(int fd, std::uint64_t size, const TextLoadOptions
       if (data != text.input.end) fields = first.fields;
     }
     std::vector<Chunk> chunks = cut_into_chunks(text.input, data, options.chunk_bytes);
-    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+    if (const TextLoadStatus counted = count_chunk_rows(text, threads, options.stop, chunks);
+        counted != TextLoadStatus::kOk)
+      return pass_failure(counted);
     window.data_begin = static_cast<std::size_t>(data - text.input.begin);
     window.first_row = rows;
     window.rows = number_chunk_rows(chunks);
@@ -604,13 +612,15 @@ TextLoadResult load_in_windows(int fd, std::uint64_t size, const TextLoadOptions
     if (const TextLoadResult read = file.reread(window); read.status != TextLoadStatus::kOk) return read;
     const TextToLoad text{file.input(window), SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
     std::vector<Chunk> chunks = cut_into_chunks(text.input, text.input.begin + window.data_begin, options.chunk_bytes);
-    if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+    if (const TextLoadStatus counted = count_chunk_rows(text, threads, options.stop, chunks);
+        counted != TextLoadStatus::kOk)
+      return pass_failure(counted);
     if (number_chunk_rows(chunks) != window.rows) return {TextLoadStatus::kReadError, EIO};
     for (Chunk &chunk : chunks) chunk.first_row += window.first_row;
-    const TextLoadStatus converted = for_each_chunk(chunks, threads, [&](const Chunk &chunk) {
+    const TextLoadStatus converted = for_each_chunk(chunks, threads, options.stop, [&](const Chunk &chunk) {
       return convert_chunk(text, convert_in_place, cols, supply, chunk);
     });
-    if (converted != TextLoadStatus::kOk) return conversion_failure(converted);
+    if (converted != TextLoadStatus::kOk) return pass_failure(converted);
   }
   return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
 }
@@ -629,14 +639,16 @@ TextLoadResult load_whole(const InputBytes &bytes, const TextLoadOptions &option
   const auto cols = static_cast<std::int32_t>(first.fields);
 
   std::vector<Chunk> chunks = cut_into_chunks(text.input, first.begin, options.chunk_bytes);
-  if (count_chunk_rows(text, threads, chunks) != TextLoadStatus::kOk) return no_memory();
+  if (const TextLoadStatus counted = count_chunk_rows(text, threads, options.stop, chunks);
+      counted != TextLoadStatus::kOk)
+    return pass_failure(counted);
   const std::int64_t rows = number_chunk_rows(chunks);
   if (rows > INT32_MAX) return too_large();
   if (!destination.reserve(static_cast<std::int32_t>(rows), cols)) return no_memory();
 
   const TextLoadStatus converted =
-      convert_chunks(text, cols, threads, chunks, destination, static_cast<std::int32_t>(rows));
-  if (converted != TextLoadStatus::kOk) return conversion_failure(converted);
+      convert_chunks(text, cols, threads, options.stop, chunks, destination, static_cast<std::int32_t>(rows));
+  if (converted != TextLoadStatus::kOk) return pass_failure(converted);
   return {TextLoadStatus::kOk, 0, static_cast<std::int32_t>(rows), cols};
 }
 

@@ -6,6 +6,7 @@
 #ifndef RESPMAT_MATRIX_PARALLEL_LOAD_H
 #define RESPMAT_MATRIX_PARALLEL_LOAD_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,7 @@ enum class TextLoadStatus {
   kReadError,   // `error` holds the errno of the failed read
   kTooLarge,    // more rows or columns than a 32-bit count holds (`error` is EOVERFLOW)
   kNoMemory,    // working memory or the destination's room could not be had
+  kStopped,     // the caller's stop flag was set; the destination is part written
 };
 
 struct TextLoadResult {
@@ -60,6 +62,7 @@ struct TextLoadOptions {
   // machine's memory.
   std::size_t largest_copy = 0;
   std::size_t window_bytes = std::size_t{64} << 20;  // such a window; it grows for a longer line
+  const std::atomic<bool> *stop = nullptr;  // checked between chunks; null: never stops
 };
 
 // Loads `path` the way matrix_load_text() defines: rows are the data lines, columns

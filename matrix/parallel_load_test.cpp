@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <filesystem>
@@ -218,6 +220,32 @@ TEST(TextLoad, ReportsWhyAFileCannotBeLoaded) {
     options.threads = threads;
     options.chunk_bytes = 64;
     EXPECT_EQ(load_text(dir.file("b.csv").c_str(), options, half_made).status, TextLoadStatus::kNoMemory) << threads;
+  }
+}
+
+// The caller's stop flag (Ctrl-C in the Python module) ends the load at the next chunk.
+TEST(TextLoad, StopsAtTheNextChunkOnceAskedTo) {
+  const TempDir dir;
+  std::string lines;
+  for (int line = 0; line < 400; ++line) lines += "1.5,2.5\n";
+  respmat::testing::write_bytes(dir.file("a.csv"), lines);
+  struct StopAtFirstRow final : RowDestination {
+    Block block;
+    std::atomic<bool> stop{false};
+    bool reserve(std::int32_t rows, std::int32_t cols) override { return block.reserve(rows, cols); }
+    double *row(std::int32_t index) override {
+      stop = true;
+      return block.row(index);
+    }
+  };
+  for (int threads : {1, 2}) {
+    StopAtFirstRow destination;
+    TextLoadOptions options;
+    options.threads = threads;
+    options.chunk_bytes = 64;
+    options.stop = &destination.stop;
+    EXPECT_EQ(load_text(dir.file("a.csv").c_str(), options, destination).status, TextLoadStatus::kStopped);
+    EXPECT_GT(std::count(destination.block.values.begin(), destination.block.values.end(), -1.0), 600) << threads;
   }
 }
 

@@ -2,10 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "docstrings.h"
 #include "array_view.h"
@@ -67,21 +72,60 @@ py::array read_named(const FileName &name) {
   return to_array(M);
 }
 
-py::array read_stream(const py::object &file) {
-  PythonStream stream(file, PythonStream::Mode::kRead);
-  OwnedMatrix M;
-  {
-    py::gil_scoped_release release;
-    M.reset(matrix_read_bin(stream.get()));
-  }
-  stream.finish();
+// As matrix_read_bin: a header claiming more rows than this without columns is refused.
+constexpr std::int32_t kMaxRowsWithoutColumns = 1 << 16;
+// The elements are read in chunks that start at this size and double, so that a
+// header claiming more than the file holds costs no more memory than the file does.
+constexpr std::size_t kFirstChunk = std::size_t{1} << 20;
+
+// The matrix's shape from the header at the start of `reader`; EOFError when the
+// file has no bytes left, nothing when the header is not a whole, valid one.
+std::optional<std::pair<std::int32_t, std::int32_t>> read_shape(PythonReader &reader) {
+  const py::object header = new_bytearray(2 * sizeof(std::int32_t));
+  const std::size_t got = reader.fill(header);
   // A stream read to its end is how a sequence of matrices ends.
-  if (!M && stream.bytes_read() == 0) {
+  if (got == 0) {
     PyErr_SetString(PyExc_EOFError, "no matrix left in the file");
     throw py::error_already_set();
   }
-  if (!M) throw py::value_error(kMalformed);
-  return to_array(M);
+  std::int32_t shape[2];
+  if (got != sizeof shape) return std::nullopt;
+  std::memcpy(shape, PyByteArray_AS_STRING(header.ptr()), sizeof shape);
+  if (shape[0] < 0 || shape[1] < 0 || (shape[1] == 0 && shape[0] > kMaxRowsWithoutColumns)) return std::nullopt;
+  return std::pair{shape[0], shape[1]};
+}
+
+// The next `size` bytes of `reader`, in as few calls as the file allows, in chunks
+// that end to end hold them; nothing when the file ends first.
+std::optional<std::vector<py::object>> read_chunks(PythonReader &reader, std::uint64_t size) {
+  std::vector<py::object> chunks;
+  std::uint64_t chunk = kFirstChunk;
+  for (std::uint64_t done = 0; done < size; chunk *= 2) {
+    const std::uint64_t want = std::min(chunk, size - done);
+    chunks.push_back(new_bytearray(want));
+    if (reader.fill(chunks.back()) != want) return std::nullopt;
+    done += want;
+  }
+  return chunks;
+}
+
+py::array read_stream(const py::object &file) {
+  PythonReader reader(file);
+  const auto shape = read_shape(reader);
+  if (!shape) throw py::value_error(kMalformed);
+  const auto [rows, cols] = *shape;
+  const std::uint64_t elements = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
+  if (elements > PTRDIFF_MAX / sizeof(double)) throw py::value_error(kMalformed);
+  const auto chunks = read_chunks(reader, elements * sizeof(double));
+  if (!chunks) throw py::value_error(kMalformed);
+  Float64Array array = new_float64(rows, cols);
+  auto *out = reinterpret_cast<char *>(array.mutable_data());
+  for (const py::object &chunk : *chunks) {
+    const auto length = static_cast<std::size_t>(PyByteArray_GET_SIZE(chunk.ptr()));
+    std::memcpy(out, PyByteArray_AS_STRING(chunk.ptr()), length);
+    out += length;
+  }
+  return array;
 }
 
 }  // namespace
@@ -94,10 +138,11 @@ void write_bin(const py::handle &array, const py::object &target) {
   const Float64Array values = as_float64(array, 2);
   const RowView view(values);
   if (is_file_name(target)) {
-    replace_file(file_name(target), [&](std::FILE *stream) { matrix_write_bin(view.get(), stream); });
+    replace_file(file_name(target),
+                 [&](std::FILE *stream, const std::atomic<bool> &) { matrix_write_bin(view.get(), stream); });
     return;
   }
-  PythonStream stream(target, PythonStream::Mode::kWrite);
+  PythonWriter stream(target);
   {
     py::gil_scoped_release release;
     matrix_write_bin(view.get(), stream.get());

@@ -70,7 +70,7 @@ void heatmap(const py::handle &matrix, const py::object &path, const HeatMapArgu
   style.row_names = names_argument(arguments.row_names, values.shape(0), "row_names");
   style.column_names = names_argument(arguments.column_names, values.shape(1), "column_names");
   const PictureFormat format = picture_format(name.native);
-  replace_file(name, [&](std::FILE *stream) {
+  replace_file(name, [&](std::FILE *stream, const std::atomic<bool> &) {
     if (range) return draw_on_scale(stream, format, values, *range, style);
     return draw_heat_map(stream, format, values.data(), static_cast<std::int32_t>(values.shape(0)),
                          static_cast<std::int32_t>(values.shape(1)), style);

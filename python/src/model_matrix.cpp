@@ -1,16 +1,26 @@
 #include "model_matrix.h"
 
 #include <cmath>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "docstrings.h"
 #include "job/model.h"
 #include "array_view.h"
+#include "interruptible.h"
 
 namespace py = pybind11;
 
 namespace respmat::python {
+
+namespace {
+
+// Below this many entries the model takes a few milliseconds, less than a thread of
+// its own would add to it and than Ctrl-C takes to be noticed anyway.
+constexpr std::int64_t kEntriesWorthInterrupting = std::int64_t{1} << 18;
+
+}  // namespace
 
 py::array model(const py::handle &phases, double amplitude, double offset) {
   // numpy would take None as NaN and a number as a 0-d array; neither is a sequence of phases.
@@ -24,9 +34,12 @@ py::array model(const py::handle &phases, double amplitude, double offset) {
       throw py::value_error("phases[" + std::to_string(k) + "] is " + std::string(py::str(py::float_(values.data()[k]))) +
                             ", not a finite number");
   Float64Array G = new_float64(m, m);
-  {
+  const PhaseModel phase_model(values.data(), m, amplitude, offset);
+  if (std::int64_t{m} * m < kEntriesWorthInterrupting) {
     py::gil_scoped_release release;
-    model_matrix(PhaseModel(values.data(), m, amplitude, offset), G.mutable_data());
+    model_matrix(phase_model, G.mutable_data());
+  } else {
+    run_interruptibly([&](const std::atomic<bool> &stop) { model_matrix(phase_model, G.mutable_data(), &stop); });
   }
   return G;
 }

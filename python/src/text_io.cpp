@@ -1,5 +1,6 @@
 #include "text_io.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include "array_view.h"
 #include "errors.h"
 #include "base/huge_pages.h"
+#include "interruptible.h"
+#include "matrix/csv_buffer.h"
 #include "matrix/parallel_load.h"
 #include "output_file.h"
 #include "phases.h"
@@ -83,11 +86,10 @@ py::array load_text(const py::object &path, const TextLayout &layout) {
   options.skip_blank_lines = layout.skip_blank;
 
   ContiguousRows rows;
-  detail::TextLoadResult result;
-  {
-    py::gil_scoped_release release;
-    result = detail::load_text(name.native.c_str(), options, rows);
-  }
+  const detail::TextLoadResult result = run_interruptibly([&](const std::atomic<bool> &stop) {
+    options.stop = &stop;
+    return detail::load_text(name.native.c_str(), options, rows);
+  });
   switch (result.status) {
     case detail::TextLoadStatus::kOk:
       return rows.take(result.rows, result.cols);
@@ -96,6 +98,7 @@ py::array load_text(const py::object &path, const TextLayout &layout) {
       raise_os_error(result.error != 0 ? result.error : EIO, name);
     case detail::TextLoadStatus::kTooLarge:
       raise_content_error(name, "has more rows or columns than a matrix holds (2147483647)");
+    case detail::TextLoadStatus::kStopped:  // only once run_interruptibly has raised
     case detail::TextLoadStatus::kNoMemory:
       break;
   }
@@ -105,7 +108,9 @@ py::array load_text(const py::object &path, const TextLayout &layout) {
 void save_csv(const py::handle &array, const py::object &path) {
   const Float64Array values = as_float64(array, 2);
   const RowView view(values);
-  replace_file(file_name(path), [&](std::FILE *stream) { matrix_write_csv(view.get(), stream, 0); });
+  replace_file(file_name(path), [&](std::FILE *stream, const std::atomic<bool> &stop) {
+    static_cast<void>(detail::write_csv(view.get(), stream, false, &stop));
+  });
 }
 
 void bind_text_io(py::module_ &module) {

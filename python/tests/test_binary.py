@@ -71,3 +71,66 @@ def test_file_objects_that_fail_or_are_text_raise_their_own_error(tmp_path):
         respmat.write_bin([[1.0]], text)
     with pytest.raises(ValueError, match="2-D"):
         respmat.write_bin([1.0, 2.0], io.BytesIO())
+
+
+class Trickle(io.RawIOBase):
+    """`data` given at most `most` bytes per readinto(), counting the calls."""
+
+    def __init__(self, data, most):
+        self.data, self.most, self.position, self.calls = data, most, 0, 0
+
+    def readinto(self, buffer):
+        self.calls += 1
+        n = min(len(buffer), self.most, len(self.data) - self.position)
+        buffer[:n] = self.data[self.position:self.position + n]
+        self.position += n
+        return n
+
+
+def test_file_objects_are_read_in_few_calls_however_they_split_their_data(rng):
+    M = rng.standard_normal((1000, 1000))
+    stream = io.BytesIO()
+    respmat.write_bin(M, stream)
+    whole = Trickle(stream.getvalue() + b"next", most=2**40)
+    assert_same_bits(respmat.read_bin(whole), M)
+    assert whole.calls <= 6  # the 8 MB once took a call per byte
+    assert whole.data[whole.position:] == b"next"
+    assert_same_bits(respmat.read_bin(Trickle(stream.getvalue(), most=1000)), M)
+
+
+def test_views_lent_to_file_objects_are_released_when_the_call_returns():
+    kept = []
+
+    class Keeping(io.BytesIO):
+        def readinto(self, buffer):
+            kept.append((buffer, np.frombuffer(buffer, np.uint8)))  # a view, and a buffer of it
+            return super().readinto(buffer)
+
+        def write(self, buffer):
+            kept.append((buffer, np.frombuffer(buffer, np.uint8)))
+            return super().write(buffer)
+
+    stream = Keeping()
+    respmat.write_bin([[1, 2, 3], [4, 5, 6]], stream)
+    stream.seek(0)
+    respmat.read_bin(stream)
+    assert len(kept) == 3
+    for view, array in kept:
+        with pytest.raises(ValueError, match="released"):
+            view.tobytes()
+    assert kept[0][1].tobytes() == TWO_BY_THREE  # what was written, still there
+
+
+@pytest.mark.parametrize("count, error", [(-1, ValueError), (2**70, ValueError), ("8", TypeError), (8.0, TypeError)])
+def test_a_call_that_returns_no_count_raises_naming_the_method(count, error):
+    class Odd(io.RawIOBase):
+        def readinto(self, buffer):
+            return count
+
+        def write(self, buffer):
+            return count
+
+    with pytest.raises(error, match=r"readinto\(\)"):
+        respmat.read_bin(Odd())
+    with pytest.raises(error, match=r"write\(\)"):
+        respmat.write_bin([[1.0]], Odd())

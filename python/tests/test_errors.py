@@ -74,3 +74,37 @@ def test_a_write_that_fails_midway_leaves_the_previous_contents(tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["er.csv", "m.bin", "m.csv", "phases.csv"]
     for name in ("m.csv", "m.bin", "er.csv"):
         assert (tmp_path / name).read_text() == "previous"
+
+
+def test_ctrl_c_stops_long_work_at_once_and_leaves_no_temporary_file(tmp_path):
+    # Each call takes a second or more; Ctrl-C comes 50 ms into it. (The loader's
+    # stop between chunks is tested beside it.)
+    script = textwrap.dedent("""
+        import os, signal, threading, time
+        import numpy as np
+        import respmat
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        def delay_of_keyboard_interrupt(call):
+            sent = []
+            def interrupt():
+                time.sleep(0.05)
+                sent.append(time.monotonic())
+                os.kill(os.getpid(), signal.SIGINT)
+            threading.Thread(target=interrupt).start()
+            try:
+                call()
+                time.sleep(10)  # the call ended first: the interrupt comes here
+            except KeyboardInterrupt:
+                return time.monotonic() - sent[0]
+
+        big = np.random.default_rng(1).standard_normal((4000, 4000))
+        delays = [delay_of_keyboard_interrupt(lambda: respmat.model(np.linspace(0, 30, 8000))),
+                  delay_of_keyboard_interrupt(lambda: respmat.save_csv(big, "out.csv"))]
+        print(" ".join(f"{delay:.3f}" for delay in delays))
+    """)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    result = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, env=env,
+                            capture_output=True, text=True, check=True)
+    # Generous bounds: the work once went on to its end, a second or more.
+    assert all(float(delay) < 0.5 for delay in result.stdout.split()), result.stdout
+    assert os.listdir(tmp_path) == []

@@ -3,6 +3,7 @@
 // allocation or a lost er.csv. Inputs that once broke a reader are kept here.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -159,7 +160,9 @@ pid_t start_tool(const TempDir &dir) {
   const std::string run = dir.file("run");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) std::signal(signal, SIG_DFL);
+    const rlimit no_core = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
     const int null = ::open("/dev/null", O_WRONLY);
     if (::chdir(run.c_str()) == 0 && null >= 0 && ::dup2(null, 1) >= 0 && ::dup2(null, 2) >= 0)
       ::execl(RESPMAT_EXE, RESPMAT_EXE, static_cast<char *>(nullptr));
@@ -180,7 +183,7 @@ std::intmax_t temporary_file_size(const std::string &folder) {
 }
 
 TEST(DriverUnderFaults, AnInterruptedRunRemovesItsTemporaryFileAndEndsByTheSignal) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
     SCOPED_TRACE(strsignal(signal));
     TempDir dir;
     write_inputs(dir, 20000);  // a 4 GB result: the run is still writing when signalled
@@ -223,6 +226,28 @@ TEST(DriverUnderFaults, AReplacedResultKeepsThePermissionsAndLinksOfThePreviousO
     EXPECT_EQ(files_in(dir.file("kept")), std::string(kept) == "kept/er.csv" ? 1u : 2u);
   }
   EXPECT_EQ(files_in(dir.file("run")), 1u);
+}
+
+// A writable er.csv in a folder that refuses new files: the folder is what to fix.
+TEST(DriverUnderFaults, AFolderThatRefusesTheTemporaryFileIsNamed) {
+  TempDir dir;
+  write_inputs(dir, 3);
+  const std::string run = dir.file("run");
+  for (const char *name : {"out.txt", "err.txt"}) write_bytes(dir.file(name), "");
+  for (const char *name : {"", "out.txt", "err.txt", "run/er.csv"}) ::chmod(dir.file(name).c_str(), 0666);
+  ::chmod(dir.path().c_str(), 0777);
+  ::chmod(run.c_str(), 0555);
+  // Permissions bind a process without privileges only.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+    ::_exit(run_tool(dir).status);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), respmat::kExitWriteFailed);
+  EXPECT_EQ(read_bytes(dir.file("err.txt")), "respmat: " + run + ": " + std::strerror(EACCES) + "\n");
+  EXPECT_EQ(read_bytes(dir.file("run/er.csv")), "previous\n");
 }
 
 TEST(DriverUnderFaults, MissingOrFolderPhasesAreReportedInOneLine) {
