@@ -74,10 +74,56 @@ constexpr char kToolHelp[] =
     "\n"
     "Commands:\n"
     "  model    write a model response matrix\n"
+    "  compare  compare a measured response matrix with the model\n"
+    "  fit      fit the model's constants to a measured response matrix\n"
     "\n"
     "Without a command, respmat runs model. Its options:\n" RESPMAT_MODEL_OPTIONS;
 
 constexpr char kModelHelp[] = "Usage: respmat model [options]\n" RESPMAT_MODEL_SUMMARY "\n" RESPMAT_MODEL_OPTIONS;
+
+#define RESPMAT_MEASUREMENT_OPTIONS                                                            \
+  "Measurement:\n"                                                                             \
+  "      --measured FILE  the measured matrix (default ../reponsematx_H0.1A.csv):\n"           \
+  "                       comma-separated numbers, optionally with a header row of\n"         \
+  "                       names and a first column of names (its first cell empty),\n"       \
+  "                       or an optics-style table\n"                                         \
+  "      --layout L       correctors-by-monitors (default: a row per corrector) or\n"         \
+  "                       monitors-by-correctors (what respmat model writes)\n"               \
+  "      --step X         the corrector change of the measurement (default 1)\n"              \
+  "      --sigma FILE     uncertainties, laid out as the measured matrix\n"                   \
+  "      --corrector-monitors LIST  the monitor (index or name) at which each\n"              \
+  "                       measured corrector sits, for a phase model; without it\n"           \
+  "                       the matrix must be square\n"                                        \
+  "      --outlier-k K    an entry is an outlier past K sigma (default 5); sigma from\n"      \
+  "                       --sigma, else 1.4826 x the median absolute deviation\n"             \
+  "      --summary FILE   also write a summary as JSON\n"                                     \
+  "The model: the options of 'respmat model --help' (-p, -c, --optics, --plane,\n"           \
+  "--lattice, --scale, --amplitude, --offset, ...); m is the measured matrix's.\n"           \
+  "Outputs: -o FILE, -f csv|bin|tfs, --digits N, --labels, --heatmap FILE, in the\n"         \
+  "measured file's layout.\n"                                                                 \
+  "\n"                                                                                        \
+  "Exit status: 0 written; 1 an input is missing, unreadable or does not match;\n"           \
+  "2 an output could not be written (left as it was); 3 the line on standard output\n"       \
+  "could not be written; 64 usage error (nothing written).\n"
+
+constexpr char kCompareHelp[] =
+    "Usage: respmat compare [options]\n"
+    "Compares the measured response matrix with the model: writes the residual\n"
+    "measured / step - model (-o, default residual.csv) and prints its size and the\n"
+    "number of outliers.\n\n" RESPMAT_MEASUREMENT_OPTIONS;
+
+constexpr char kFitHelp[] =
+    "Usage: respmat fit [options]\n"
+    "Fits the model's constants to the measured response matrix by weighted linear\n"
+    "least squares over the entries the model reaches: the amplitude and offset of\n"
+    "the phase model, the scale and offset of an optics line, the scale of a ring.\n"
+    "Prints them with their standard errors.\n\n"
+    "      --fit amplitude-offset  what is fitted (the default and only kind)\n"
+    "      --parameters FILE  also write the parameters as CSV: kind,name,value,error\n"
+    "      --exclude-outliers leave out the outliers compare finds\n"
+    "  -o FILE              also write the fitted model\n" RESPMAT_MEASUREMENT_OPTIONS;
+
+#undef RESPMAT_MEASUREMENT_OPTIONS
 
 #undef RESPMAT_MODEL_SUMMARY
 #undef RESPMAT_MODEL_OPTIONS
@@ -97,7 +143,18 @@ enum LongOnly : int {
   kOffset,
   kDigits,
   kLabels,
-  kRange
+  kRange,
+  kMeasured,
+  kLayout,
+  kStep,
+  kSigma,
+  kCorrectorMonitors,
+  kOutlierK,
+  kSummary,
+  kFit,
+  kParameters,
+  kExcludeOutliers,
+  kLastOption
 };
 
 constexpr option kOptions[] = {
@@ -121,12 +178,26 @@ constexpr option kOptions[] = {
     {"digits", required_argument, nullptr, kDigits},
     {"labels", no_argument, nullptr, kLabels},
     {"range", required_argument, nullptr, kRange},
+    {"measured", required_argument, nullptr, kMeasured},
+    {"layout", required_argument, nullptr, kLayout},
+    {"step", required_argument, nullptr, kStep},
+    {"sigma", required_argument, nullptr, kSigma},
+    {"corrector-monitors", required_argument, nullptr, kCorrectorMonitors},
+    {"outlier-k", required_argument, nullptr, kOutlierK},
+    {"summary", required_argument, nullptr, kSummary},
+    {"fit", required_argument, nullptr, kFit},
+    {"parameters", required_argument, nullptr, kParameters},
+    {"exclude-outliers", no_argument, nullptr, kExcludeOutliers},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0}};
 
 // The commands; without one, the first.
-constexpr const char *kCommands[] = {"model"};
+struct Command {
+  const char *name;
+  const char *help;
+};
+constexpr Command kCommands[] = {{"model", kModelHelp}, {"compare", kCompareHelp}, {"fit", kFitHelp}};
 
 // The most writer threads worth asking for.
 constexpr int kMaxThreads = 1024;
@@ -252,7 +323,7 @@ std::optional<std::string> apply(int code, const char *value, JobOptions &job) {
 }
 
 // Options that make no sense together, as one line; nothing when they go together.
-std::optional<std::string> conflict(const JobOptions &job, const bool (&given)[kRange + 1]) {
+std::optional<std::string> conflict(const JobOptions &job, const bool (&given)[kLastOption]) {
   if (job.response && job.monitors) return "--response and --monitors both give m; use one";
   if (job.optics) {
     for (const int code : {int{'r'}, int{'p'}, int{'c'}, int{kAmplitude}, int{kOffset}})
@@ -268,41 +339,112 @@ std::optional<std::string> conflict(const JobOptions &job, const bool (&given)[k
   return std::nullopt;
 }
 
-bool is_command(const char *argument) {
-  for (const char *command : kCommands)
-    if (std::strcmp(argument, command) == 0) return true;
-  return false;
+const Command *command_named(const char *argument) {
+  for (const Command &command : kCommands)
+    if (std::strcmp(argument, command.name) == 0) return &command;
+  return nullptr;
+}
+
+// Applies an option of the analysis commands; returns what is wrong, if anything.
+std::optional<std::string> apply_measurement(int code, const char *value, CompareOptions &compare) {
+  const std::string_view text = value != nullptr ? value : "";
+  const auto bad_value = [&](const char *expected) {
+    return option_name(code) + " '" + std::string(text) + "': " + expected;
+  };
+  switch (code) {
+    case kMeasured:
+    case kSigma:
+    case kSummary:
+    case kParameters:
+      if (text.empty()) return bad_value("expected a file name");
+      if (code == kMeasured) compare.measurement.measured = text;
+      if (code == kSigma) compare.measurement.sigma = text;
+      if (code == kSummary) compare.summary = text;
+      if (code == kParameters) compare.parameters = text;
+      break;
+    case kCorrectorMonitors: compare.measurement.corrector_monitors = text; break;
+    case kExcludeOutliers: compare.exclude_outliers = true; break;
+    case kLayout:
+      if (text == "correctors-by-monitors")
+        compare.measurement.layout = MatrixLayout::correctors_by_monitors;
+      else if (text == "monitors-by-correctors")
+        compare.measurement.layout = MatrixLayout::monitors_by_correctors;
+      else
+        return bad_value("expected correctors-by-monitors or monitors-by-correctors");
+      break;
+    case kFit:
+      if (text != "amplitude-offset") return bad_value("expected amplitude-offset");
+      compare.fit = FitKind::amplitude_offset;
+      break;
+    case kStep:
+    case kOutlierK: {
+      const auto number = finite_number(text);
+      if (!number || *number == 0.0 || (code == kOutlierK && *number < 0.0))
+        return bad_value(code == kStep ? "expected a finite number other than 0" : "expected a number above 0");
+      (code == kStep ? compare.measurement.step : compare.outlier_k) = *number;
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
+// Options that belong to other commands than `command`, as one line.
+std::optional<std::string> misplaced(const std::string &command, const bool (&given)[kLastOption]) {
+  const bool analysis = command != "model";
+  for (int code = kMeasured; code < kLastOption; ++code) {
+    if (!given[code]) continue;
+    const bool fit_only = code == kFit || code == kParameters || code == kExcludeOutliers;
+    if (!analysis || (fit_only && command != "fit"))
+      return option_name(code) + " does not apply to '" + command + "'";
+  }
+  if (analysis)
+    for (const int code : {int{'r'}, int{'m'}})
+      if (given[code]) return option_name(code) + " does not apply to '" + command + "': m is the measured matrix's";
+  return std::nullopt;
 }
 
 }  // namespace
 
 CommandLine parse_command_line(int argc, char **argv) {
-  const bool named = argc > 1 && is_command(argv[1]);
-  const char *help = named ? kModelHelp : kToolHelp;
+  const Command *named = argc > 1 ? command_named(argv[1]) : nullptr;
+  const char *help = named != nullptr ? named->help : kToolHelp;
   // getopt_long reads from argv[1]; after a command it reads the command's options.
-  const int first = named ? 1 : 0;
+  const int first = named != nullptr ? 1 : 0;
   argc -= first;
   argv += first;
   CommandLine line;
-  line.options.strict_phases = argc > 1;
-  bool given[kRange + 1] = {};
+  if (named != nullptr) line.command = named->name;
+  line.options.strict_phases = argc > 1 || line.command != "model";
+  bool given[kLastOption] = {};
   opterr = 0;  // messages are ours, in the tool's one-line form
   optind = 0;  // a fresh scan, even when called more than once
   const char *const short_options = ":r:p:c:m:o:f:h";
   int code;
   while ((code = getopt_long(argc, argv, short_options, kOptions, nullptr)) != -1) {
-    if (code == 'h') return CommandLine{CommandLine::Action::help, {}, {}, help};
-    if (code == kVersion) return CommandLine{CommandLine::Action::version, {}, {}, nullptr};
+    if (code == 'h' || code == kVersion) {
+      CommandLine shown;
+      shown.action = code == 'h' ? CommandLine::Action::help : CommandLine::Action::version;
+      shown.help = help;
+      return shown;
+    }
     const std::string offending = argv[optind - 1];
     if (code == '?' && optopt == 0) return usage_error("unknown option '" + offending + "'");
     if (code == '?' && offending.starts_with("--")) return usage_error("option '" + offending + "' takes no value");
     if (code == '?') return usage_error("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
     if (code == ':') return usage_error("option '" + offending + "' needs a value");
-    if (auto problem = apply(code, optarg, line.options)) return usage_error(*problem);
+    if (auto problem = code >= kMeasured ? apply_measurement(code, optarg, line.compare) : apply(code, optarg, line.options))
+      return usage_error(*problem);
     given[code] = true;
   }
   if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
+  if (auto problem = misplaced(line.command, given)) return usage_error(*problem);
+  if (line.command != "model") {
+    if (given['o']) line.compare.output = line.options.output;
+    given['o'] = false;  // the residual or the fitted model, not the model's output
+    line.options.output = "-";
+  }
   if (auto problem = conflict(line.options, given)) return usage_error(*problem);
+  line.compare.model = line.options;
   return line;
 }
 

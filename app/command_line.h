@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "job/compare_job.h"
 #include "job/job.h"
 
 namespace respmat {
@@ -13,13 +14,15 @@ namespace respmat {
 struct CommandLine {
   enum class Action { run, help, version, usage_error };
   Action action = Action::run;
-  JobOptions options;        // for run
+  std::string command = "model";  // model, compare or fit
+  JobOptions options;        // for run: the model, and for model its outputs
+  CompareOptions compare;    // for run of compare and fit: the measurement and the outputs
   std::string error;         // for usage_error: what is wrong, in one line
   const char *help = nullptr;  // for help: the text to print
 };
 
 // Reads the arguments: an optional command ("model", which is also what no command
-// means), then its options. No argument at all, or the command alone, is the bare
+// means; "compare"; "fit"), then its options. No argument at all, or the command alone, is the bare
 // command, which keeps its first reading of phases; any option asks for phases that
 // are all numbers. --help and --version take effect where they stand, before
 // anything after them.

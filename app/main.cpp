@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "job/compare_job.h"
 #include "job/job_report.h"
 #include "respmat/version.h"
 
@@ -45,5 +46,11 @@ int main(int argc, char **argv) {
     case respmat::CommandLine::Action::run:
       break;
   }
+  if (line.command == "compare")
+    return respmat::run_command_reported(
+        [&](std::string &summary) { return respmat::run_compare(line.compare, summary); }, stdout, stderr);
+  if (line.command == "fit")
+    return respmat::run_command_reported([&](std::string &summary) { return respmat::run_fit(line.compare, summary); },
+                                         stdout, stderr);
   return respmat::run_job(line.options, stdout, stderr);
 }

@@ -72,15 +72,6 @@ JobError input_failure(const InputFile &input, int error_number) {
   return system_failure(JobError::Kind::input, input.path, error_number);
 }
 
-// What the model depends on: m and the first m phases, or the optics model; and
-// the model itself, once read.
-struct Inputs {
-  std::int32_t m = 0;
-  std::vector<double> phases;
-  std::unique_ptr<ResponseModel> model;
-  std::string source;  // the file the model comes from, for the picture's title
-};
-
 OwnedFile open_input(const InputFile &input, std::optional<JobError> &error) {
   errno = 0;
   OwnedFile file(std::fopen(input.path.c_str(), "rb"));
@@ -167,7 +158,7 @@ JobError phase_table_failure(const PhaseTableError &e, const InputFile &phases_f
 }
 
 // Reads the optics table and makes its model.
-std::optional<JobError> read_optics_model(const JobOptions &options, Inputs &inputs) {
+std::optional<JobError> read_optics_model(const JobOptions &options, ModelInputs &inputs) {
   const std::string &path = *options.optics;
   const OpticsTableResult table = read_optics_table(path);
   if (table.error_number != 0) return system_failure(JobError::Kind::input, path, table.error_number);
@@ -185,7 +176,7 @@ std::optional<JobError> read_optics_model(const JobOptions &options, Inputs &inp
 
 // Reads m and the phases the job asks for into `inputs`, and the warnings about
 // them into `result`.
-std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, JobResult &result) {
+std::optional<JobError> read_inputs(const JobOptions &options, ModelInputs &inputs, JobResult &result) {
   if (options.optics) {
     std::optional<JobError> error = read_optics_model(options, inputs);
     if (!error) result.m = inputs.m;
@@ -385,7 +376,7 @@ std::unique_ptr<OutputSink> open_sink(const std::string &path, std::FILE *standa
 
 // The picture's title and axes: what was modelled from which file, and the names of
 // the monitors and correctors where the inputs give them.
-HeatMapStyle picture_style(const JobOptions &options, const Inputs &inputs) {
+HeatMapStyle picture_style(const JobOptions &options, const ModelInputs &inputs) {
   HeatMapStyle style;
   style.title = "model response matrix: " + std::filesystem::path(inputs.source).filename().string();
   if (options.optics) {
@@ -400,7 +391,7 @@ HeatMapStyle picture_style(const JobOptions &options, const Inputs &inputs) {
 // Writes the outputs: the matrix and the picture. Every output is completed before
 // any file is put in place, the matrix last, so a failure leaves every old file as
 // it was.
-std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &inputs, std::FILE *standard_output) {
+std::optional<JobError> write_outputs(const JobOptions &options, const ModelInputs &inputs, std::FILE *standard_output) {
   if (auto refusal = refuse_what_cannot_fit(options, *inputs.model)) return refusal;
   std::optional<JobError> error;
   const std::unique_ptr<OutputSink> matrix = open_sink(options.output, standard_output, error);
@@ -433,9 +424,15 @@ std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &i
 
 }  // namespace
 
+std::optional<JobError> read_model(const JobOptions &options, ModelInputs &inputs, JobResult &result) {
+  return read_inputs(options, inputs, result);
+}
+
+ModelText matrix_text(const JobOptions &options, const ResponseModel &model) { return model_text(options, model); }
+
 JobResult run_job(const JobOptions &options, const JobHooks &hooks) {
   JobResult result;
-  Inputs inputs;
+  ModelInputs inputs;
   try {
     if (const auto clash = overwritten_file(options)) {
       result.error = usage_failure(*clash);

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "job/model.h"
+#include "job/model_writer.h"
 #include "job/optics_model.h"
 #include "job/phase_table.h"
 
@@ -82,6 +84,23 @@ struct JobHooks {
   // output is written; the tool prints its "m=" line here.
   std::function<void(const JobResult &)> inputs_read;
 };
+
+// What the model depends on: m and the first m phases, or the optics table; and the
+// model itself, once read.
+struct ModelInputs {
+  std::int32_t m = 0;
+  std::vector<double> phases;
+  std::unique_ptr<ResponseModel> model;
+  std::string source;  // the file the model comes from, for titles
+};
+
+// Reads the inputs of the model the options describe and makes it; the warnings
+// about them go to `result`.
+[[nodiscard]] std::optional<JobError> read_model(const JobOptions &options, ModelInputs &inputs, JobResult &result);
+
+// The text form the options ask for (csv with its digits and labels, or tfs) of a
+// model's matrix.
+[[nodiscard]] ModelText matrix_text(const JobOptions &options, const ResponseModel &model);
 
 // Runs a job: replaces the output files, or fails and leaves them untouched.
 // Outputs are written in full whatever the hook does.

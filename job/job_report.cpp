@@ -80,6 +80,19 @@ int run_reported(const std::function<JobResult(const JobHooks &)> &job, bool mat
   return size_line.report(out, err);
 }
 
+int run_command_reported(const std::function<JobResult(std::string &line)> &command, std::FILE *out, std::FILE *err) {
+  std::string line;
+  const JobResult result = command(line);
+  for (const std::string &warning : result.warnings) print_line(err, warning);
+  if (result.error) return report_failure(*result.error, err);
+  std::fprintf(out, "%s\n", line.c_str());
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(err, "respmat: standard output: %s\n", std::strerror(errno != 0 ? errno : EIO));
+    return kExitStdoutFailed;
+  }
+  return kExitOk;
+}
+
 int run_job(const JobOptions &options, std::FILE *out, std::FILE *err) {
   return run_reported([&](const JobHooks &hooks) { return run_job(options, hooks); },
                       named_descriptor(options.output) == 1, out, err);

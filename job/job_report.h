@@ -48,6 +48,12 @@ void report_usage(std::FILE *err, const std::string &what);
 [[nodiscard]] int run_reported(const std::function<JobResult(const JobHooks &)> &job, bool matrix_to_out,
                                std::FILE *out, std::FILE *err);
 
+// Runs an analysis command (compare, fit) as the tool does: prints its warnings and,
+// when it succeeds, its one line on `out`; reports a failure on `err`. Returns the
+// exit status.
+[[nodiscard]] int run_command_reported(const std::function<JobResult(std::string &line)> &command, std::FILE *out,
+                                       std::FILE *err);
+
 }  // namespace respmat
 
 #endif

@@ -59,6 +59,8 @@ class OpticsModel final : public ResponseModel {
   [[nodiscard]] std::vector<std::string> corrector_names() const override;
 
   [[nodiscard]] Lattice lattice() const { return lattice_; }
+  [[nodiscard]] const std::vector<OpticsElement> &monitors() const { return monitors_; }
+  [[nodiscard]] const std::vector<OpticsElement> &correctors() const { return correctors_; }
   [[nodiscard]] double tune() const { return tune_; }
 
  private:

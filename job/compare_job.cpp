@@ -1,0 +1,493 @@
+#include "job/compare_job.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <nlohmann/json.hpp>
+
+#include "analysis/comparison.h"
+#include "analysis/linear_fit.h"
+#include "job/heat_map.h"
+#include "job/model.h"
+#include "job/model_rows.h"
+#include "job/model_writer.h"
+#include "job/optics_model.h"
+#include "job/output_sink.h"
+
+namespace respmat {
+namespace {
+
+using analysis::Dense;
+
+JobError input_error(const std::string &path, int error_number, std::string message) {
+  return {JobError::Kind::input, path, error_number, std::move(message)};
+}
+
+Dense transposed(const Dense &a) {
+  Dense t(a.cols, a.rows);
+  for (std::int32_t i = 0; i < a.rows; ++i)
+    for (std::int32_t j = 0; j < a.cols; ++j) t.at(j, i) = a.at(i, j);
+  return t;
+}
+
+// A matrix held whole, as the writers take a model.
+class HeldMatrix final : public ResponseModel {
+ public:
+  HeldMatrix(const Dense &values, std::vector<std::string> row_names, std::vector<std::string> column_names)
+      : values_(values), row_names_(std::move(row_names)), column_names_(std::move(column_names)) {}
+  std::int32_t rows() const override { return values_.rows; }
+  std::int32_t cols() const override { return values_.cols; }
+  std::int32_t row(std::int32_t i, double *out) const override {
+    std::copy_n(&values_.values[static_cast<std::size_t>(i) * static_cast<std::size_t>(values_.cols)],
+                static_cast<std::size_t>(values_.cols), out);
+    return values_.cols;
+  }
+  double bound() const override {
+    double largest = 0.0;
+    for (const double v : values_.values) largest = std::max(largest, std::fabs(v));
+    return largest;
+  }
+  std::vector<std::string> monitor_names() const override { return row_names_; }
+  std::vector<std::string> corrector_names() const override { return column_names_; }
+
+ private:
+  const Dense &values_;
+  std::vector<std::string> row_names_, column_names_;
+};
+
+// The measurement and the model side by side, monitors x correctors.
+struct Comparable {
+  Dense measured;  // divided by the step
+  Dense model;
+  std::vector<unsigned char> reachable;
+  std::vector<std::int32_t> reach;  // per monitor
+  std::optional<Dense> sigma;
+  std::vector<std::string> monitor_names, corrector_names;
+  bool named = false;  // the measured file names its rows and columns
+  ModelInputs inputs;
+  std::vector<std::int32_t> corrector_columns;  // of the model's columns, one per measured corrector
+};
+
+// The measured file's matrix as monitors x correctors, with its names.
+std::optional<JobError> read_in_model_layout(const std::string &path, MatrixLayout layout, Dense &values,
+                                             std::vector<std::string> &monitors, std::vector<std::string> &correctors,
+                                             bool &named) {
+  MeasuredMatrixResult read = read_measured_matrix(path);
+  if (!read.error.empty()) return input_error(path, read.error_number, read.error);
+  named = !read.matrix.row_names.empty() && !read.matrix.column_names.empty();
+  if (layout == MatrixLayout::correctors_by_monitors) {
+    values = transposed(read.matrix.values);
+    monitors = std::move(read.matrix.column_names);
+    correctors = std::move(read.matrix.row_names);
+  } else {
+    values = std::move(read.matrix.values);
+    monitors = std::move(read.matrix.row_names);
+    correctors = std::move(read.matrix.column_names);
+  }
+  if (monitors.empty()) monitors = index_names(values.rows);
+  if (correctors.empty()) correctors = index_names(values.cols);
+  return std::nullopt;
+}
+
+std::string shape(std::int32_t rows, std::int32_t cols) {
+  return std::to_string(rows) + " monitors x " + std::to_string(cols) + " correctors";
+}
+
+// The monitor at which each corrector sits, from a list of indices or names.
+std::optional<JobError> corrector_places(const CompareOptions &options, const Comparable &c,
+                                         std::vector<std::int32_t> &columns) {
+  const std::string &list = *options.measurement.corrector_monitors;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    const std::string item = list.substr(start, comma - start);
+    start = comma + 1;
+    const auto named = std::find(c.monitor_names.begin(), c.monitor_names.end(), item);
+    if (named != c.monitor_names.end()) {
+      columns.push_back(static_cast<std::int32_t>(named - c.monitor_names.begin()));
+      continue;
+    }
+    std::int32_t index = -1;
+    if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos ||
+        (index = static_cast<std::int32_t>(std::strtol(item.c_str(), nullptr, 10))) >= c.measured.rows)
+      return JobError{JobError::Kind::usage, {}, 0,
+                      "--corrector-monitors '" + item + "': no such monitor among " + std::to_string(c.measured.rows)};
+    columns.push_back(index);
+  }
+  if (static_cast<std::int32_t>(columns.size()) != c.measured.cols)
+    return JobError{JobError::Kind::usage, {}, 0,
+                    "--corrector-monitors gives " + std::to_string(columns.size()) + " monitors for " +
+                        std::to_string(c.measured.cols) + " correctors"};
+  return std::nullopt;
+}
+
+std::optional<JobError> prepare(const CompareOptions &options, Comparable &c, JobResult &result) {
+  const MeasurementOptions &m = options.measurement;
+  if (auto error = read_in_model_layout(m.measured, m.layout, c.measured, c.monitor_names, c.corrector_names, c.named))
+    return error;
+  if (c.measured.values.empty()) return input_error(m.measured, 0, m.measured + ": holds no values");
+  for (double &v : c.measured.values) v /= m.step;
+
+  JobOptions model_options = options.model;
+  if (!model_options.optics) model_options.monitors = c.measured.rows;
+  if (auto error = read_model(model_options, c.inputs, result)) return error;
+  const ResponseModel &model = *c.inputs.model;
+  if (model_options.optics) {
+    if (model.rows() != c.measured.rows || model.cols() != c.measured.cols)
+      return input_error(m.measured, 0, m.measured + ": holds " + shape(c.measured.rows, c.measured.cols) +
+                                            ", but the model has " + shape(model.rows(), model.cols()));
+    for (std::int32_t j = 0; j < model.cols(); ++j) c.corrector_columns.push_back(j);
+  } else if (m.corrector_monitors) {
+    if (auto error = corrector_places(options, c, c.corrector_columns)) return error;
+  } else {
+    if (c.measured.cols != c.measured.rows)
+      return input_error(m.measured, 0, m.measured + ": holds " + shape(c.measured.rows, c.measured.cols) +
+                                            ", but the model has " + shape(model.rows(), model.cols()) +
+                                            " (--corrector-monitors says where correctors sit)");
+    for (std::int32_t j = 0; j < model.cols(); ++j) c.corrector_columns.push_back(j);
+  }
+
+  Dense full(model.rows(), model.cols());
+  c.reach.resize(static_cast<std::size_t>(model.rows()));
+  std::vector<double> row(static_cast<std::size_t>(model.cols()));
+  for (std::int32_t i = 0; i < model.rows(); ++i) {
+    std::fill(row.begin(), row.end(), 0.0);
+    c.reach[static_cast<std::size_t>(i)] = model.row(i, row.data());
+    std::copy(row.begin(), row.end(), full.values.begin() + static_cast<std::ptrdiff_t>(i) * model.cols());
+  }
+  c.model = Dense(c.measured.rows, c.measured.cols);
+  c.reachable.assign(c.model.values.size(), 0);
+  for (std::int32_t i = 0; i < c.model.rows; ++i)
+    for (std::int32_t j = 0; j < c.model.cols; ++j) {
+      const std::int32_t column = c.corrector_columns[static_cast<std::size_t>(j)];
+      c.model.at(i, j) = full.at(i, column);
+      c.reachable[static_cast<std::size_t>(i) * static_cast<std::size_t>(c.model.cols) + static_cast<std::size_t>(j)] =
+          column < c.reach[static_cast<std::size_t>(i)];
+    }
+
+  if (m.sigma) {
+    Dense sigma;
+    std::vector<std::string> ignored_rows, ignored_columns;
+    bool ignored_named = false;
+    if (auto error = read_in_model_layout(*m.sigma, m.layout, sigma, ignored_rows, ignored_columns, ignored_named))
+      return error;
+    if (sigma.rows != c.measured.rows || sigma.cols != c.measured.cols)
+      return input_error(*m.sigma, 0, *m.sigma + ": holds " + shape(sigma.rows, sigma.cols) + ", but the measurement " +
+                                          shape(c.measured.rows, c.measured.cols));
+    for (double &s : sigma.values) {
+      if (!(s > 0.0)) return input_error(*m.sigma, 0, *m.sigma + ": an uncertainty must be above 0");
+      s /= std::fabs(m.step);
+    }
+    c.sigma = std::move(sigma);
+  }
+  return std::nullopt;
+}
+
+// One of the job's outputs, opened, written and put in place with the others.
+struct Output {
+  std::string path;
+  std::unique_ptr<OutputSink> sink;
+};
+
+std::optional<JobError> open_output(const std::string &path, std::vector<Output> &outputs) {
+  std::string refused;
+  std::unique_ptr<OutputSink> sink = OutputSink::open(path, stdout, refused);
+  if (!sink) return JobError{JobError::Kind::output, refused, errno, refused + ": " + std::strerror(errno)};
+  outputs.push_back({path, std::move(sink)});
+  return std::nullopt;
+}
+
+// Every output complete before any is put in place.
+std::optional<JobError> finish_outputs(std::vector<Output> &outputs) {
+  for (Output &o : outputs)
+    if (!o.sink->complete())
+      return JobError{JobError::Kind::output, o.path, errno, o.path + ": " + std::strerror(errno != 0 ? errno : EIO)};
+  for (auto o = outputs.rbegin(); o != outputs.rend(); ++o)
+    if (!o->sink->put_in_place())
+      return JobError{JobError::Kind::output, o->path, errno, o->path + ": " + std::strerror(errno)};
+  return std::nullopt;
+}
+
+// A matrix in the measured file's layout, in the form the options ask for.
+std::optional<JobError> write_matrix(const CompareOptions &options, const Comparable &c, const Dense &values,
+                                     std::FILE *stream) {
+  const bool transpose = options.measurement.layout == MatrixLayout::correctors_by_monitors;
+  const Dense laid_out = transpose ? transposed(values) : values;
+  const HeldMatrix held(laid_out, transpose ? c.corrector_names : c.monitor_names,
+                        transpose ? c.monitor_names : c.corrector_names);
+  if (options.model.format == OutputFormat::bin) {
+    write_bin_header(laid_out.rows, laid_out.cols, stream);
+    ModelRows rows(held);
+    for (std::int32_t i = 0; i < laid_out.rows; ++i) write_bin_row(rows.row(i), stream);
+    return std::nullopt;
+  }
+  if (const int error = write_model_text(held, matrix_text(options.model, held), stream, options.model.threads))
+    return JobError{JobError::Kind::output, {}, error, std::strerror(error)};
+  return std::nullopt;
+}
+
+std::optional<JobError> draw(const std::string &title, const Comparable &c, const Dense &values, std::FILE *stream,
+                             const std::string &path) {
+  HeatMapStyle style;
+  style.title = title;
+  style.row_names = c.monitor_names;
+  style.column_names = c.corrector_names;
+  std::vector<std::int32_t> reach;
+  for (std::int32_t i = 0; i < values.rows; ++i) {
+    std::int32_t last = 0;
+    for (std::int32_t j = 0; j < values.cols; ++j)
+      if (c.reachable[static_cast<std::size_t>(i) * static_cast<std::size_t>(values.cols) + static_cast<std::size_t>(j)])
+        last = j + 1;
+    reach.push_back(last);
+  }
+  if (!draw_heat_map(stream, picture_format(path), values.values.data(), values.rows, values.cols, style, reach.data()))
+    return JobError{JobError::Kind::output, path, errno, path + ": " + std::strerror(errno != 0 ? errno : EIO)};
+  return std::nullopt;
+}
+
+nlohmann::json finite_or_null(double value) { return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(); }
+
+nlohmann::json numbers(const std::vector<double> &values) {
+  nlohmann::json array = nlohmann::json::array();
+  for (const double v : values) array.push_back(finite_or_null(v));
+  return array;
+}
+
+nlohmann::json comparison_summary(const CompareOptions &options, const Comparable &c,
+                                  const analysis::Comparison &comparison) {
+  nlohmann::json summary = {{"rows", c.measured.rows},
+                            {"cols", c.measured.cols},
+                            {"layout", layout_name(options.measurement.layout)},
+                            {"step", options.measurement.step},
+                            {"rms_measured", finite_or_null(comparison.rms_measured)},
+                            {"rms_model", finite_or_null(comparison.rms_model)},
+                            {"rms_residual", finite_or_null(comparison.rms_residual)},
+                            {"rms_upstream", finite_or_null(comparison.rms_upstream)},
+                            {"per_monitor_rms", numbers(comparison.per_monitor_rms)},
+                            {"per_corrector_rms", numbers(comparison.per_corrector_rms)},
+                            {"chi2_reduced", comparison.chi2_reduced ? finite_or_null(*comparison.chi2_reduced)
+                                                                     : nlohmann::json()}};
+  nlohmann::json outliers = nlohmann::json::array();
+  for (const analysis::Outlier &o : comparison.outliers)
+    outliers.push_back({{"monitor", o.monitor}, {"corrector", o.corrector}, {"residual", o.residual},
+                        {"score", finite_or_null(o.score)}});
+  summary["outliers"] = std::move(outliers);
+  return summary;
+}
+
+std::optional<JobError> write_text(const std::string &text, std::FILE *stream) {
+  if (std::fputs(text.c_str(), stream) < 0) return JobError{JobError::Kind::output, {}, errno, std::strerror(errno)};
+  return std::nullopt;
+}
+
+// Names the output a write failed on.
+std::optional<JobError> on(const std::string &path, std::optional<JobError> error) {
+  if (!error) return error;
+  error->path = path;
+  error->message = path + ": " + error->message;
+  return error;
+}
+
+std::string format(const char *pattern, double a, double b = 0.0) {
+  char text[160];
+  std::snprintf(text, sizeof text, pattern, a, b);
+  return text;
+}
+
+// A fitted parameter as the parameters file and the summary give it.
+struct Parameter {
+  std::string kind;
+  double value = 0.0;
+  double error = 0.0;
+};
+
+// The basis of the linear fit at every entry the model reaches: columns whose
+// combination is the model with the fitted constants.
+struct Basis {
+  Dense columns;                      // a row per reachable entry
+  std::vector<std::size_t> entries;   // the entry of each row
+};
+
+Basis fit_basis(const Comparable &c) {
+  Basis basis;
+  const ResponseModel *model = c.inputs.model.get();
+  const auto *optics = dynamic_cast<const OpticsModel *>(model);
+  const bool ring = optics != nullptr && optics->lattice() == Lattice::ring;
+  std::vector<double> values;
+  for (std::int32_t i = 0; i < c.measured.rows; ++i)
+    for (std::int32_t j = 0; j < c.measured.cols; ++j) {
+      const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(c.measured.cols) + static_cast<std::size_t>(j);
+      if (!c.reachable[k]) continue;
+      basis.entries.push_back(k);
+      const auto column = static_cast<std::size_t>(c.corrector_columns[static_cast<std::size_t>(j)]);
+      if (optics == nullptr) {
+        const long double angle = (static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
+                                   c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
+        values.push_back(static_cast<double>(sinl(angle)));
+        values.push_back(static_cast<double>(cosl(angle)));
+        continue;
+      }
+      const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
+      const OpticsElement &cor = optics->correctors()[column];
+      const double root = std::sqrt(mon.beta) * std::sqrt(cor.beta);
+      if (ring) {
+        const double q = optics->tune();
+        values.push_back(root / (2.0 * std::sin(std::numbers::pi * q)) *
+                         std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q)));
+        continue;
+      }
+      const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
+      values.push_back(root * std::sin(2.0 * std::numbers::pi * turns));
+      values.push_back(root * std::cos(2.0 * std::numbers::pi * turns));
+    }
+  const auto width = static_cast<std::int32_t>(ring ? 1 : 2);
+  basis.columns = Dense(static_cast<std::int32_t>(basis.entries.size()), width);
+  basis.columns.values = std::move(values);
+  return basis;
+}
+
+}  // namespace
+
+JobResult run_compare(const CompareOptions &options, std::string &line) {
+  JobResult result;
+  try {
+    Comparable c;
+    if ((result.error = prepare(options, c, result))) return result;
+    result.m = c.measured.rows;
+    const analysis::Comparison comparison =
+        analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, options.outlier_k);
+    std::vector<Output> outputs;
+    const std::string output = options.output.value_or("residual.csv");
+    if ((result.error = open_output(output, outputs))) return result;
+    if ((result.error = on(output, write_matrix(options, c, comparison.residual, outputs[0].sink->stream()))))
+      return result;
+    if (options.summary) {
+      if ((result.error = open_output(*options.summary, outputs))) return result;
+      if ((result.error = on(*options.summary, write_text(comparison_summary(options, c, comparison).dump(2) + "\n",
+                                                          outputs.back().sink->stream()))))
+        return result;
+    }
+    if (options.model.heatmap) {
+      if ((result.error = open_output(*options.model.heatmap, outputs))) return result;
+      if ((result.error = draw("residual: " + options.measurement.measured, c, comparison.residual,
+                               outputs.back().sink->stream(), *options.model.heatmap)))
+        return result;
+    }
+    std::swap(outputs.front(), outputs.back());  // the matrix is put in place last
+    if ((result.error = finish_outputs(outputs))) return result;
+    line = "compare: " + shape(c.measured.rows, c.measured.cols) +
+           format("; rms measured %.6g, residual %.6g", comparison.rms_measured, comparison.rms_residual) + "; " +
+           std::to_string(comparison.outliers.size()) + " outlier" + (comparison.outliers.size() == 1 ? "" : "s");
+  } catch (const std::bad_alloc &) {
+    result.error = JobError{JobError::Kind::input, options.measurement.measured, ENOMEM,
+                            options.measurement.measured + ": " + std::strerror(ENOMEM)};
+  }
+  return result;
+}
+
+JobResult run_fit(const CompareOptions &options, std::string &line) {
+  JobResult result;
+  try {
+    Comparable c;
+    if ((result.error = prepare(options, c, result))) return result;
+    result.m = c.measured.rows;
+    const Basis basis = fit_basis(c);
+    // The points of the fit: the reachable entries, less the outliers when asked.
+    std::vector<unsigned char> used(basis.entries.size(), 1);
+    if (options.exclude_outliers) {
+      const analysis::Comparison before =
+          analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, options.outlier_k);
+      for (const analysis::Outlier &o : before.outliers) {
+        const std::size_t k = static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
+                              static_cast<std::size_t>(o.corrector);
+        used[static_cast<std::size_t>(std::lower_bound(basis.entries.begin(), basis.entries.end(), k) -
+                                      basis.entries.begin())] = 0;
+      }
+    }
+    Dense points(0, basis.columns.cols);
+    std::vector<double> target, weights;
+    double before = 0.0;
+    for (std::size_t p = 0; p < basis.entries.size(); ++p) {
+      if (!used[p]) continue;
+      const std::size_t k = basis.entries[p];
+      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
+        points.values.push_back(basis.columns.at(static_cast<std::int32_t>(p), col));
+      ++points.rows;
+      target.push_back(c.measured.values[k]);
+      if (c.sigma) weights.push_back(1.0 / (c.sigma->values[k] * c.sigma->values[k]));
+      before += (c.measured.values[k] - c.model.values[k]) * (c.measured.values[k] - c.model.values[k]);
+    }
+    std::string reason;
+    const std::optional<analysis::LinearFit> fit =
+        analysis::fit_linear(points, target, c.sigma ? &weights : nullptr, reason);
+    if (!fit) {
+      result.error = input_error(options.measurement.measured, 0, options.measurement.measured + ": " + reason);
+      return result;
+    }
+    // The constants and their errors from the covariance of the linear coefficients.
+    std::vector<Parameter> parameters;
+    const bool optics = options.model.optics.has_value();
+    if (basis.columns.cols == 1) {
+      parameters.push_back({"scale", fit->coefficients[0], std::sqrt(fit->covariance.at(0, 0))});
+    } else {
+      const double a = fit->coefficients[0], b = fit->coefficients[1];
+      const double amplitude = std::hypot(a, b), offset = std::atan2(b, a);
+      const double caa = fit->covariance.at(0, 0), cbb = fit->covariance.at(1, 1), cab = fit->covariance.at(0, 1);
+      const double var_amplitude = (a * a * caa + 2 * a * b * cab + b * b * cbb) / (amplitude * amplitude);
+      const double var_offset = (b * b * caa - 2 * a * b * cab + a * a * cbb) / std::pow(amplitude, 4);
+      parameters.push_back({optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude)});
+      parameters.push_back({"offset", offset, std::sqrt(var_offset)});
+    }
+    Dense fitted(c.measured.rows, c.measured.cols);
+    double after = 0.0;
+    for (std::size_t p = 0; p < basis.entries.size(); ++p) {
+      double value = 0.0;
+      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
+        value += basis.columns.at(static_cast<std::int32_t>(p), col) * fit->coefficients[static_cast<std::size_t>(col)];
+      fitted.values[basis.entries[p]] = value;
+      if (used[p]) after += (c.measured.values[basis.entries[p]] - value) * (c.measured.values[basis.entries[p]] - value);
+    }
+
+    std::vector<Output> outputs;
+    if (options.parameters) {
+      std::string text = "kind,name,value,error\n";
+      for (const Parameter &p : parameters) text += p.kind + "," + format(",%.17g,%.17g", p.value, p.error) + "\n";
+      if ((result.error = open_output(*options.parameters, outputs)) ||
+          (result.error = on(*options.parameters, write_text(text, outputs.back().sink->stream()))))
+        return result;
+    }
+    const double count = static_cast<double>(fit->points);
+    if (options.summary) {
+      nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit->chi2_reduced)},
+                                {"rms_before", finite_or_null(std::sqrt(before / count))},
+                                {"rms_after", finite_or_null(std::sqrt(after / count))},
+                                {"points", fit->points},
+                                {"iterations", 1},
+                                {"converged", true}};
+      nlohmann::json list = nlohmann::json::array();
+      for (const Parameter &p : parameters)
+        list.push_back({{"kind", p.kind}, {"name", ""}, {"value", p.value}, {"error", finite_or_null(p.error)}});
+      summary["parameters"] = std::move(list);
+      if ((result.error = open_output(*options.summary, outputs)) ||
+          (result.error = on(*options.summary, write_text(summary.dump(2) + "\n", outputs.back().sink->stream()))))
+        return result;
+    }
+    if (options.output) {
+      if ((result.error = open_output(*options.output, outputs)) ||
+          (result.error = on(*options.output, write_matrix(options, c, fitted, outputs.back().sink->stream()))))
+        return result;
+    }
+    if ((result.error = finish_outputs(outputs))) return result;
+    line = "fit:";
+    for (const Parameter &p : parameters) line += " " + p.kind + format(" %.10g ± %.2g,", p.value, p.error);
+    line += format(" chi2/dof %.4g over %.0f points", fit->chi2_reduced, count);
+  } catch (const std::bad_alloc &) {
+    result.error = JobError{JobError::Kind::input, options.measurement.measured, ENOMEM,
+                            options.measurement.measured + ": " + std::strerror(ENOMEM)};
+  }
+  return result;
+}
+
+}  // namespace respmat

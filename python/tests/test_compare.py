@@ -1,0 +1,112 @@
+"""respmat compare and fit on synthetic measurements of known constants, cross-checked
+with numpy and scipy."""
+
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+TOOL = os.environ.get("RESPMAT_EXE")
+pytestmark = pytest.mark.skipif(TOOL is None, reason="the tool's path comes from the build")
+
+
+def synthetic(rng, m=40, amplitude=0.31, offset=0.4):
+    phases = np.cumsum(rng.uniform(0.05, 0.3, m))
+    angle = 2 * np.pi * np.subtract.outer(phases, phases)
+    return phases, np.tril(amplitude * np.sin(angle + offset))
+
+
+def run(folder, *args):
+    return subprocess.run([TOOL, *args], cwd=folder, capture_output=True, text=True)
+
+
+def write(folder, phases, monitors_by_correctors, sigma=None, step=1.0):
+    np.savetxt(folder / "phases.csv", phases, fmt="%.17g")
+    # The bare job's layout: a row per corrector.
+    np.savetxt(folder / "measured.csv", (monitors_by_correctors * step).T, fmt="%.17g", delimiter=",")
+    if sigma is not None:
+        np.savetxt(folder / "sigma.csv", (sigma * step).T, fmt="%.17g", delimiter=",")
+
+
+def fitted(folder, *extra):
+    result = run(folder, "fit", "-p", "phases.csv", "--measured", "measured.csv", "--parameters", "p.csv",
+                 "--summary", "s.json", *extra)
+    assert result.returncode == 0, result.stderr
+    rows = [line.split(",") for line in (folder / "p.csv").read_text().splitlines()[1:]]
+    return {kind: (float(value), float(error)) for kind, _, value, error in rows}, json.loads((folder / "s.json").read_text())
+
+
+def test_noiseless_measurements_give_their_constants_back(tmp_path, rng):
+    phases, measured = synthetic(rng)
+    write(tmp_path, phases, measured, step=0.1)
+    parameters, summary = fitted(tmp_path, "--step", "0.1")
+    assert parameters["amplitude"][0] == pytest.approx(0.31, rel=1e-10)
+    assert parameters["offset"][0] == pytest.approx(0.4, rel=1e-10)
+    assert summary["points"] == 40 * 41 // 2 and summary["converged"]
+    # A wrong step shows as a scale, not as noise.
+    parameters, summary = fitted(tmp_path)
+    assert parameters["amplitude"][0] == pytest.approx(0.031, rel=1e-10)
+    assert summary["rms_after"] < 1e-12
+
+
+def test_errors_describe_the_scatter_of_noisy_fits(tmp_path, rng):
+    pulls = []
+    for draw in range(25):
+        phases, measured = synthetic(rng, m=30)
+        sigma = np.full_like(measured, 0.01)
+        write(tmp_path, phases, measured + rng.normal(0, 0.01, measured.shape) * np.tri(30), sigma)
+        parameters, summary = fitted(tmp_path, "--sigma", "sigma.csv")
+        pulls.append([(parameters["amplitude"][0] - 0.31) / parameters["amplitude"][1],
+                      (parameters["offset"][0] - 0.4) / parameters["offset"][1]])
+        assert 0.5 < summary["chi2_reduced"] < 1.6
+    pulls = np.array(pulls)
+    assert np.all(np.abs(pulls.mean(axis=0)) < 0.7)
+    assert np.all((pulls.std(axis=0) > 0.55) & (pulls.std(axis=0) < 1.6))
+
+
+def test_the_fit_agrees_with_scipy(tmp_path, rng):
+    from scipy.optimize import least_squares
+    phases, measured = synthetic(rng, amplitude=0.2, offset=-0.7)
+    noisy = measured + rng.normal(0, 0.003, measured.shape) * np.tri(len(phases))
+    write(tmp_path, phases, noisy)
+    parameters, _ = fitted(tmp_path)
+    i, j = np.tril_indices(len(phases))
+    angle = 2 * np.pi * (phases[i] - phases[j])
+    solution = least_squares(lambda p: p[0] * np.sin(angle + p[1]) - noisy[i, j], [0.25, -0.5], xtol=1e-15,
+                             ftol=1e-15, gtol=1e-15)
+    assert parameters["amplitude"][0] == pytest.approx(solution.x[0], rel=1e-8)
+    assert parameters["offset"][0] == pytest.approx(solution.x[1], rel=1e-8)
+
+
+def test_compare_finds_an_injected_outlier_and_sizes_like_numpy(tmp_path, rng):
+    phases, _ = synthetic(rng)
+    model = np.tril(0.47247222310000003 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + 0.1696))
+    measured = model + rng.normal(0, 0.001, model.shape)
+    measured[25, 7] += 0.01  # ten sigma
+    write(tmp_path, phases, measured)
+    result = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "measured.csv", "--summary", "s.json")
+    assert result.returncode == 0, result.stderr
+    summary = json.loads((tmp_path / "s.json").read_text())
+    assert [(o["monitor"], o["corrector"]) for o in summary["outliers"]] == [(25, 7)]
+    residual = measured - model
+    reach = np.tri(len(phases), dtype=bool)
+    assert summary["rms_residual"] == pytest.approx(np.sqrt(np.mean(residual[reach] ** 2)), rel=1e-12)
+    assert summary["rms_upstream"] == pytest.approx(np.sqrt(np.mean(residual[~reach] ** 2)), rel=1e-12)
+    assert summary["per_monitor_rms"][3] == pytest.approx(np.sqrt(np.mean(residual[3, :4] ** 2)), rel=1e-12)
+    written = np.loadtxt(tmp_path / "residual.csv", delimiter=",").T
+    np.testing.assert_allclose(written, residual, rtol=0, atol=1e-13)  # the test's model is in double
+
+
+def test_bad_measurements_are_refused_in_one_line(tmp_path, rng):
+    phases, measured = synthetic(rng, m=5)
+    write(tmp_path, phases, measured)
+    text = (tmp_path / "measured.csv").read_text().splitlines()
+    text[2] = "nan" + text[2][text[2].index(","):]
+    (tmp_path / "measured.csv").write_text("\n".join(text) + "\n")
+    result = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "measured.csv")
+    assert result.returncode == 1 and result.stderr.count("\n") == 1
+    assert "measured.csv:3: column 0" in result.stderr
+    assert run(tmp_path, "fit", "--step", "0").returncode == 64
+    assert not (tmp_path / "residual.csv").exists()
