@@ -118,7 +118,9 @@ constexpr char kFitHelp[] =
     "least squares over the entries the model reaches: the amplitude and offset of\n"
     "the phase model, the scale and offset of an optics line, the scale of a ring.\n"
     "Prints them with their standard errors.\n\n"
-    "      --fit amplitude-offset  what is fitted (the default and only kind)\n"
+    "      --fit KIND       amplitude-offset (default), or calibrations: a gain per\n"
+    "                       monitor, a strength and a phase offset per corrector\n"
+    "                       (sum of log gains 0; for a phase model or an optics line)\n"
     "      --parameters FILE  also write the parameters as CSV: kind,name,value,error\n"
     "      --exclude-outliers leave out the outliers compare finds\n"
     "  -o FILE              also write the fitted model\n" RESPMAT_MEASUREMENT_OPTIONS;
@@ -373,8 +375,12 @@ std::optional<std::string> apply_measurement(int code, const char *value, Compar
         return bad_value("expected correctors-by-monitors or monitors-by-correctors");
       break;
     case kFit:
-      if (text != "amplitude-offset") return bad_value("expected amplitude-offset");
-      compare.fit = FitKind::amplitude_offset;
+      if (text == "amplitude-offset")
+        compare.fit = FitKind::amplitude_offset;
+      else if (text == "calibrations")
+        compare.fit = FitKind::calibrations;
+      else
+        return bad_value("expected amplitude-offset or calibrations");
       break;
     case kStep:
     case kOutlierK: {

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <nlohmann/json.hpp>
 
+#include "analysis/calibration_fit.h"
 #include "analysis/comparison.h"
 #include "analysis/linear_fit.h"
 #include "job/heat_map.h"
@@ -301,6 +302,7 @@ struct Parameter {
   std::string kind;
   double value = 0.0;
   double error = 0.0;
+  std::string name;  // the monitor or corrector it belongs to
 };
 
 // The basis of the linear fit at every entry the model reaches: columns whose
@@ -308,6 +310,9 @@ struct Parameter {
 struct Basis {
   Dense columns;                      // a row per reachable entry
   std::vector<std::size_t> entries;   // the entry of each row
+  // The model's amplitude factor and phase advance (radians) at each row, for the
+  // calibrations (a phase model or a line).
+  std::vector<double> factors, angles;
 };
 
 Basis fit_basis(const Comparable &c) {
@@ -327,6 +332,8 @@ Basis fit_basis(const Comparable &c) {
                                    c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
         values.push_back(static_cast<double>(sinl(angle)));
         values.push_back(static_cast<double>(cosl(angle)));
+        basis.factors.push_back(1.0);
+        basis.angles.push_back(static_cast<double>(angle));
         continue;
       }
       const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
@@ -341,6 +348,8 @@ Basis fit_basis(const Comparable &c) {
       const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
       values.push_back(root * std::sin(2.0 * std::numbers::pi * turns));
       values.push_back(root * std::cos(2.0 * std::numbers::pi * turns));
+      basis.factors.push_back(root);
+      basis.angles.push_back(2.0 * std::numbers::pi * turns);
     }
   const auto width = static_cast<std::int32_t>(ring ? 1 : 2);
   basis.columns = Dense(static_cast<std::int32_t>(basis.entries.size()), width);
@@ -441,34 +450,80 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
       parameters.push_back({"offset", offset, std::sqrt(var_offset)});
     }
     Dense fitted(c.measured.rows, c.measured.cols);
-    double after = 0.0;
     for (std::size_t p = 0; p < basis.entries.size(); ++p) {
       double value = 0.0;
       for (std::int32_t col = 0; col < basis.columns.cols; ++col)
         value += basis.columns.at(static_cast<std::int32_t>(p), col) * fit->coefficients[static_cast<std::size_t>(col)];
       fitted.values[basis.entries[p]] = value;
-      if (used[p]) after += (c.measured.values[basis.entries[p]] - value) * (c.measured.values[basis.entries[p]] - value);
     }
+    std::optional<analysis::CalibrationFit> calibrations;
+    std::vector<std::string> left_out;
+    if (options.fit == FitKind::calibrations) {
+      if (basis.factors.empty() && !basis.entries.empty()) {
+        result.error = JobError{JobError::Kind::usage, {}, 0, "--fit calibrations needs a phase model or an optics line"};
+        return result;
+      }
+      std::vector<analysis::CalibrationPoint> calibration_points;
+      for (std::size_t p = 0; p < basis.entries.size(); ++p) {
+        if (!used[p]) continue;
+        const std::size_t k = basis.entries[p];
+        const auto cols = static_cast<std::size_t>(c.measured.cols);
+        calibration_points.push_back({static_cast<std::int32_t>(k / cols), static_cast<std::int32_t>(k % cols),
+                                      c.measured.values[k], c.sigma ? 1.0 / (c.sigma->values[k] * c.sigma->values[k]) : 1.0,
+                                      basis.factors[p], basis.angles[p]});
+      }
+      calibrations = analysis::fit_calibrations(calibration_points, c.measured.rows, c.measured.cols,
+                                                parameters[0].value, parameters[1].value, c.sigma.has_value(), reason);
+      if (!calibrations) {
+        result.error = input_error(options.measurement.measured, 0, options.measurement.measured + ": " + reason);
+        return result;
+      }
+      parameters.clear();
+      for (std::int32_t i = 0; i < c.measured.rows; ++i)
+        parameters.push_back({"monitor_gain", calibrations->gains[static_cast<std::size_t>(i)],
+                              calibrations->gain_errors[static_cast<std::size_t>(i)], c.monitor_names[static_cast<std::size_t>(i)]});
+      for (const char *kind : {"corrector_strength", "corrector_offset"})
+        for (std::int32_t j = 0; j < c.measured.cols; ++j) {
+          const auto k = static_cast<std::size_t>(j);
+          const bool strength = std::string(kind) == "corrector_strength";
+          parameters.push_back({kind, strength ? calibrations->strengths[k] : calibrations->offsets[k],
+                                strength ? calibrations->strength_errors[k] : calibrations->offset_errors[k],
+                                c.corrector_names[k]});
+        }
+      for (const std::int32_t j : calibrations->left_out) left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
+      for (std::size_t p = 0; p < basis.entries.size(); ++p) {
+        const std::size_t k = basis.entries[p], cols = static_cast<std::size_t>(c.measured.cols);
+        fitted.values[k] = calibrations->gains[k / cols] * calibrations->strengths[k % cols] * basis.factors[p] *
+                           std::sin(basis.angles[p] + calibrations->offsets[k % cols]);
+      }
+    }
+    double after = 0.0;
+    for (std::size_t p = 0; p < basis.entries.size(); ++p)
+      if (used[p]) {
+        const double r = c.measured.values[basis.entries[p]] - fitted.values[basis.entries[p]];
+        after += r * r;
+      }
 
     std::vector<Output> outputs;
     if (options.parameters) {
       std::string text = "kind,name,value,error\n";
-      for (const Parameter &p : parameters) text += p.kind + "," + format(",%.17g,%.17g", p.value, p.error) + "\n";
+      for (const Parameter &p : parameters) text += p.kind + "," + p.name + format(",%.17g,%.17g", p.value, p.error) + "\n";
       if ((result.error = open_output(*options.parameters, outputs)) ||
           (result.error = on(*options.parameters, write_text(text, outputs.back().sink->stream()))))
         return result;
     }
     const double count = static_cast<double>(fit->points);
     if (options.summary) {
-      nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit->chi2_reduced)},
+      nlohmann::json summary = {{"chi2_reduced", finite_or_null(calibrations ? calibrations->chi2_reduced : fit->chi2_reduced)},
                                 {"rms_before", finite_or_null(std::sqrt(before / count))},
                                 {"rms_after", finite_or_null(std::sqrt(after / count))},
                                 {"points", fit->points},
-                                {"iterations", 1},
-                                {"converged", true}};
+                                {"iterations", calibrations ? calibrations->iterations : 1},
+                                {"converged", true},
+                                {"left_out", left_out}};
       nlohmann::json list = nlohmann::json::array();
       for (const Parameter &p : parameters)
-        list.push_back({{"kind", p.kind}, {"name", ""}, {"value", p.value}, {"error", finite_or_null(p.error)}});
+        list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
       summary["parameters"] = std::move(list);
       if ((result.error = open_output(*options.summary, outputs)) ||
           (result.error = on(*options.summary, write_text(summary.dump(2) + "\n", outputs.back().sink->stream()))))
@@ -480,9 +535,16 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
         return result;
     }
     if ((result.error = finish_outputs(outputs))) return result;
-    line = "fit:";
-    for (const Parameter &p : parameters) line += " " + p.kind + format(" %.10g ± %.2g,", p.value, p.error);
-    line += format(" chi2/dof %.4g over %.0f points", fit->chi2_reduced, count);
+    if (calibrations) {
+      line = "fit: calibrations of " + std::to_string(c.measured.rows) + " monitors and " +
+             std::to_string(c.measured.cols - static_cast<std::int32_t>(left_out.size())) + " correctors" +
+             format(", chi2/dof %.4g over %.0f points", calibrations->chi2_reduced, count) +
+             format(", rms %.4g -> %.4g", std::sqrt(before / count), std::sqrt(after / count));
+    } else {
+      line = "fit:";
+      for (const Parameter &p : parameters) line += " " + p.kind + format(" %.10g ± %.2g,", p.value, p.error);
+      line += format(" chi2/dof %.4g over %.0f points", fit->chi2_reduced, count);
+    }
   } catch (const std::bad_alloc &) {
     result.error = JobError{JobError::Kind::input, options.measurement.measured, ENOMEM,
                             options.measurement.measured + ": " + std::strerror(ENOMEM)};

@@ -110,3 +110,50 @@ def test_bad_measurements_are_refused_in_one_line(tmp_path, rng):
     assert "measured.csv:3: column 0" in result.stderr
     assert run(tmp_path, "fit", "--step", "0").returncode == 64
     assert not (tmp_path / "residual.csv").exists()
+
+
+def test_calibrations_come_back_from_noiseless_measurements_and_agree_with_scipy(tmp_path, rng):
+    from scipy.optimize import least_squares
+    m = 24
+    phases = np.cumsum(rng.uniform(0.05, 0.3, m))
+    gains = np.exp(rng.normal(0, 0.05, m))
+    gains /= np.exp(np.mean(np.log(gains)))
+    strengths, offsets = rng.uniform(0.2, 0.4, m), rng.uniform(0.0, 0.3, m)
+    angle = 2 * np.pi * np.subtract.outer(phases, phases)
+    exact = np.tril(np.outer(gains, strengths) * np.sin(angle + offsets))
+    write(tmp_path, phases, exact)
+    parameters = fitted_calibrations(tmp_path)
+    np.testing.assert_allclose(parameters["monitor_gain"], gains, rtol=1e-10)
+    # The last corrector reaches one monitor only: left out, as the summary says.
+    np.testing.assert_allclose(parameters["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
+    np.testing.assert_allclose(parameters["corrector_offset"][:-1], offsets[:-1], rtol=1e-9, atol=1e-12)
+    assert json.loads((tmp_path / "s.json").read_text())["left_out"] == [str(m - 1)]
+
+    noisy = exact + rng.normal(0, 0.002, exact.shape) * np.tri(m)
+    write(tmp_path, phases, noisy)
+    parameters = fitted_calibrations(tmp_path)
+    i, j = np.tril_indices(m)
+    keep = j < m - 1
+
+    def residual(p):
+        g = np.exp(np.concatenate([[0.0], p[:m - 1]]))
+        c, d = p[m - 1:2 * m - 2], p[2 * m - 2:]
+        return g[i[keep]] * c[j[keep]] * np.sin(angle[i[keep], j[keep]] + d[j[keep]]) - noisy[i[keep], j[keep]]
+
+    start = np.concatenate([np.zeros(m - 1), np.full(m - 1, 0.3), np.full(m - 1, 0.15)])
+    solution = least_squares(residual, start, xtol=1e-15, ftol=1e-15, gtol=1e-15).x
+    g = np.exp(np.concatenate([[0.0], solution[:m - 1]]))
+    scale = np.exp(np.mean(np.log(g)))
+    np.testing.assert_allclose(parameters["monitor_gain"], g / scale, rtol=1e-6)
+    np.testing.assert_allclose(parameters["corrector_strength"][:-1], solution[m - 1:2 * m - 2] * scale, rtol=1e-6)
+
+
+def fitted_calibrations(folder):
+    result = run(folder, "fit", "--fit", "calibrations", "-p", "phases.csv", "--measured", "measured.csv",
+                 "--parameters", "p.csv", "--summary", "s.json")
+    assert result.returncode == 0, result.stderr
+    values = {}
+    for line in (folder / "p.csv").read_text().splitlines()[1:]:
+        kind, _, value, _ = line.split(",")
+        values.setdefault(kind, []).append(float(value))
+    return {kind: np.array(v) for kind, v in values.items()}

@@ -1,0 +1,158 @@
+#include "analysis/calibration_fit.h"
+
+#include <ceres/ceres.h>
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+namespace respmat::analysis {
+namespace {
+
+// One measured entry: sqrt(w) (value - exp(u_i) c_j f sin(theta + delta_j)), with the
+// gain as its logarithm u_i so that it stays positive.
+class EntryResidual final : public ceres::SizedCostFunction<1, 1, 1, 1> {
+ public:
+  explicit EntryResidual(const CalibrationPoint &point)
+      : root_weight_(std::sqrt(point.weight)), value_(point.value), factor_(point.factor), angle_(point.angle) {}
+
+  bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
+    const double gain = std::exp(parameters[0][0]), strength = parameters[1][0], offset = parameters[2][0];
+    const double sine = std::sin(angle_ + offset), cosine = std::cos(angle_ + offset);
+    const double predicted = gain * strength * factor_ * sine;
+    residuals[0] = root_weight_ * (value_ - predicted);
+    if (jacobians == nullptr) return true;
+    if (jacobians[0] != nullptr) jacobians[0][0] = -root_weight_ * predicted;
+    if (jacobians[1] != nullptr) jacobians[1][0] = -root_weight_ * gain * factor_ * sine;
+    if (jacobians[2] != nullptr) jacobians[2][0] = -root_weight_ * gain * strength * factor_ * cosine;
+    return true;
+  }
+
+ private:
+  double root_weight_, value_, factor_, angle_;
+};
+
+}  // namespace
+
+std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points, std::int32_t monitors,
+                                               std::int32_t correctors, double amplitude, double offset,
+                                               bool weighted, std::string &reason) {
+  CalibrationFit fit;
+  // A corrector needs at least as many monitors as its two unknowns.
+  std::vector<int> per_corrector(static_cast<std::size_t>(correctors));
+  for (const CalibrationPoint &p : points) ++per_corrector[static_cast<std::size_t>(p.corrector)];
+  for (std::int32_t j = 0; j < correctors; ++j)
+    if (per_corrector[static_cast<std::size_t>(j)] < 2) fit.left_out.push_back(j);
+
+  std::vector<double> log_gains(static_cast<std::size_t>(monitors), 0.0);
+  fit.strengths.assign(static_cast<std::size_t>(correctors), amplitude);
+  fit.offsets.assign(static_cast<std::size_t>(correctors), offset);
+  ceres::Problem problem;
+  std::size_t used = 0;
+  std::vector<bool> monitor_used(static_cast<std::size_t>(monitors));
+  for (const CalibrationPoint &p : points) {
+    if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
+    problem.AddResidualBlock(new EntryResidual(p), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
+                             &fit.strengths[static_cast<std::size_t>(p.corrector)],
+                             &fit.offsets[static_cast<std::size_t>(p.corrector)]);
+    monitor_used[static_cast<std::size_t>(p.monitor)] = true;
+    ++used;
+  }
+  const std::size_t unknowns = static_cast<std::size_t>(monitors - 1) + 2 * (static_cast<std::size_t>(correctors) - fit.left_out.size());
+  if (used <= unknowns) {
+    reason = "has " + std::to_string(used) + " points the model reaches, too few to fit " + std::to_string(unknowns) +
+             " calibrations";
+    return std::nullopt;
+  }
+  for (std::int32_t i = 0; i < monitors; ++i)
+    if (!monitor_used[static_cast<std::size_t>(i)]) {
+      reason = "leaves monitor " + std::to_string(i) + " without a reachable entry, so its gain cannot be fitted";
+      return std::nullopt;
+    }
+  // The gauge: the first gain held while solving, all gains rescaled afterwards.
+  problem.SetParameterBlockConstant(&log_gains[0]);
+
+  ceres::Solver::Options options;
+  options.linear_solver_type = ceres::SPARSE_NORMAL_CHOLESKY;
+  options.max_num_iterations = 200;
+  options.function_tolerance = 1e-15;
+  options.gradient_tolerance = 1e-15;
+  options.parameter_tolerance = 1e-14;
+  options.num_threads = 2;
+  ceres::Solver::Summary summary;
+  ceres::Solve(options, &problem, &summary);
+  fit.iterations = static_cast<int>(summary.iterations.size());
+  fit.converged = summary.termination_type == ceres::CONVERGENCE;
+  if (!fit.converged) {
+    reason = "does not converge: " + summary.message;
+    return std::nullopt;
+  }
+  fit.points = used;
+  fit.chi2_reduced = 2.0 * summary.final_cost / static_cast<double>(used - unknowns);
+
+  // Errors from the covariance of the problem as solved, carried to the gauge of
+  // sum log g = 0: log g'_i = u_i - mean(u), log c'_j = log c_j + mean(u).
+  ceres::Covariance::Options covariance_options;
+  covariance_options.algorithm_type = ceres::SPARSE_QR;
+  ceres::Covariance covariance(covariance_options);
+  std::vector<std::pair<const double *, const double *>> blocks;
+  for (std::int32_t i = 1; i < monitors; ++i)
+    for (std::int32_t k = i; k < monitors; ++k) blocks.emplace_back(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(k)]);
+  for (std::int32_t j = 0; j < correctors; ++j) {
+    if (per_corrector[static_cast<std::size_t>(j)] < 2) continue;
+    const double *strength = &fit.strengths[static_cast<std::size_t>(j)];
+    blocks.emplace_back(strength, strength);
+    blocks.emplace_back(&fit.offsets[static_cast<std::size_t>(j)], &fit.offsets[static_cast<std::size_t>(j)]);
+    for (std::int32_t k = 1; k < monitors; ++k) blocks.emplace_back(strength, &log_gains[static_cast<std::size_t>(k)]);
+  }
+  if (!covariance.Compute(blocks, &problem)) {
+    reason = "gives a singular problem: the points do not tell the calibrations apart";
+    return std::nullopt;
+  }
+  const double scale = weighted ? 1.0 : fit.chi2_reduced;
+  const auto cov = [&](const double *a, const double *b) {
+    double value = 0.0;
+    covariance.GetCovarianceBlock(a, b, &value);
+    return value * scale;
+  };
+  const double n = monitors;
+  std::vector<double> with_mean(static_cast<std::size_t>(monitors), 0.0);  // cov(u_i, mean u)
+  double mean_variance = 0.0;
+  for (std::int32_t i = 1; i < monitors; ++i)
+    for (std::int32_t k = 1; k < monitors; ++k) {
+      const double c = cov(&log_gains[static_cast<std::size_t>(std::min(i, k))], &log_gains[static_cast<std::size_t>(std::max(i, k))]);
+      with_mean[static_cast<std::size_t>(i)] += c / n;
+      mean_variance += c / (n * n);
+    }
+  double mean = 0.0;
+  for (const double u : log_gains) mean += u / n;
+  for (std::int32_t i = 0; i < monitors; ++i) {
+    const double own = i == 0 ? 0.0 : cov(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(i)]);
+    const double gain = std::exp(log_gains[static_cast<std::size_t>(i)] - mean);
+    fit.gains.push_back(gain);
+    fit.gain_errors.push_back(gain * std::sqrt(std::max(0.0, own - 2.0 * with_mean[static_cast<std::size_t>(i)] + mean_variance)));
+  }
+  fit.strength_errors.assign(static_cast<std::size_t>(correctors), 0.0);
+  fit.offset_errors.assign(static_cast<std::size_t>(correctors), 0.0);
+  for (std::int32_t j = 0; j < correctors; ++j) {
+    double &strength = fit.strengths[static_cast<std::size_t>(j)];
+    if (per_corrector[static_cast<std::size_t>(j)] < 2) {
+      strength = 0.0;
+      continue;
+    }
+    double with_gains = 0.0;  // cov(c_j, mean u)
+    for (std::int32_t k = 1; k < monitors; ++k) with_gains += cov(&strength, &log_gains[static_cast<std::size_t>(k)]) / n;
+    const double own = cov(&strength, &strength);
+    const double rescaled = strength * std::exp(mean);
+    // d(c e^m) = e^m dc + c e^m dm
+    fit.strength_errors[static_cast<std::size_t>(j)] =
+        std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
+    strength = rescaled;
+    fit.offset_errors[static_cast<std::size_t>(j)] =
+        std::sqrt(cov(&fit.offsets[static_cast<std::size_t>(j)], &fit.offsets[static_cast<std::size_t>(j)]));
+  }
+  fit.rms_after = std::sqrt(2.0 * summary.final_cost / static_cast<double>(used));
+  return fit;
+}
+
+}  // namespace respmat::analysis
