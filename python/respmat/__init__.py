@@ -18,10 +18,10 @@ at all.
 """
 
 from ._respmat import (
-    __version__, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
+    __version__, compare, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
 )
 
 __all__ = [
-    "__version__", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv",
+    "__version__", "compare", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv",
     "write_bin",
 ]

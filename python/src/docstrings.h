@@ -334,6 +334,38 @@ OSError
     The file cannot be created or written (PermissionError, FileNotFoundError for a
     missing folder, ...), with errno and filename set.)";
 
+inline constexpr char kCompare[] = R"(compare(measured, model, *, reach=None, sigma=None, outlier_k=5.0)
+--
+
+A measured response matrix against a model, as `respmat compare` does it.
+
+Parameters
+----------
+measured, model : array_like
+    Two-dimensional, one layout (rows x columns as given); measured already divided
+    by its step.
+reach : array_like of bool or None
+    The entries the model may reach; None: where model != 0.
+sigma : array_like or None
+    The uncertainties of measured; None: outliers are judged against 1.4826 times
+    the median absolute deviation of the residuals, computed again without the
+    first pass's outliers.
+outlier_k : float
+    An entry is an outlier when |residual| / sigma exceeds it.
+
+Returns
+-------
+dict
+    rows, cols, rms_measured, rms_model, rms_residual (over reachable entries),
+    rms_upstream (over the others), per_monitor_rms and per_corrector_rms (arrays),
+    chi2_reduced (None without sigma), outliers (a list of dicts with monitor,
+    corrector, residual, score) and residual (measured - model).
+
+Raises
+------
+ValueError
+    The shapes differ, a value is not finite, or sigma is not above 0.)";
+
 }  // namespace respmat::python::docs
 
 #endif

@@ -1,0 +1,90 @@
+#include "comparison.h"
+
+#include <pybind11/numpy.h>
+
+#include <cmath>
+
+#include "analysis/comparison.h"
+#include "array_view.h"
+#include "docstrings.h"
+
+namespace py = pybind11;
+
+namespace respmat::python {
+namespace {
+
+analysis::Dense dense_of(const Float64Array &array) {
+  analysis::Dense dense(static_cast<std::int32_t>(array.shape(0)), static_cast<std::int32_t>(array.shape(1)));
+  std::copy_n(array.data(), dense.values.size(), dense.values.begin());
+  return dense;
+}
+
+py::object finite_or_none(double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); }
+
+py::array array_of(const std::vector<double> &values) {
+  py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
+  std::copy(values.begin(), values.end(), array.mutable_data());
+  return array;
+}
+
+py::dict compare(const py::handle &measured, const py::handle &model, const py::object &reach,
+                 const py::object &sigma, double outlier_k) {
+  const Float64Array m = as_float64(measured, 2), g = as_float64(model, 2);
+  if (m.shape(0) != g.shape(0) || m.shape(1) != g.shape(1))
+    throw py::value_error("measured and model differ in shape");
+  if (!(outlier_k > 0.0)) throw py::value_error("outlier_k must be above 0");
+  const analysis::Dense measured_values = dense_of(m), model_values = dense_of(g);
+  for (const double v : measured_values.values)
+    if (!std::isfinite(v)) throw py::value_error("measured holds a value that is not a finite number");
+  std::vector<unsigned char> reachable(measured_values.values.size());
+  if (reach.is_none()) {
+    for (std::size_t k = 0; k < reachable.size(); ++k) reachable[k] = model_values.values[k] != 0.0;
+  } else {
+    const py::array_t<bool, py::array::c_style | py::array::forcecast> mask(reach);
+    if (mask.ndim() != 2 || mask.shape(0) != m.shape(0) || mask.shape(1) != m.shape(1))
+      throw py::value_error("reach must have the shape of measured");
+    std::copy_n(mask.data(), reachable.size(), reachable.begin());
+  }
+  std::optional<analysis::Dense> uncertainties;
+  if (!sigma.is_none()) {
+    const Float64Array s = as_float64(sigma, 2);
+    if (s.shape(0) != m.shape(0) || s.shape(1) != m.shape(1)) throw py::value_error("sigma must have the shape of measured");
+    uncertainties = dense_of(s);
+    for (const double v : uncertainties->values)
+      if (!(v > 0.0) || !std::isfinite(v)) throw py::value_error("sigma must be finite and above 0");
+  }
+  analysis::Comparison result;
+  {
+    py::gil_scoped_release release;
+    result = analysis::compare(measured_values, model_values, reachable, uncertainties ? &*uncertainties : nullptr,
+                               outlier_k);
+  }
+  Float64Array residual = new_float64(result.residual.rows, result.residual.cols);
+  std::copy(result.residual.values.begin(), result.residual.values.end(), residual.mutable_data());
+  py::list outliers;
+  for (const analysis::Outlier &o : result.outliers)
+    outliers.append(py::dict(py::arg("monitor") = o.monitor, py::arg("corrector") = o.corrector,
+                             py::arg("residual") = o.residual, py::arg("score") = o.score));
+  py::dict summary;
+  summary["rows"] = m.shape(0);
+  summary["cols"] = m.shape(1);
+  summary["rms_measured"] = finite_or_none(result.rms_measured);
+  summary["rms_model"] = finite_or_none(result.rms_model);
+  summary["rms_residual"] = finite_or_none(result.rms_residual);
+  summary["rms_upstream"] = finite_or_none(result.rms_upstream);
+  summary["per_monitor_rms"] = array_of(result.per_monitor_rms);
+  summary["per_corrector_rms"] = array_of(result.per_corrector_rms);
+  summary["chi2_reduced"] = result.chi2_reduced ? finite_or_none(*result.chi2_reduced) : py::none();
+  summary["outliers"] = outliers;
+  summary["residual"] = residual;
+  return summary;
+}
+
+}  // namespace
+
+void bind_comparison(py::module_ &module) {
+  module.def("compare", &compare, py::arg("measured"), py::arg("model"), py::kw_only(), py::arg("reach") = py::none(),
+             py::arg("sigma") = py::none(), py::arg("outlier_k") = 5.0, docs::kCompare);
+}
+
+}  // namespace respmat::python
