@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/correct_options.h"
 
 #include <getopt.h>
 
@@ -74,6 +75,7 @@ constexpr char kToolHelp[] =
     "\n"
     "Commands:\n"
     "  model    write a model response matrix\n"
+    "  correct  corrector changes that correct an orbit\n"
     "\n"
     "Without a command, respmat runs model. Its options:\n" RESPMAT_MODEL_OPTIONS;
 
@@ -121,12 +123,28 @@ constexpr option kOptions[] = {
     {"digits", required_argument, nullptr, kDigits},
     {"labels", no_argument, nullptr, kLabels},
     {"range", required_argument, nullptr, kRange},
+    {"matrix", required_argument, nullptr, kMatrix},
+    {"layout", required_argument, nullptr, kLayout},
+    {"orbit", required_argument, nullptr, kOrbit},
+    {"orbit-column", required_argument, nullptr, kOrbitColumn},
+    {"weights", required_argument, nullptr, kWeights},
+    {"weights-column", required_argument, nullptr, kWeightsColumn},
+    {"exclude-monitors", required_argument, nullptr, kExcludeMonitors},
+    {"exclude-correctors", required_argument, nullptr, kExcludeCorrectors},
+    {"limits", required_argument, nullptr, kLimits},
+    {"singular-values", required_argument, nullptr, kSingularValues},
+    {"rcond", required_argument, nullptr, kRcond},
+    {"tikhonov", required_argument, nullptr, kTikhonov},
+    {"predicted", required_argument, nullptr, kPredicted},
+    {"spectrum", required_argument, nullptr, kSpectrum},
+    {"summary", required_argument, nullptr, kSummary},
+    {"spectrum-plot", required_argument, nullptr, kSpectrumPlot},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0}};
 
 // The commands; without one, the first.
-constexpr const char *kCommands[] = {"model"};
+constexpr const char *kCommands[] = {"model", "correct"};
 
 // The most writer threads worth asking for.
 constexpr int kMaxThreads = 1024;
@@ -278,7 +296,9 @@ bool is_command(const char *argument) {
 
 CommandLine parse_command_line(int argc, char **argv) {
   const bool named = argc > 1 && is_command(argv[1]);
-  const char *help = named ? kModelHelp : kToolHelp;
+  const bool correcting = named && std::strcmp(argv[1], "correct") == 0;
+  const char *help = correcting ? kCorrectHelp : named ? kModelHelp : kToolHelp;
+  CorrectOptions correct;
   // getopt_long reads from argv[1]; after a command it reads the command's options.
   const int first = named ? 1 : 0;
   argc -= first;
@@ -291,15 +311,29 @@ CommandLine parse_command_line(int argc, char **argv) {
   const char *const short_options = ":r:p:c:m:o:f:h";
   int code;
   while ((code = getopt_long(argc, argv, short_options, kOptions, nullptr)) != -1) {
-    if (code == 'h') return CommandLine{CommandLine::Action::help, {}, {}, help};
-    if (code == kVersion) return CommandLine{CommandLine::Action::version, {}, {}, nullptr};
+    if (code == 'h') return CommandLine{CommandLine::Action::help, {}, {}, help, {}};
+    if (code == kVersion) return CommandLine{CommandLine::Action::version, {}, {}, nullptr, {}};
     const std::string offending = argv[optind - 1];
     if (code == '?' && optopt == 0) return usage_error("unknown option '" + offending + "'");
     if (code == '?' && offending.starts_with("--")) return usage_error("option '" + offending + "' takes no value");
     if (code == '?') return usage_error("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
     if (code == ':') return usage_error("option '" + offending + "' needs a value");
+    if (is_correct_option(code)) {
+      if (!correcting) return usage_error(option_name(code) + " belongs to the correct command");
+      if (auto problem = apply_correct_option(code, option_name(code), optarg, correct)) return usage_error(*problem);
+      continue;
+    }
     if (auto problem = apply(code, optarg, line.options)) return usage_error(*problem);
     given[code] = true;
+  }
+  if (correcting) {
+    if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
+    if (given['o']) correct.output = line.options.output;
+    correct.threads = line.options.threads;
+    correct.model = std::move(line.options);
+    if (auto problem = correct_conflict(correct)) return usage_error(*problem);
+    line.correct = std::move(correct);
+    return line;
   }
   if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
   if (auto problem = conflict(line.options, given)) return usage_error(*problem);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "job/correct_job.h"
 #include "job/job.h"
 
 namespace respmat {
@@ -16,6 +17,7 @@ struct CommandLine {
   JobOptions options;        // for run
   std::string error;         // for usage_error: what is wrong, in one line
   const char *help = nullptr;  // for help: the text to print
+  std::optional<CorrectOptions> correct;  // for run: set for the correct command
 };
 
 // Reads the arguments: an optional command ("model", which is also what no command

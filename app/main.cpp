@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "job/correct_job.h"
 #include "job/job_report.h"
 #include "respmat/version.h"
 
@@ -45,5 +46,6 @@ int main(int argc, char **argv) {
     case respmat::CommandLine::Action::run:
       break;
   }
+  if (line.correct) return respmat::run_correct(*line.correct, stdout, stderr);
   return respmat::run_job(line.options, stdout, stderr);
 }

@@ -35,6 +35,20 @@ std::string too_few_phases(std::int64_t rows, std::int32_t m) {
          std::to_string(m) + " phases";
 }
 
+// Compared by their resolved paths too, so that "out.csv" and "./out.csv" clash
+// before either exists.
+bool same_file(const std::string &a, const std::string &b) {
+  std::error_code ignored;
+  if (std::filesystem::equivalent(a, b, ignored)) return true;
+  const auto resolved = [](const std::string &path) {
+    std::error_code failed;
+    std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, failed), failed);
+    return failed ? std::filesystem::path() : place;
+  };
+  const std::filesystem::path place = resolved(a);
+  return !place.empty() && place == resolved(b);
+}
+
 }  // namespace detail
 namespace {
 
@@ -72,14 +86,7 @@ JobError input_failure(const InputFile &input, int error_number) {
   return system_failure(JobError::Kind::input, input.path, error_number);
 }
 
-// What the model depends on: m and the first m phases, or the optics model; and
-// the model itself, once read.
-struct Inputs {
-  std::int32_t m = 0;
-  std::vector<double> phases;
-  std::unique_ptr<ResponseModel> model;
-  std::string source;  // the file the model comes from, for the picture's title
-};
+using Inputs = ModelInputs;
 
 OwnedFile open_input(const InputFile &input, std::optional<JobError> &error) {
   errno = 0;
@@ -228,19 +235,7 @@ std::optional<JobError> read_inputs(const JobOptions &options, Inputs &inputs, J
   return std::nullopt;
 }
 
-// The same file, or the same place for a file yet to be made: compared by their
-// resolved paths too, so that "out.csv" and "./out.csv" clash before either exists.
-bool same_file(const std::string &a, const std::string &b) {
-  std::error_code ignored;
-  if (std::filesystem::equivalent(a, b, ignored)) return true;
-  const auto resolved = [](const std::string &path) {
-    std::error_code failed;
-    std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, failed), failed);
-    return failed ? std::filesystem::path() : place;
-  };
-  const std::filesystem::path place = resolved(a);
-  return !place.empty() && place == resolved(b);
-}
+using detail::same_file;
 
 // A result written over an input, or over the other result, would lose it.
 std::optional<std::string> overwritten_file(const JobOptions &options) {
@@ -431,6 +426,10 @@ std::optional<JobError> write_outputs(const JobOptions &options, const Inputs &i
 }
 
 }  // namespace
+
+std::optional<JobError> read_model_inputs(const JobOptions &options, ModelInputs &inputs, JobResult &result) {
+  return read_inputs(options, inputs, result);
+}
 
 JobResult run_job(const JobOptions &options, const JobHooks &hooks) {
   JobResult result;

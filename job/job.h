@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,7 +88,24 @@ struct JobHooks {
 // Outputs are written in full whatever the hook does.
 [[nodiscard]] JobResult run_job(const JobOptions &options, const JobHooks &hooks = {});
 
+// What a model depends on: m and the first m phases, or the optics table; and the
+// model itself, once read (a phase model points into `phases`).
+struct ModelInputs {
+  std::int32_t m = 0;
+  std::vector<double> phases;
+  std::unique_ptr<ResponseModel> model;
+  std::string source;  // the file the model comes from
+};
+
+// Reads the model the options describe, as run_job() does; warnings about its inputs
+// go to `result`, which also learns m.
+[[nodiscard]] std::optional<JobError> read_model_inputs(const JobOptions &options, ModelInputs &inputs,
+                                                        JobResult &result);
+
 namespace detail {
+
+// The same file, or the same place for a file yet to be made.
+[[nodiscard]] bool same_file(const std::string &a, const std::string &b);
 
 // The reason given when the phases file has fewer than m rows.
 [[nodiscard]] std::string too_few_phases(std::int64_t rows, std::int32_t m);

@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include "binary_io.h"
+#include "correction.h"
 #include "heat_map.h"
 #include "job.h"
 #include "model_matrix.h"
@@ -26,4 +27,5 @@ PYBIND11_MODULE(_respmat, module) {
   respmat::python::bind_job(module);
   respmat::python::bind_binary_io(module);
   respmat::python::bind_heat_map(module);
+  respmat::python::bind_correction(module);
 }
