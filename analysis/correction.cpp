@@ -170,14 +170,25 @@ std::vector<double> bounded_change(const WeightedProblem &problem, double alpha,
   }
   ceres::Solver::Options options;
   options.linear_solver_type = ceres::DENSE_QR;
+  // Dogleg takes the whole Gauss-Newton step when it fits, which for a linear problem
+  // reaches the face of the box in few steps; Levenberg-Marquardt's damping creeps.
+  options.trust_region_strategy_type = ceres::DOGLEG;
   options.logging_type = ceres::SILENT;
   options.max_num_iterations = 10000;
   options.function_tolerance = 1e-18;
   options.gradient_tolerance = 1e-18;
   options.parameter_tolerance = 1e-16;
-  ceres::Solver::Summary summary;
-  ceres::Solve(options, &solver_problem, &summary);
-  if (!summary.IsSolutionUsable()) throw std::runtime_error("the bounded problem has no solution: " + summary.message);
+  // A projected trust-region step shrinks near the bounds; a fresh start from where
+  // it stopped lets it move along the active bounds again, until nothing changes.
+  constexpr int kMostRestarts = 100;
+  for (int restart = 0; restart < kMostRestarts; ++restart) {
+    const std::vector<double> before = start;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &solver_problem, &summary);
+    if (!summary.IsSolutionUsable())
+      throw std::runtime_error("the bounded problem has no solution: " + summary.message);
+    if (start == before) break;
+  }
   return start;
 }
 
