@@ -8,15 +8,18 @@
 
 namespace respmat::analysis {
 
-bool singular_value_decomposition(const Dense &a, Svd &svd) {
+bool singular_value_decomposition(const Dense &a, Svd &svd) { return singular_value_decomposition(Dense(a), svd); }
+
+bool singular_value_decomposition(Dense &&a, Svd &svd) {
   const lapack_int m = a.rows, n = a.cols, k = std::min(m, n);
   svd.u = Dense(m, k);
   svd.vt = Dense(k, n);
   svd.s.assign(static_cast<std::size_t>(k), 0.0);
   if (k == 0) return true;
-  std::vector<double> work = a.values;  // dgesdd overwrites its input
-  const lapack_int info = LAPACKE_dgesdd(LAPACK_ROW_MAJOR, 'S', m, n, work.data(), n, svd.s.data(), svd.u.values.data(),
-                                         k, svd.vt.values.data(), n);
+  // A row-major A is the column-major Aᵀ = V Σ Uᵀ: LAPACK's left vectors of Aᵀ are Vt
+  // row-major and its right vectors U, so no transposed copies are made.
+  const lapack_int info = LAPACKE_dgesdd(LAPACK_COL_MAJOR, 'S', n, m, a.values.data(), n, svd.s.data(),
+                                         svd.vt.values.data(), n, svd.u.values.data(), k);
   return info == 0;
 }
 

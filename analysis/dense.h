@@ -35,6 +35,9 @@ struct Svd {
 
 // Fails (returns false) only when LAPACK does not converge or memory runs out.
 [[nodiscard]] bool singular_value_decomposition(const Dense &a, Svd &svd);
+// The same, using `a`'s storage as LAPACK's working copy (its values are lost): one
+// matrix less in memory for large problems.
+[[nodiscard]] bool singular_value_decomposition(Dense &&a, Svd &svd);
 
 // The least-squares solution of A x = b (A rows x cols, rows >= cols, full column
 // rank), with (AᵀA)⁻¹ for the covariance. False when A is rank deficient.

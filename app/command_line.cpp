@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/correct_options.h"
 
 #include <getopt.h>
 
@@ -76,6 +77,7 @@ constexpr char kToolHelp[] =
     "  model    write a model response matrix\n"
     "  compare  compare a measured response matrix with the model\n"
     "  fit      fit the model's constants to a measured response matrix\n"
+    "  correct  corrector changes that correct an orbit\n"
     "\n"
     "Without a command, respmat runs model. Its options:\n" RESPMAT_MODEL_OPTIONS;
 
@@ -190,6 +192,20 @@ constexpr option kOptions[] = {
     {"fit", required_argument, nullptr, kFit},
     {"parameters", required_argument, nullptr, kParameters},
     {"exclude-outliers", no_argument, nullptr, kExcludeOutliers},
+    {"matrix", required_argument, nullptr, kMatrix},
+    {"orbit", required_argument, nullptr, kOrbit},
+    {"orbit-column", required_argument, nullptr, kOrbitColumn},
+    {"weights", required_argument, nullptr, kWeights},
+    {"weights-column", required_argument, nullptr, kWeightsColumn},
+    {"exclude-monitors", required_argument, nullptr, kExcludeMonitors},
+    {"exclude-correctors", required_argument, nullptr, kExcludeCorrectors},
+    {"limits", required_argument, nullptr, kLimits},
+    {"singular-values", required_argument, nullptr, kSingularValues},
+    {"rcond", required_argument, nullptr, kRcond},
+    {"tikhonov", required_argument, nullptr, kTikhonov},
+    {"predicted", required_argument, nullptr, kPredicted},
+    {"spectrum", required_argument, nullptr, kSpectrum},
+    {"spectrum-plot", required_argument, nullptr, kSpectrumPlot},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0}};
@@ -199,7 +215,8 @@ struct Command {
   const char *name;
   const char *help;
 };
-constexpr Command kCommands[] = {{"model", kModelHelp}, {"compare", kCompareHelp}, {"fit", kFitHelp}};
+constexpr Command kCommands[] = {{"model", kModelHelp}, {"compare", kCompareHelp}, {"fit", kFitHelp},
+                                 {"correct", kCorrectHelp}};
 
 // The most writer threads worth asking for.
 constexpr int kMaxThreads = 1024;
@@ -414,6 +431,8 @@ std::optional<std::string> misplaced(const std::string &command, const bool (&gi
 CommandLine parse_command_line(int argc, char **argv) {
   const Command *named = argc > 1 ? command_named(argv[1]) : nullptr;
   const char *help = named != nullptr ? named->help : kToolHelp;
+  const bool correcting = named != nullptr && std::strcmp(named->name, "correct") == 0;
+  CorrectOptions correct;
   // getopt_long reads from argv[1]; after a command it reads the command's options.
   const int first = named != nullptr ? 1 : 0;
   argc -= first;
@@ -438,9 +457,26 @@ CommandLine parse_command_line(int argc, char **argv) {
     if (code == '?' && offending.starts_with("--")) return usage_error("option '" + offending + "' takes no value");
     if (code == '?') return usage_error("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
     if (code == ':') return usage_error("option '" + offending + "' needs a value");
+    // --layout and --summary are options of compare, fit and correct alike.
+    const int correct_code = code == kLayout ? kCorrectLayout : code == kSummary ? kCorrectSummary : code;
+    if (is_correct_option(correct_code) && (correcting || code == correct_code)) {
+      if (!correcting) return usage_error(option_name(code) + " belongs to the correct command");
+      if (auto problem = apply_correct_option(correct_code, option_name(code), optarg, correct))
+        return usage_error(*problem);
+      continue;
+    }
     if (auto problem = code >= kMeasured ? apply_measurement(code, optarg, line.compare) : apply(code, optarg, line.options))
       return usage_error(*problem);
     given[code] = true;
+  }
+  if (correcting) {
+    if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
+    if (given['o']) correct.output = line.options.output;
+    correct.threads = line.options.threads;
+    correct.model = std::move(line.options);
+    if (auto problem = correct_conflict(correct)) return usage_error(*problem);
+    line.correct = std::move(correct);
+    return line;
   }
   if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
   if (auto problem = misplaced(line.command, given)) return usage_error(*problem);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "job/compare_job.h"
+#include "job/correct_job.h"
 #include "job/job.h"
 
 namespace respmat {
@@ -19,6 +20,7 @@ struct CommandLine {
   CompareOptions compare;    // for run of compare and fit: the measurement and the outputs
   std::string error;         // for usage_error: what is wrong, in one line
   const char *help = nullptr;  // for help: the text to print
+  std::optional<CorrectOptions> correct;  // for run: set for the correct command
 };
 
 // Reads the arguments: an optional command ("model", which is also what no command

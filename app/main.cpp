@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "job/compare_job.h"
+#include "job/correct_job.h"
 #include "job/job_report.h"
 #include "respmat/version.h"
 
@@ -52,5 +53,6 @@ int main(int argc, char **argv) {
   if (line.command == "fit")
     return respmat::run_command_reported([&](std::string &summary) { return respmat::run_fit(line.compare, summary); },
                                          stdout, stderr);
+  if (line.correct) return respmat::run_correct(*line.correct, stdout, stderr);
   return respmat::run_job(line.options, stdout, stderr);
 }

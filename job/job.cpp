@@ -35,6 +35,20 @@ std::string too_few_phases(std::int64_t rows, std::int32_t m) {
          std::to_string(m) + " phases";
 }
 
+// Compared by their resolved paths too, so that "out.csv" and "./out.csv" clash
+// before either exists.
+bool same_file(const std::string &a, const std::string &b) {
+  std::error_code ignored;
+  if (std::filesystem::equivalent(a, b, ignored)) return true;
+  const auto resolved = [](const std::string &path) {
+    std::error_code failed;
+    std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, failed), failed);
+    return failed ? std::filesystem::path() : place;
+  };
+  const std::filesystem::path place = resolved(a);
+  return !place.empty() && place == resolved(b);
+}
+
 }  // namespace detail
 namespace {
 
@@ -219,19 +233,7 @@ std::optional<JobError> read_inputs(const JobOptions &options, ModelInputs &inpu
   return std::nullopt;
 }
 
-// The same file, or the same place for a file yet to be made: compared by their
-// resolved paths too, so that "out.csv" and "./out.csv" clash before either exists.
-bool same_file(const std::string &a, const std::string &b) {
-  std::error_code ignored;
-  if (std::filesystem::equivalent(a, b, ignored)) return true;
-  const auto resolved = [](const std::string &path) {
-    std::error_code failed;
-    std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, failed), failed);
-    return failed ? std::filesystem::path() : place;
-  };
-  const std::filesystem::path place = resolved(a);
-  return !place.empty() && place == resolved(b);
-}
+using detail::same_file;
 
 // A result written over an input, or over the other result, would lose it.
 std::optional<std::string> overwritten_file(const JobOptions &options) {

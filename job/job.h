@@ -108,6 +108,9 @@ struct ModelInputs {
 
 namespace detail {
 
+// The same file, or the same place for a file yet to be made.
+[[nodiscard]] bool same_file(const std::string &a, const std::string &b);
+
 // The reason given when the phases file has fewer than m rows.
 [[nodiscard]] std::string too_few_phases(std::int64_t rows, std::int32_t m);
 

@@ -4,6 +4,7 @@
 
 #include "binary_io.h"
 #include "comparison.h"
+#include "correction.h"
 #include "heat_map.h"
 #include "job.h"
 #include "model_matrix.h"
@@ -28,4 +29,5 @@ PYBIND11_MODULE(_respmat, module) {
   respmat::python::bind_binary_io(module);
   respmat::python::bind_comparison(module);
   respmat::python::bind_heat_map(module);
+  respmat::python::bind_correction(module);
 }

@@ -1,0 +1,245 @@
+#include "analysis/correction.h"
+
+#include <cblas.h>
+#include <ceres/ceres.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace respmat::analysis {
+namespace {
+
+using Index = std::int32_t;
+
+void require(bool condition, const std::string &what) {
+  if (!condition) throw std::invalid_argument(what);
+}
+
+void require_finite(std::span<const double> values, const char *name) {
+  for (std::size_t k = 0; k < values.size(); ++k)
+    require(std::isfinite(values[k]), std::string(name) + "[" + std::to_string(k) + "] is not a finite number");
+}
+
+// The indices of [0, count) that are not excluded.
+std::vector<Index> in_use(Index count, const std::vector<Index> &excluded, const char *name) {
+  std::vector<bool> out(static_cast<std::size_t>(count), false);
+  for (const Index k : excluded) {
+    require(k >= 0 && k < count, std::string(name) + " index " + std::to_string(k) + " is not below " +
+                                     std::to_string(count));
+    out[static_cast<std::size_t>(k)] = true;
+  }
+  std::vector<Index> kept;
+  for (Index k = 0; k < count; ++k)
+    if (!out[static_cast<std::size_t>(k)]) kept.push_back(k);
+  return kept;
+}
+
+void validate(const Dense &response, const std::vector<double> &orbit, const CorrectionSettings &settings) {
+  require(response.rows > 0 && response.cols > 0, "the response matrix is empty");
+  require_finite(response.values, "response");
+  require(orbit.size() == static_cast<std::size_t>(response.rows),
+          "the orbit has " + std::to_string(orbit.size()) + " values, but the response matrix has " +
+              std::to_string(response.rows) + " monitors");
+  require_finite(orbit, "orbit");
+  require(settings.weights.empty() || settings.weights.size() == orbit.size(),
+          "there are " + std::to_string(settings.weights.size()) + " weights for " + std::to_string(orbit.size()) +
+              " monitors");
+  require_finite(settings.weights, "weights");
+  require(std::all_of(settings.weights.begin(), settings.weights.end(), [](double w) { return w >= 0.0; }),
+          "a weight is negative");
+  require(std::isfinite(settings.tikhonov) && settings.tikhonov >= 0.0, "the Tikhonov α must be a number ≥ 0");
+  require(!(settings.singular_values && settings.rcond), "give the number of singular values or rcond, not both");
+  require(!settings.singular_values || *settings.singular_values >= 0, "the number of singular values is negative");
+  require(!settings.rcond || (std::isfinite(*settings.rcond) && *settings.rcond >= 0.0),
+          "rcond must be a number ≥ 0");
+  require(settings.limits.empty() || settings.limits.size() == static_cast<std::size_t>(response.cols),
+          "there are " + std::to_string(settings.limits.size()) + " limits for " + std::to_string(response.cols) +
+              " correctors");
+  for (std::size_t k = 0; k < settings.limits.size(); ++k) {
+    const ChangeLimits &l = settings.limits[k];
+    require(!std::isnan(l.lower) && !std::isnan(l.upper), "limits[" + std::to_string(k) + "] is not a number");
+    require(l.lower <= l.upper, "limits[" + std::to_string(k) + "]: lower is above upper");
+  }
+}
+
+// The problem on the monitors and correctors in use: W R and W x.
+struct WeightedProblem {
+  Dense matrix;
+  std::vector<double> orbit;
+};
+
+WeightedProblem weighted_problem(const Dense &response, const std::vector<double> &orbit,
+                                 const std::vector<double> &weights, const std::vector<Index> &monitors,
+                                 const std::vector<Index> &correctors) {
+  WeightedProblem problem{Dense(static_cast<Index>(monitors.size()), static_cast<Index>(correctors.size())), {}};
+  problem.orbit.reserve(monitors.size());
+  for (Index i = 0; i < problem.matrix.rows; ++i) {
+    const Index monitor = monitors[static_cast<std::size_t>(i)];
+    const double w = weights.empty() ? 1.0 : weights[static_cast<std::size_t>(monitor)];
+    for (Index j = 0; j < problem.matrix.cols; ++j)
+      problem.matrix.at(i, j) = w * response.at(monitor, correctors[static_cast<std::size_t>(j)]);
+    problem.orbit.push_back(w * orbit[static_cast<std::size_t>(monitor)]);
+  }
+  return problem;
+}
+
+// How many of the singular values (largest first) the correction keeps; never a zero one.
+Index kept_count(const std::vector<double> &s, const Correction &shape, const CorrectionSettings &settings) {
+  const double largest = s.empty() ? 0.0 : s.front();
+  const double threshold =
+      settings.rcond ? *settings.rcond * largest
+                     : static_cast<double>(std::max(shape.rows, shape.cols)) *
+                           std::numeric_limits<double>::epsilon() * largest;
+  Index kept = 0;
+  const Index most = settings.singular_values ? *settings.singular_values : static_cast<Index>(s.size());
+  while (kept < std::min(most, static_cast<Index>(s.size())) && s[static_cast<std::size_t>(kept)] > 0.0 &&
+         (settings.singular_values || s[static_cast<std::size_t>(kept)] > threshold))
+    ++kept;
+  return kept;
+}
+
+// Δθ = −V diag(f) Uᵀ W x over the kept singular values, with f = s / (s² + α²).
+std::vector<double> filtered_change(const Svd &svd, Index kept, double alpha, const std::vector<double> &orbit) {
+  const Index rows = svd.u.rows, k = svd.u.cols, cols = svd.vt.cols;
+  std::vector<double> coefficients(static_cast<std::size_t>(k), 0.0);
+  if (kept > 0)
+    cblas_dgemv(CblasRowMajor, CblasTrans, rows, kept, 1.0, svd.u.values.data(), k, orbit.data(), 1, 0.0,
+                coefficients.data(), 1);
+  for (Index q = 0; q < kept; ++q) {
+    const double s = svd.s[static_cast<std::size_t>(q)];
+    coefficients[static_cast<std::size_t>(q)] *= -s / (s * s + alpha * alpha);
+  }
+  std::vector<double> change(static_cast<std::size_t>(cols), 0.0);
+  if (kept > 0)
+    cblas_dgemv(CblasRowMajor, CblasTrans, kept, cols, 1.0, svd.vt.values.data(), cols, coefficients.data(), 1, 0.0,
+                change.data(), 1);
+  return change;
+}
+
+// The residuals W x + W R Δθ and, with α > 0, α Δθ: a linear problem whose Jacobian
+// is the weighted matrix (over α I).
+class WeightedOrbitCost final : public ceres::CostFunction {
+ public:
+  WeightedOrbitCost(const WeightedProblem &problem, double alpha) : problem_(problem), alpha_(alpha) {
+    set_num_residuals(problem.matrix.rows + (alpha > 0.0 ? problem.matrix.cols : 0));
+    mutable_parameter_block_sizes()->push_back(problem.matrix.cols);
+  }
+
+  bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
+    const Dense &a = problem_.matrix;
+    std::copy(problem_.orbit.begin(), problem_.orbit.end(), residuals);
+    cblas_dgemv(CblasRowMajor, CblasNoTrans, a.rows, a.cols, 1.0, a.values.data(), a.cols, parameters[0], 1, 1.0,
+                residuals, 1);
+    const bool regularised = alpha_ > 0.0;
+    if (regularised)
+      for (Index j = 0; j < a.cols; ++j) residuals[a.rows + j] = alpha_ * parameters[0][j];
+    if (jacobians != nullptr && jacobians[0] != nullptr) {
+      double *jacobian = std::copy(a.values.begin(), a.values.end(), jacobians[0]);
+      if (regularised) {
+        std::fill_n(jacobian, static_cast<std::size_t>(a.cols) * static_cast<std::size_t>(a.cols), 0.0);
+        for (Index j = 0; j < a.cols; ++j) jacobian[static_cast<std::size_t>(j) * static_cast<std::size_t>(a.cols + 1)] = alpha_;
+      }
+    }
+    return true;
+  }
+
+ private:
+  const WeightedProblem &problem_;
+  double alpha_;
+};
+
+// The bounded least-squares change of the correctors in use, from `start` (clamped
+// into the limits). Ceres Solver's bounds keep every step inside the box.
+std::vector<double> bounded_change(const WeightedProblem &problem, double alpha, std::vector<double> start,
+                                   const std::vector<ChangeLimits> &limits) {
+  for (std::size_t j = 0; j < start.size(); ++j) start[j] = std::clamp(start[j], limits[j].lower, limits[j].upper);
+  ceres::Problem solver_problem;
+  // The problem takes ownership of the cost function.
+  solver_problem.AddResidualBlock(std::make_unique<WeightedOrbitCost>(problem, alpha).release(), nullptr,
+                                  start.data());
+  for (std::size_t j = 0; j < start.size(); ++j) {
+    const int index = static_cast<int>(j);
+    if (std::isfinite(limits[j].lower)) solver_problem.SetParameterLowerBound(start.data(), index, limits[j].lower);
+    if (std::isfinite(limits[j].upper)) solver_problem.SetParameterUpperBound(start.data(), index, limits[j].upper);
+  }
+  ceres::Solver::Options options;
+  options.linear_solver_type = ceres::DENSE_QR;
+  // Dogleg takes the whole Gauss-Newton step when it fits, which for a linear problem
+  // reaches the face of the box in few steps; Levenberg-Marquardt's damping creeps.
+  options.trust_region_strategy_type = ceres::DOGLEG;
+  options.logging_type = ceres::SILENT;
+  options.max_num_iterations = 10000;
+  options.function_tolerance = 1e-18;
+  options.gradient_tolerance = 1e-18;
+  options.parameter_tolerance = 1e-16;
+  // A projected trust-region step shrinks near the bounds; a fresh start from where
+  // it stopped lets it move along the active bounds again, until nothing changes.
+  constexpr int kMostRestarts = 100;
+  for (int restart = 0; restart < kMostRestarts; ++restart) {
+    const std::vector<double> before = start;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &solver_problem, &summary);
+    if (!summary.IsSolutionUsable())
+      throw std::runtime_error("the bounded problem has no solution: " + summary.message);
+    if (start == before) break;
+  }
+  return start;
+}
+
+double rms_at(const std::vector<double> &orbit, const std::vector<Index> &monitors) {
+  double sum = 0.0;
+  for (const Index i : monitors) sum += orbit[static_cast<std::size_t>(i)] * orbit[static_cast<std::size_t>(i)];
+  return std::sqrt(sum / static_cast<double>(monitors.size()));
+}
+
+}  // namespace
+
+Correction correct_orbit(const Dense &response, const std::vector<double> &orbit, const CorrectionSettings &settings) {
+  validate(response, orbit, settings);
+  const std::vector<Index> monitors = in_use(response.rows, settings.excluded_monitors, "monitor");
+  const std::vector<Index> correctors = in_use(response.cols, settings.excluded_correctors, "corrector");
+  require(!monitors.empty(), "every monitor is excluded");
+  require(!correctors.empty(), "every corrector is excluded");
+  WeightedProblem problem = weighted_problem(response, orbit, settings.weights, monitors, correctors);
+
+  Correction result;
+  result.rows = problem.matrix.rows;
+  result.cols = problem.matrix.cols;
+  Svd svd;
+  // Without limits the weighted matrix is needed no more: LAPACK works in its storage.
+  const bool bounded = !settings.limits.empty();
+  if (!singular_value_decomposition(bounded ? Dense(problem.matrix) : std::move(problem.matrix), svd))
+    throw std::runtime_error("the singular value decomposition did not converge");
+  result.kept = kept_count(svd.s, result, settings);
+  std::vector<double> change = filtered_change(svd, result.kept, settings.tikhonov, problem.orbit);
+  if (bounded) {
+    std::vector<ChangeLimits> limits;
+    for (const Index j : correctors) limits.push_back(settings.limits[static_cast<std::size_t>(j)]);
+    change = bounded_change(problem, settings.tikhonov, std::move(change), limits);
+  }
+  result.singular_values = std::move(svd.s);
+  if (result.kept > 0)
+    result.condition_number = result.singular_values.front() / result.singular_values[static_cast<std::size_t>(result.kept - 1)];
+
+  result.change.assign(static_cast<std::size_t>(response.cols), 0.0);
+  for (std::size_t j = 0; j < correctors.size(); ++j) result.change[static_cast<std::size_t>(correctors[j])] = change[j];
+  result.predicted = orbit;
+  cblas_dgemv(CblasRowMajor, CblasNoTrans, response.rows, response.cols, 1.0, response.values.data(), response.cols,
+              result.change.data(), 1, 1.0, result.predicted.data(), 1);
+  result.rms_before = rms_at(orbit, monitors);
+  result.rms_after_predicted = rms_at(result.predicted, monitors);
+  for (const double c : result.change) result.max_change = std::max(result.max_change, std::abs(c));
+  return result;
+}
+
+void set_linear_algebra_threads(int threads) {
+  if (threads > 0) openblas_set_num_threads(threads);
+}
+
+}  // namespace respmat::analysis

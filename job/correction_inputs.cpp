@@ -1,0 +1,257 @@
+#include "job/correction_inputs.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "base/owned_file.h"
+#include "job/optics_table.h"
+#include "respmat/owners.hpp"
+#include "text/byte_order_mark.h"
+
+namespace respmat {
+namespace {
+
+using analysis::Dense;
+
+JobError input_error(const std::string &path, const std::string &reason, std::int64_t line = 0) {
+  const std::string place = line > 0 ? path + ":" + std::to_string(line) : path;
+  return {JobError::Kind::input, path, 0, place + ": " + reason};
+}
+
+JobError unreadable(const std::string &path, int error_number) {
+  return {JobError::Kind::input, path, error_number,
+          path + ": " + (error_number != 0 ? std::strerror(error_number) : "cannot be read")};
+}
+
+// A field read as a finite number, the whole of it but for surrounding blanks.
+std::optional<double> finite_field(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::string not_a_number(std::string_view field, std::int64_t column) {
+  return "column " + std::to_string(column) + ": " + quoted_field(field) + " is not a finite number";
+}
+
+// The first byte after a byte-order mark: '@' or '*' open an optics-style table.
+std::optional<JobError> is_optics_table(const std::string &path, bool &optics) {
+  errno = 0;
+  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return unreadable(path, errno);
+  char start[4] = {};
+  const std::size_t got = std::fread(start, 1, sizeof start, file.get());
+  if (std::ferror(file.get())) return unreadable(path, errno);
+  const std::string_view head(start, got);
+  const std::size_t mark = detail::byte_order_mark_length(head);
+  optics = head.size() > mark && (head[mark] == '@' || head[mark] == '*');
+  return std::nullopt;
+}
+
+// Rows of a comma-separated file as fields.
+struct CsvRows {
+  OwnedStringTable table;
+  [[nodiscard]] std::int32_t count() const { return carray_count(table.get()); }
+  [[nodiscard]] std::int32_t fields(std::int32_t row) const { return carray_count(table.get()[row]); }
+  [[nodiscard]] std::string_view field(std::int32_t row, std::int32_t column) const {
+    return table.get()[row][column];
+  }
+};
+
+std::optional<JobError> read_csv(const std::string &path, CsvRows &rows) {
+  errno = 0;
+  rows.table.reset(table_read(path.c_str(), ",", '"', nullptr));
+  if (!rows.table) return unreadable(path, errno);
+  return std::nullopt;
+}
+
+std::optional<JobError> read_csv_matrix(const std::string &path, NamedMatrix &matrix) {
+  CsvRows rows;
+  if (auto error = read_csv(path, rows)) return error;
+  const bool named = rows.count() > 0 && rows.fields(0) > 0 && rows.field(0, 0).empty();
+  const std::int32_t first_row = named ? 1 : 0, first_column = named ? 1 : 0;
+  if (rows.count() <= first_row) return input_error(path, "holds no matrix");
+  const std::int32_t width = rows.fields(first_row);
+  if (named) {
+    if (rows.fields(0) != width) return input_error(path, "the header names " + std::to_string(rows.fields(0) - 1) +
+                                                              " correctors, but the rows hold " +
+                                                              std::to_string(width - 1), 1);
+    for (std::int32_t j = 1; j < width; ++j) matrix.corrector_names.emplace_back(rows.field(0, j));
+  }
+  matrix.values = Dense(rows.count() - first_row, width - first_column);
+  for (std::int32_t r = first_row; r < rows.count(); ++r) {
+    if (rows.fields(r) != width)
+      return input_error(path, "has " + std::to_string(rows.fields(r)) + " fields, but the first row has " +
+                                   std::to_string(width), r + 1);
+    if (named) matrix.monitor_names.emplace_back(rows.field(r, 0));
+    for (std::int32_t c = first_column; c < width; ++c) {
+      const auto value = finite_field(rows.field(r, c));
+      if (!value) return input_error(path, not_a_number(rows.field(r, c), c), r + 1);
+      matrix.values.at(r - first_row, c - first_column) = *value;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<JobError> read_binary_matrix(const std::string &path, NamedMatrix &matrix) {
+  errno = 0;
+  const OwnedMatrix stored(matrix_load_bin(path.c_str()));
+  if (!stored) {
+    if (errno == ENOENT || errno == EACCES || errno == EISDIR) return unreadable(path, errno);
+    return input_error(path, "is not a matrix in the binary form");
+  }
+  matrix.values = Dense(matrix_rows(stored.get()), matrix_cols(stored.get()));
+  for (std::int32_t i = 0; i < matrix.values.rows; ++i)
+    for (std::int32_t j = 0; j < matrix.values.cols; ++j) {
+      const double value = stored.get()[i][j];
+      if (!std::isfinite(value))
+        return input_error(path, "entry (" + std::to_string(i) + ", " + std::to_string(j) +
+                                     ") is not a finite number");
+      matrix.values.at(i, j) = value;
+    }
+  return std::nullopt;
+}
+
+std::optional<JobError> read_table(const std::string &path, OpticsTable &table) {
+  OpticsTableResult read = read_optics_table(path);
+  if (read.error_number != 0) return unreadable(path, read.error_number);
+  if (!read.error.empty()) return JobError{JobError::Kind::input, path, 0, read.error};
+  table = std::move(read.table);
+  return std::nullopt;
+}
+
+std::optional<JobError> number_at(const std::string &path, const OpticsTable &table, std::size_t row,
+                                  std::size_t column, double &value) {
+  const std::string &field = table.rows[row][column];
+  const auto parsed = finite_field(field);
+  if (!parsed) return input_error(path, table.columns[column] + ": " + quoted_field(field) + " is not a finite number",
+                                  table.lines[row]);
+  value = *parsed;
+  return std::nullopt;
+}
+
+std::optional<JobError> read_table_matrix(const std::string &path, NamedMatrix &matrix) {
+  OpticsTable table;
+  if (auto error = read_table(path, table)) return error;
+  const std::optional<std::size_t> name = table.column("NAME");
+  std::vector<std::size_t> correctors;
+  for (std::size_t c = 0; c < table.columns.size(); ++c)
+    if (c != name) correctors.push_back(c);
+  if (table.rows.empty() || correctors.empty()) return input_error(path, "holds no matrix");
+  matrix.values = Dense(static_cast<std::int32_t>(table.rows.size()), static_cast<std::int32_t>(correctors.size()));
+  for (const std::size_t c : correctors) matrix.corrector_names.push_back(table.columns[c]);
+  for (std::size_t r = 0; r < table.rows.size(); ++r) {
+    if (name) matrix.monitor_names.push_back(table.rows[r][*name]);
+    for (std::size_t k = 0; k < correctors.size(); ++k)
+      if (auto error = number_at(path, table, r, correctors[k],
+                                 matrix.values.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(k))))
+        return error;
+  }
+  if (!name) matrix.corrector_names.clear();
+  return std::nullopt;
+}
+
+void transpose(NamedMatrix &matrix) {
+  Dense transposed(matrix.values.cols, matrix.values.rows);
+  for (std::int32_t i = 0; i < matrix.values.rows; ++i)
+    for (std::int32_t j = 0; j < matrix.values.cols; ++j) transposed.at(j, i) = matrix.values.at(i, j);
+  matrix.values = std::move(transposed);
+  std::swap(matrix.monitor_names, matrix.corrector_names);
+}
+
+bool ends_with(const std::string &text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::optional<JobError> read_table_values(const std::string &path, const std::optional<PhaseColumn> &column,
+                                          Plane plane, MonitorValues &values) {
+  OpticsTable table;
+  if (auto error = read_table(path, table)) return error;
+  std::optional<std::size_t> chosen;
+  if (!column)
+    chosen = table.column(plane == Plane::x ? "X" : "Y");
+  else if (!column->name.empty())
+    chosen = table.column(column->name);
+  else if (static_cast<std::size_t>(column->index) < table.columns.size())
+    chosen = static_cast<std::size_t>(column->index);
+  if (!chosen)
+    return input_error(path, "has no column " + (column ? column->label() : std::string(plane == Plane::x ? "X" : "Y")));
+  const std::optional<std::size_t> name = table.column("NAME");
+  for (std::size_t r = 0; r < table.rows.size(); ++r) {
+    if (name) values.names.push_back(table.rows[r][*name]);
+    if (auto error = number_at(path, table, r, *chosen, values.values.emplace_back())) return error;
+  }
+  return std::nullopt;
+}
+
+// Names in the first column of a CSV table when they are not numbers, below the
+// header the phase table's reading skipped.
+std::optional<JobError> read_csv_names(const std::string &path, std::size_t value_count, MonitorValues &values) {
+  CsvRows rows;
+  if (auto error = read_csv(path, rows)) return error;
+  const std::int32_t first = rows.count() - static_cast<std::int32_t>(value_count);
+  bool names = false;
+  std::vector<std::string> found;
+  for (std::int32_t r = std::max(first, 0); r < rows.count(); ++r) {
+    found.emplace_back(rows.field(r, 0));
+    names = names || !finite_field(found.back());
+  }
+  if (names && found.size() == value_count) values.names = std::move(found);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<JobError> read_response_matrix(const std::string &path, MatrixLayout layout, NamedMatrix &matrix) {
+  bool optics = false;
+  std::optional<JobError> error;
+  if (ends_with(path, ".bin"))
+    error = read_binary_matrix(path, matrix);
+  else if (!(error = is_optics_table(path, optics)))
+    error = optics ? read_table_matrix(path, matrix) : read_csv_matrix(path, matrix);
+  if (error) return error;
+  if (matrix.values.rows == 0 || matrix.values.cols == 0) return input_error(path, "holds no matrix");
+  if (layout == MatrixLayout::correctors_by_monitors) transpose(matrix);
+  return std::nullopt;
+}
+
+std::optional<JobError> read_monitor_values(const std::string &path, const std::optional<PhaseColumn> &column,
+                                            Plane plane, MonitorValues &values) {
+  bool optics = false;
+  if (auto error = is_optics_table(path, optics)) return error;
+  if (optics) return read_table_values(path, column, plane, values);
+  PhaseTableResult table = load_phase_table(path, column.value_or(PhaseColumn{}));
+  if (table.error) {
+    if (table.error->kind == PhaseTableError::Kind::io) return unreadable(path, table.error->error_number);
+    return JobError{JobError::Kind::input, path, 0, table.error->message()};
+  }
+  values.values = std::move(table.phases);
+  if (values.values.empty()) return input_error(path, "holds no values");
+  if (column && (!column->name.empty() || column->index != 0)) return read_csv_names(path, values.values.size(), values);
+  return std::nullopt;
+}
+
+std::optional<JobError> read_change_limits(const std::string &path, std::vector<analysis::ChangeLimits> &limits) {
+  CsvRows rows;
+  if (auto error = read_csv(path, rows)) return error;
+  for (std::int32_t r = 0; r < rows.count(); ++r) {
+    if (rows.fields(r) != 2) return input_error(path, "expected lower,upper", r + 1);
+    const auto lower = finite_field(rows.field(r, 0)), upper = finite_field(rows.field(r, 1));
+    if (!lower) return input_error(path, not_a_number(rows.field(r, 0), 0), r + 1);
+    if (!upper) return input_error(path, not_a_number(rows.field(r, 1), 1), r + 1);
+    if (*lower > *upper) return input_error(path, "the lower limit is above the upper", r + 1);
+    limits.push_back({*lower, *upper});
+  }
+  return std::nullopt;
+}
+
+}  // namespace respmat

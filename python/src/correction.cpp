@@ -1,0 +1,123 @@
+#include "correction.h"
+
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "analysis/correction.h"
+#include "analysis/dense.h"
+#include "array_view.h"
+
+namespace py = pybind11;
+
+namespace respmat::python {
+namespace {
+
+constexpr char kCorrectDoc[] = R"(correct(R, orbit, *, singular_values=None, rcond=None, tikhonov=0.0, weights=None, exclude_monitors=(), exclude_correctors=(), bounds=None) -> dict
+
+The corrector changes that bring `orbit` (one value per monitor) back, for the
+response matrix R (monitors x correctors): from the SVD of W R (W the diagonal of
+`weights`, excluded rows and columns removed),
+change = -V diag(f) U^T W orbit, f = s / (s^2 + tikhonov^2) for the kept singular
+values and 0 for the others. Kept are the `singular_values` largest, or those above
+`rcond` times the largest, by default those above max(rows, cols) * eps * the largest;
+a zero singular value is never kept. With `bounds` (a (correctors, 2) array of lower,
+upper; infinities allowed) the bounded problem min |W (orbit + R change)|^2 +
+tikhonov^2 |change|^2 is solved instead. Excluded correctors get 0.
+
+Returns a dict: change, predicted (orbit + R change), singular_values (of W R in use),
+kept, rows, cols, alpha, rms_before, rms_after_predicted (over the monitors in use),
+max_change, condition_number (None when no value is kept).
+Raises ValueError for sizes that disagree, numbers that are not finite, bad indices,
+a negative tikhonov, rcond or weight, or bounds with lower > upper.)";
+
+constexpr char kSvdDoc[] = R"(svd(R) -> (U, s, Vt)
+
+The thin singular value decomposition R = U diag(s) Vt by LAPACK's dgesdd, as
+numpy.linalg.svd(R, full_matrices=False) gives it: U rows x k, s largest first,
+Vt k x cols, k = min(rows, cols).)";
+
+analysis::Dense dense_of(const py::handle &array) {
+  const Float64Array values = as_float64(array, 2);
+  analysis::Dense dense(static_cast<std::int32_t>(values.shape(0)), static_cast<std::int32_t>(values.shape(1)));
+  std::copy_n(values.data(), dense.values.size(), dense.values.data());
+  return dense;
+}
+
+std::vector<double> vector_of(const py::handle &array) {
+  const Float64Array values = as_float64(array, 1);
+  return {values.data(), values.data() + values.shape(0)};
+}
+
+py::array_t<double> array_of(const std::vector<double> &values) { return py::array_t<double>(values.size(), values.data()); }
+
+py::array_t<double> array_of(const analysis::Dense &dense) {
+  py::array_t<double> array({dense.rows, dense.cols});
+  std::copy(dense.values.begin(), dense.values.end(), array.mutable_data());
+  return array;
+}
+
+py::dict correct(const py::handle &response, const py::handle &orbit, std::optional<std::int32_t> singular_values,
+                 std::optional<double> rcond, double tikhonov, const py::object &weights,
+                 const std::vector<std::int32_t> &exclude_monitors, const std::vector<std::int32_t> &exclude_correctors,
+                 const py::object &bounds) {
+  const analysis::Dense matrix = dense_of(response);
+  const std::vector<double> x = vector_of(orbit);
+  analysis::CorrectionSettings settings;
+  settings.singular_values = singular_values;
+  settings.rcond = rcond;
+  settings.tikhonov = tikhonov;
+  if (!weights.is_none()) settings.weights = vector_of(weights);
+  settings.excluded_monitors = exclude_monitors;
+  settings.excluded_correctors = exclude_correctors;
+  if (!bounds.is_none()) {
+    const Float64Array limits = as_float64(bounds, 2);
+    if (limits.shape(1) != 2) throw py::value_error("bounds must have a (lower, upper) row per corrector");
+    for (py::ssize_t j = 0; j < limits.shape(0); ++j) settings.limits.push_back({limits.at(j, 0), limits.at(j, 1)});
+  }
+  analysis::Correction c;
+  {
+    py::gil_scoped_release release;
+    c = analysis::correct_orbit(matrix, x, settings);
+  }
+  py::dict result;
+  result["change"] = array_of(c.change);
+  result["predicted"] = array_of(c.predicted);
+  result["singular_values"] = array_of(c.singular_values);
+  result["kept"] = c.kept;
+  result["rows"] = c.rows;
+  result["cols"] = c.cols;
+  result["alpha"] = tikhonov;
+  result["rms_before"] = c.rms_before;
+  result["rms_after_predicted"] = c.rms_after_predicted;
+  result["max_change"] = c.max_change;
+  result["condition_number"] = c.condition_number ? py::object(py::float_(*c.condition_number)) : py::object(py::none());
+  return result;
+}
+
+py::tuple svd(const py::handle &response) {
+  analysis::Dense matrix = dense_of(response);
+  analysis::Svd result;
+  bool converged = false;
+  {
+    py::gil_scoped_release release;
+    converged = analysis::singular_value_decomposition(std::move(matrix), result);
+  }
+  if (!converged) throw std::runtime_error("the singular value decomposition did not converge");
+  return py::make_tuple(array_of(result.u), array_of(result.s), array_of(result.vt));
+}
+
+}  // namespace
+
+void bind_correction(py::module_ &module) {
+  module.def("correct", &correct, py::arg("R"), py::arg("orbit"), py::kw_only(), py::arg("singular_values") = py::none(),
+             py::arg("rcond") = py::none(), py::arg("tikhonov") = 0.0, py::arg("weights") = py::none(),
+             py::arg("exclude_monitors") = std::vector<std::int32_t>{},
+             py::arg("exclude_correctors") = std::vector<std::int32_t>{}, py::arg("bounds") = py::none(), kCorrectDoc);
+  module.def("svd", &svd, py::arg("R"), kSvdDoc);
+}
+
+}  // namespace respmat::python
