@@ -7,11 +7,9 @@
 
 namespace respmat::detail {
 
-// These inline functions are compiled into translation units built for the baseline
-// instruction set and into one built with -mssse3 (the loader's SSSE3 line
-// converter). Under one name they would have two definitions, and the linker could
-// keep the SSSE3 one for every caller, on processors without SSSE3 too; the inline
-// namespace gives each instruction set's copy a name of its own.
+// Compiled for the baseline and, in the loader's SSSE3 line converter, with -mssse3:
+// each instruction set's copy gets a name of its own, for the reason text/simple_decimal.h
+// gives (one inline function, two definitions).
 #ifdef __SSSE3__
 inline namespace ssse3 {
 #else
