@@ -4,7 +4,10 @@
 
 #include <bit>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -121,6 +124,31 @@ TEST(TextLoad, NumberShapedFieldsEqualTheReference) {
     expect_same_as_reference(path, options, {3, 1 << 20});
     if (HasFatalFailure()) FAIL() << "input " << trial << ": " << testing::PrintToString(text);
   }
+}
+
+// Numbers as other programs write them (17 to 19 digits and shorter) over the whole
+// range of doubles and at the midpoints between neighbours, and the number corpora:
+// where the in-place reader rounds long decimals, it gives the reference's values.
+TEST(TextLoad, LongDecimalsEqualTheReference) {
+  std::mt19937_64 rng(19);
+  std::string text;
+  char field[400];
+  for (int k = 0; k < 3000; ++k) {
+    const double x = k % 4 ? std::bit_cast<double>(rng()) : std::ldexp(double(rng() >> 11), -53) - 0.5;
+    const long double midpoint = (static_cast<long double>(x) + std::nextafter(x, x * 2)) / 2;
+    const char *formats[] = {"%.18e,", "%.17g,", "%.16g,", "%.10e,", "%.6f,"};
+    text.append(field, k % 6 == 5 ? std::snprintf(field, sizeof field, "%.18Le\n", midpoint)
+                                  : std::snprintf(field, sizeof field, formats[k % 6], x));
+  }
+  for (const char *name : {"parse-number-fxx-more-test-cases.txt", "parse-number-fxx-lemire-fast-float.txt"}) {
+    std::ifstream in(std::string(RESPMAT_TEST_DATA_DIR "/floats/") + name);
+    for (std::string line; std::getline(in, line);) text += line.substr(31) + '\n';
+  }
+  const TempDir dir;
+  respmat::testing::write_bytes(dir.file("long.csv"), text);
+  TextLoadOptions options;
+  options.sep = ",";
+  expect_same_as_reference(dir.file("long.csv"), options, {4096, 1 << 20});
 }
 
 TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {

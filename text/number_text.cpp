@@ -63,6 +63,16 @@ bool parse_decimal(const char *p, const char *end, double &value) {
 
 }  // namespace
 
+bool round_decimal_to_nearest(std::uint64_t digits, int exponent, double &magnitude) {
+  // The step of fast_float's from_chars after it has read the digits, here given
+  // digits already read: the same double for the same significand and exponent.
+  const fast_float::adjusted_mantissa rounded =
+      fast_float::compute_float<fast_float::binary_format<double>>(exponent, digits);
+  if (rounded.power2 < 0) return false;
+  fast_float::to_float(false, rounded, magnitude);
+  return true;
+}
+
 double parse_number(const char *begin, const char *end) {
   const char *p = begin;
   while (p != end && is_c_space(*p)) ++p;
