@@ -216,7 +216,9 @@ inline std::uint64_t sixteen_digits_value(__m128i digits) {
 // a digit and with fewer than five exponent digits, read from one sixteen-byte look:
 // the digits, point, exponent letter and signs are found as bit masks, and the digits of
 // the significand and of the exponent gathered by byte shuffles, without another read.
-// Returns false, storing nothing, for any other (read_decimal_in_words() decides those).
+// Exponent digits may fill the sixteenth byte (as in the 16 bytes of "%.10e"): the
+// seventeenth, read alone, then tells that they end there. Returns false, storing
+// nothing, for any other (read_decimal_in_words() decides those).
 [[gnu::always_inline]] inline bool read_short_decimal(const char *p, Decimal &out) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
   const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
@@ -240,7 +242,9 @@ inline std::uint64_t sixteen_digits_value(__m128i digits) {
     const int sign = length + 1;
     const int first = sign + static_cast<int>((signs >> sign) & 1);
     const int exponent_digits = __builtin_ctz(others >> first);
-    if (first + exponent_digits >= 16 || exponent_digits > 4) return false;
+    const int exponent_end = first + exponent_digits;
+    const bool ends_at_sixteen = exponent_end == 16 && exponent_digits != 0 && static_cast<unsigned char>(p[16] - '0') > 9;
+    if ((exponent_end >= 16 && !ends_at_sixteen) || exponent_digits > 4) return false;
     if (exponent_digits != 0) {
       const __m128i order =
           _mm_load_si128(reinterpret_cast<const __m128i *>(kDigitOrders.exponent[first][exponent_digits]));
