@@ -1,7 +1,6 @@
 // The number conversions of the delimited-text paths against the C library: the
-// parser, and its general path alone (fast_float where it agrees with the C library),
-// against atof on arbitrary text, the "%.16lg" formatter against snprintf on arbitrary
-// bit patterns (the first eight bytes) and on the parsed value.
+// parser and its general path against atof on arbitrary text, the "%.16lg" formatter
+// against snprintf on arbitrary bit patterns (the first eight bytes) and the parsed value.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -36,10 +36,8 @@ double from_bits(std::uint64_t bits) {
 // `text` alone and followed by a separator (which must not change what is read).
 void expect_parses_like_atof(const std::string &text) {
   const std::uint64_t expected = bits_of(std::atof(text.c_str()));
-  ASSERT_EQ(bits_of(parse_number(text.data(), text.data() + text.size())), expected)
-      << testing::PrintToString(text);
-  ASSERT_EQ(bits_of(parse_number_in_general(text.data(), text.data() + text.size())), expected)
-      << testing::PrintToString(text);
+  for (auto parse : {parse_number, parse_number_in_general})
+    ASSERT_EQ(bits_of(parse(text.data(), text.data() + text.size())), expected) << testing::PrintToString(text);
   const std::string followed = text + ",9";
   ASSERT_EQ(bits_of(parse_number(followed.data(), followed.data() + text.size())), expected)
       << testing::PrintToString(text);
@@ -79,8 +77,8 @@ TEST(ParseNumber, AgreesWithAtofOnTheVectorFiles) {
     while (std::getline(in, line)) {
       const std::string input = line.substr(31);
       const std::uint64_t expected = std::strtoull(line.substr(14, 16).c_str(), nullptr, 16);
-      EXPECT_EQ(bits_of(parse_number(input.data(), input.data() + input.size())), expected) << input;
-      EXPECT_EQ(bits_of(parse_number_in_general(input.data(), input.data() + input.size())), expected) << input;
+      for (auto parse : {parse_number, parse_number_in_general})
+        EXPECT_EQ(bits_of(parse(input.data(), input.data() + input.size())), expected) << input;
       ++checked;
     }
   }
