@@ -1,6 +1,6 @@
 // The number conversions of the delimited-text paths against the C library: the
-// parser against atof on arbitrary text, the "%.16lg" formatter against snprintf on
-// arbitrary bit patterns (the first eight bytes) and on the parsed value.
+// parser and its general path against atof on arbitrary text, the "%.16lg" formatter
+// against snprintf on arbitrary bit patterns (the first eight bytes) and the parsed value.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const double parsed = respmat::detail::parse_number(begin, end);
   const double expected = std::atof(begin);
   check(std::memcmp(&parsed, &expected, sizeof parsed) == 0, "parse_number differs from atof");
+  const double in_general = respmat::detail::parse_number_in_general(begin, end);
+  check(std::memcmp(&in_general, &expected, sizeof in_general) == 0, "parse_number_in_general differs from atof");
   check_format(parsed);
   return 0;
 }

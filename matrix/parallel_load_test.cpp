@@ -6,7 +6,10 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -123,6 +126,27 @@ TEST(TextLoad, NumberShapedFieldsEqualTheReference) {
     expect_same_as_reference(path, options, {3, 1 << 20});
     if (HasFatalFailure()) FAIL() << "input " << trial << ": " << testing::PrintToString(text);
   }
+}
+
+// Numbers as other programs write them (17 to 19 digits and shorter) over the range of
+// doubles and at midpoints between neighbours, and the number corpora, read in place.
+TEST(TextLoad, LongDecimalsEqualTheReference) {
+  std::mt19937_64 rng(19);
+  std::string text;
+  char field[400];
+  for (int k = 0; k < 3000; ++k) {
+    const double x = k % 4 ? std::bit_cast<double>(rng()) : std::ldexp(double(rng() >> 11), -53) - 0.5;
+    const char *formats[] = {"%.18Le,", "%.17Lg,", "%.16Lg,", "%.10Le,", "%.6Lf,", "%.18Le\n"};  // a midpoint last
+    const long double y = k % 6 == 5 ? (static_cast<long double>(x) + std::nextafter(x, x * 2)) / 2 : x;
+    text.append(field, std::snprintf(field, sizeof field, formats[k % 6], y));
+  }
+  for (const char *name : {"parse-number-fxx-more-test-cases.txt", "parse-number-fxx-lemire-fast-float.txt"}) {
+    std::ifstream in(std::string(RESPMAT_TEST_DATA_DIR "/floats/") + name);
+    for (std::string line; std::getline(in, line);) text += line.substr(31) + '\n';
+  }
+  const TempDir dir;
+  respmat::testing::write_bytes(dir.file("long.csv"), text);
+  expect_same_as_reference(dir.file("long.csv"), {}, {4096, 1 << 20});
 }
 
 TEST(TextLoad, AnyThreadsAndChunksEqualTheReferenceOnRealFiles) {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include <fast_float/fast_float.h>
+
 #include "text/field_scan.h"
 #include "base/number_conventions.h"
 #include "text/simple_decimal.h"
@@ -38,7 +40,38 @@ double parse_with_strtod(const char *begin, const char *end) {
   return strtod_in_c_locale(text.c_str());
 }
 
+// True when p starts digits that strtod reads as a decimal number: a digit that is not
+// the 0 of a hexadecimal prefix ("0x"), or a point followed by a digit.
+bool starts_decimal_digits(const char *p, const char *end) {
+  if (p == end) return false;
+  if (is_digit(*p)) return !(p[0] == '0' && p + 1 != end && (p[1] | 0x20) == 'x');
+  return *p == '.' && p + 1 != end && is_digit(p[1]);
+}
+
+// The decimal number at p, [+|-]digits[.digits][(e|E)[+|-]digits] in any length and
+// range, read by fast_float, which gives what strtod gives for it (the nearest double,
+// an infinity past the largest, a zero below the least) in every rounding mode.
+// Stores the value and returns true; returns false, storing nothing, for any other form
+// (infinities, NaNs, hexadecimal, no digits), which fast_float reads otherwise or not at
+// all. fast_float takes no '+', which strtod reads as no sign.
+bool parse_decimal(const char *p, const char *end, double &value) {
+  const bool signed_number = p != end && (*p == '-' || *p == '+');
+  if (!starts_decimal_digits(signed_number ? p + 1 : p, end)) return false;
+  const char *number = p != end && *p == '+' ? p + 1 : p;
+  return fast_float::from_chars(number, end, value).ec == std::errc();
+}
+
 }  // namespace
+
+bool round_decimal_to_nearest(std::uint64_t digits, int exponent, double &magnitude) {
+  // The step of fast_float's from_chars after it has read the digits, here given
+  // digits already read: the same double for the same significand and exponent.
+  const fast_float::adjusted_mantissa rounded =
+      fast_float::compute_float<fast_float::binary_format<double>>(exponent, digits);
+  if (rounded.power2 < 0) return false;
+  fast_float::to_float(false, rounded, magnitude);
+  return true;
+}
 
 double parse_number(const char *begin, const char *end) {
   const char *p = begin;
@@ -52,21 +85,10 @@ double parse_number_in_general(const char *begin, const char *end) {
   const char *p = begin;
   while (p != end && is_c_space(*p)) ++p;
   double value;
-  // Both converters honour the caller's rounding mode on some inputs; a value read
-  // from text is the nearest double whatever the mode.
+  if (parse_decimal(p, end, value)) return value;
+  // strtod honours the caller's rounding mode on some inputs; a value read from text
+  // is the nearest double whatever the mode.
   const RoundToNearest nearest;
-  // std::from_chars reads plain decimal forms exactly as strtod does. Everything else
-  // (a '+', hexadecimal, infinities, NaNs and their payloads, no digits at all, and
-  // values out of range, where strtod gives an infinity or a zero) goes to strtod.
-  const char *digits = p != end && *p == '-' ? p + 1 : p;
-  if (digits == end) return parse_with_strtod(p, end);
-  const bool plain_start =
-      (is_digit(*digits) && !(digits[0] == '0' && digits + 1 != end && (digits[1] | 0x20) == 'x')) ||
-      (*digits == '.' && digits + 1 != end && is_digit(digits[1]));
-  if (plain_start) {
-    const auto result = std::from_chars(p, end, value, std::chars_format::general);
-    if (result.ec == std::errc()) return value;
-  }
   return parse_with_strtod(p, end);
 }
 

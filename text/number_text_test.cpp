@@ -18,6 +18,7 @@ namespace {
 
 using respmat::detail::format_g16;
 using respmat::detail::parse_number;
+using respmat::detail::parse_number_in_general;
 
 std::uint64_t bits_of(double x) {
   std::uint64_t bits;
@@ -31,12 +32,12 @@ double from_bits(std::uint64_t bits) {
   return x;
 }
 
-// Checks parse_number against atof, bit for bit, on `text` alone and followed by a
-// separator (which must not change what is read).
+// Checks parse_number, and its general path alone, against atof, bit for bit, on
+// `text` alone and followed by a separator (which must not change what is read).
 void expect_parses_like_atof(const std::string &text) {
   const std::uint64_t expected = bits_of(std::atof(text.c_str()));
-  ASSERT_EQ(bits_of(parse_number(text.data(), text.data() + text.size())), expected)
-      << testing::PrintToString(text);
+  for (auto parse : {parse_number, parse_number_in_general})
+    ASSERT_EQ(bits_of(parse(text.data(), text.data() + text.size())), expected) << testing::PrintToString(text);
   const std::string followed = text + ",9";
   ASSERT_EQ(bits_of(parse_number(followed.data(), followed.data() + text.size())), expected)
       << testing::PrintToString(text);
@@ -75,9 +76,9 @@ TEST(ParseNumber, AgreesWithAtofOnTheVectorFiles) {
     std::string line;
     while (std::getline(in, line)) {
       const std::string input = line.substr(31);
-      EXPECT_EQ(bits_of(parse_number(input.data(), input.data() + input.size())),
-                std::strtoull(line.substr(14, 16).c_str(), nullptr, 16))
-          << input;
+      const std::uint64_t expected = std::strtoull(line.substr(14, 16).c_str(), nullptr, 16);
+      for (auto parse : {parse_number, parse_number_in_general})
+        EXPECT_EQ(bits_of(parse(input.data(), input.data() + input.size())), expected) << input;
       ++checked;
     }
   }

@@ -15,6 +15,13 @@
 #endif
 
 namespace respmat::detail {
+
+// The double nearest to digits x 10^exponent, for digits other than 0 (number_text.cpp):
+// fast_float's rounding of a 64-bit significand. Returns false, storing nothing, in the
+// rare cases where that rounding cannot settle the nearest double, which the general
+// reader then does.
+[[nodiscard]] bool round_decimal_to_nearest(std::uint64_t digits, int exponent, double &magnitude);
+
 // The reader is compiled into translation units built for the baseline instruction set
 // and into others built with -mssse3 (matrix/line_convert.h). Its inline functions
 // would then have two different definitions under one name, and the linker, keeping
@@ -209,7 +216,9 @@ inline std::uint64_t sixteen_digits_value(__m128i digits) {
 // a digit and with fewer than five exponent digits, read from one sixteen-byte look:
 // the digits, point, exponent letter and signs are found as bit masks, and the digits of
 // the significand and of the exponent gathered by byte shuffles, without another read.
-// Returns false, storing nothing, for any other (read_decimal_in_words() decides those).
+// Exponent digits may fill the sixteenth byte (as in the 16 bytes of "%.10e"): the
+// seventeenth, read alone, then tells that they end there. Returns false, storing
+// nothing, for any other (read_decimal_in_words() decides those).
 [[gnu::always_inline]] inline bool read_short_decimal(const char *p, Decimal &out) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
   const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
@@ -233,7 +242,9 @@ inline std::uint64_t sixteen_digits_value(__m128i digits) {
     const int sign = length + 1;
     const int first = sign + static_cast<int>((signs >> sign) & 1);
     const int exponent_digits = __builtin_ctz(others >> first);
-    if (first + exponent_digits >= 16 || exponent_digits > 4) return false;
+    const int exponent_end = first + exponent_digits;
+    const bool ends_at_sixteen = exponent_end == 16 && exponent_digits != 0 && static_cast<unsigned char>(p[16] - '0') > 9;
+    if ((exponent_end >= 16 && !ends_at_sixteen) || exponent_digits > 4) return false;
     if (exponent_digits != 0) {
       const __m128i order =
           _mm_load_si128(reinterpret_cast<const __m128i *>(kDigitOrders.exponent[first][exponent_digits]));
@@ -271,23 +282,27 @@ template <typename Text>
     value = with_sign(0.0, negative);
     return number.end;
   }
-  // Both the digits and the power of ten are exact doubles, so one multiplication or
+  // Where both the digits and the power of ten are exact doubles, one multiplication or
   // division rounds the exact value once, to nearest: the correctly rounded result.
+  // Longer digits (up to 19, which fit 64 bits) and other powers take fast_float's
+  // rounding, which needs no second reading of the text.
   const int exponent = number.exponent;
-  if (number.digits > (std::uint64_t{1} << 53) || exponent < -kLargestExactPower || exponent > kLargestExactPower)
+  double magnitude;
+  if (number.digits <= (std::uint64_t{1} << 53) && exponent >= -kLargestExactPower && exponent <= kLargestExactPower) {
+    const auto digits = static_cast<double>(number.digits);
+    magnitude = exponent < 0 ? digits / kExactPowersOf10[-exponent] : digits * kExactPowersOf10[exponent];
+  } else if (!round_decimal_to_nearest(number.digits, exponent, magnitude)) {
     return nullptr;
-  const auto digits = static_cast<double>(number.digits);
-  const double magnitude = exponent < 0 ? digits / kExactPowersOf10[-exponent] : digits * kExactPowersOf10[exponent];
+  }
   value = with_sign(magnitude, negative);
   return number.end;
 }
 
 // The common decimal form at `begin`, [-]digits[.digits][(e|E)[+|-]digits] with at
-// most 19 digits and fewer than eight exponent digits, when its value is exact
-// arithmetic on doubles (most numbers with 15 or fewer significant digits and a
-// moderate exponent). Stores the value std::atof gives for it and returns the end of
-// the number; returns null, storing nothing, for anything else. Requires: double
-// arithmetic rounding to nearest (double_arithmetic_rounds_to_nearest()).
+// most 19 digits and fewer than eight exponent digits. Stores the value std::atof
+// gives for it and returns the end of the number; returns null, storing nothing, for
+// anything else. Requires: double arithmetic rounding to nearest
+// (double_arithmetic_rounds_to_nearest()).
 //
 // The number is read a word at a time. With at least kSimpleDecimalReach bytes
 // from `begin` to `end` the words are read as they stand; callers whose text goes on

@@ -1,12 +1,17 @@
 """Times the respmat module against the numpy and pandas ways of doing the same work,
 side by side in one run, and checks that each pair gives the same values.
 
-    PYTHONPATH=build/bench/python python3 python/bench/bench_respmat.py [--repeat N] [m ...]
+    PYTHONPATH=build/bench/python python3 python/bench/bench_respmat.py [--repeat N] [--formats F ...] [m ...]
 
 For each m it writes a response file of m x m values of a few tenths (printed with 16
 significant digits, like the end-to-end benchmark's) and a table of m rising phases
 into a scratch folder, then prints one Markdown table row per m with medians in
 seconds. --response and --phases time given files instead of generated ones.
+
+A second table loads the same kind of values written by np.savetxt in each of the
+printf formats of --formats (by default the usual ones, from numpy's own '%.18e' down to
+'%.6f'), load_text against np.loadtxt, with the rate at which load_text reads the file:
+best times of the rounds.
 """
 
 import argparse
@@ -20,16 +25,20 @@ import numpy as np
 
 import respmat
 
+# np.savetxt's default, the shortest texts that give every double back, the module's
+# own, and two shorter ones.
+SAVETXT_FORMATS = ["%.18e", "%.17g", "%.16g", "%.10e", "%.6f"]
+
 try:
     import pandas
 except ImportError:  # the pandas column is left out
     pandas = None
 
 
-def race(repeat, **works):
-    """Median wall times of each work over `repeat` rounds, and each one's last result.
-    The works take turns within a round, so a change in the machine's load falls on
-    all of them alike."""
+def race(repeat, summary=statistics.median, **works):
+    """The wall times of each work over `repeat` rounds, summed up by `summary`, and each
+    one's last result. The works take turns within a round, so a change in the
+    machine's load falls on all of them alike."""
     times = {name: [] for name in works}
     results = {}
     for _ in range(repeat):
@@ -37,7 +46,7 @@ def race(repeat, **works):
             start = time.perf_counter()
             results[name] = work()
             times[name].append(time.perf_counter() - start)
-    return {name: statistics.median(t) for name, t in times.items()}, results
+    return {name: summary(t) for name, t in times.items()}, results
 
 
 def numpy_model(phases):
@@ -89,6 +98,21 @@ def measure(response, phase_table, repeat):
     return row
 
 
+def measure_format(folder, m, fmt, repeat):
+    """load_text against np.loadtxt on m x m values written by np.savetxt in `fmt`: the
+    best times, which the machine's other work disturbs least."""
+    response = folder / "savetxt.csv"
+    np.savetxt(response, np.random.default_rng(m).uniform(-0.5, 0.5, (m, m)), fmt=fmt, delimiter=",")
+    times, loaded = race(repeat, min, load=lambda: respmat.load_text(response),
+                         loadtxt=lambda: np.loadtxt(response, delimiter=","))
+    size = os.path.getsize(response)
+    cells = [str(m), "`%s`" % fmt, "%.0f MB" % (size / 1e6),
+             "%.3f s" % times["load"], "%.0f MB/s" % (size / 1e6 / times["load"]),
+             "%.2f s" % times["loadtxt"], "%.1f×" % (times["loadtxt"] / times["load"]),
+             "yes" if same_bits(loaded["load"], loaded["loadtxt"]) else "NO"]
+    return "| " + " | ".join(cells) + " |"
+
+
 def print_row(m, r):
     def ratio(slow, fast):
         return "%.1f×" % (r[slow] / r[fast])
@@ -113,6 +137,8 @@ def main():
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--response", type=pathlib.Path)
     parser.add_argument("--phases", type=pathlib.Path)
+    parser.add_argument("--formats", nargs="*", default=SAVETXT_FORMATS,
+                        help="np.savetxt formats to load (none: leave the table out)")
     args = parser.parse_args()
 
     header = ["m", "response file", "load_text", "np.loadtxt", "ratio"]
@@ -131,6 +157,15 @@ def main():
         with tempfile.TemporaryDirectory() as scratch:
             response, phase_table = generate(pathlib.Path(scratch), m)
             print_row(m, measure(response, phase_table, args.repeat))
+    if not args.formats:
+        return
+    header = ["m", "np.savetxt format", "file", "load_text", "rate", "np.loadtxt", "ratio", "same values"]
+    print("\n| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header), flush=True)
+    for m in args.sizes:
+        for fmt in args.formats:
+            with tempfile.TemporaryDirectory() as scratch:
+                print(measure_format(pathlib.Path(scratch), m, fmt, args.repeat), flush=True)
 
 
 if __name__ == "__main__":
