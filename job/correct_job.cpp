@@ -13,7 +13,7 @@
 #include "job/job_report.h"
 #include "job/model.h"
 #include "job/output_sink.h"
-#include "job/spectrum_plot.h"
+#include "job/singular_value_plot.h"
 
 namespace respmat {
 namespace {
@@ -220,7 +220,7 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
                        }});
   if (options.spectrum_plot)
     outputs.push_back({*options.spectrum_plot, [&](std::FILE *stream) {
-                         return draw_spectrum(stream, picture_format(*options.spectrum_plot),
+                         return draw_singular_values(stream, picture_format(*options.spectrum_plot),
                                               correction.singular_values, correction.kept);
                        }});
   return outputs;

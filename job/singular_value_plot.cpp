@@ -1,4 +1,4 @@
-#include "job/spectrum_plot.h"
+#include "job/singular_value_plot.h"
 
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
@@ -91,7 +91,7 @@ CairoSurface surface_for(PictureFormat format, std::FILE *stream) {
 
 }  // namespace
 
-bool draw_spectrum(std::FILE *stream, PictureFormat format, const std::vector<double> &values, std::int32_t kept) {
+bool draw_singular_values(std::FILE *stream, PictureFormat format, const std::vector<double> &values, std::int32_t kept) {
   const CairoSurface surface = surface_for(format, stream);
   {
     const CairoContext cr(cairo_create(surface.get()));
