@@ -1,0 +1,58 @@
+// The readers of whole matrices and optics tables that compare, fit and correct use,
+// on arbitrary files: a result is either finite values of a consistent shape with
+// matching names, or one failure that reads as one line.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <string>
+
+#include "fuzz_test_support.h"
+#include "job/correction_inputs.h"
+#include "job/measured_matrix.h"
+#include "job/optics_table.h"
+
+using respmat::fuzz::check;
+
+namespace {
+
+void check_one_line(const std::string &message) {
+  check(message.find('\n') == std::string::npos, "a failure message spans lines");
+}
+
+void check_values(const respmat::analysis::Dense &values) {
+  check(values.values.size() == static_cast<std::size_t>(values.rows) * static_cast<std::size_t>(values.cols),
+        "a matrix's values do not fill its shape");
+  for (const double v : values.values) check(std::isfinite(v), "a matrix holds a value that is not finite");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  static const respmat::fuzz::ScratchFile file("matrix-files");
+  FuzzedDataProvider in(data, size);
+  const bool by_monitors = in.ConsumeBool();
+  const char *path = file.write(in.ConsumeRemainingBytesAsString());
+
+  const respmat::MeasuredMatrixResult measured = respmat::read_measured_matrix(path);
+  if (!measured.error.empty()) {
+    check_one_line(measured.error);
+  } else {
+    check_values(measured.matrix.values);
+    check(measured.matrix.row_names.empty() ||
+              measured.matrix.row_names.size() == static_cast<std::size_t>(measured.matrix.values.rows),
+          "row names do not match the rows");
+  }
+
+  const respmat::OpticsTableResult optics = respmat::read_optics_table(path);
+  if (!optics.error.empty()) check_one_line(optics.error);
+  for (const auto &row : optics.table.rows) check(row.size() == optics.table.columns.size(), "a row's fields differ");
+
+  respmat::NamedMatrix matrix;
+  const auto layout = by_monitors ? respmat::MatrixLayout::monitors_by_correctors
+                                  : respmat::MatrixLayout::correctors_by_monitors;
+  if (const auto error = respmat::read_response_matrix(path, layout, matrix))
+    check_one_line(error->message);
+  else
+    check_values(matrix.values);
+  return 0;
+}
