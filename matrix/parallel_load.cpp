@@ -311,6 +311,15 @@ bool numbers_read_in_place(const FieldRules &rules) {
 
 // The input and the rules its lines and fields are read by: what the search for the
 // first data line and both passes share.
+// The text of an input past the byte-order mark that may start it. A mark with nothing
+// after it is still a line, an empty one, as the table reader reads it.
+Input past_byte_order_mark(const char *begin, const char *end, bool ends_input) {
+  static constexpr char kEmptyLine[] = "\n";
+  const std::size_t mark = byte_order_mark_length({begin, static_cast<std::size_t>(end - begin)});
+  if (mark != 0 && begin + mark == end && ends_input) return {kEmptyLine, kEmptyLine + 1, true};
+  return {begin + mark, end, ends_input};
+}
+
 struct TextToLoad {
   Input input;
   SkippedLines skip;
@@ -546,8 +555,9 @@ class WindowedFile {
     return {};
   }
   [[nodiscard]] Input input(const Window &window) const {
-    const std::size_t mark = window.offset == 0 ? byte_order_mark_length({buffer_.get(), window.bytes}) : 0;
-    return {buffer_.get() + mark, buffer_.get() + window.bytes, window.ends_input};
+    const char *begin = buffer_.get();
+    if (window.offset != 0) return {begin, begin + window.bytes, window.ends_input};
+    return past_byte_order_mark(begin, begin + window.bytes, window.ends_input);
   }
 
  private:
@@ -629,9 +639,8 @@ TextLoadResult load_in_windows(int fd, std::uint64_t size, const TextLoadOptions
 
 TextLoadResult load_whole(const InputBytes &bytes, const TextLoadOptions &options, int threads,
                           RowDestination &destination) {
-  const std::size_t mark = byte_order_mark_length({bytes.data(), bytes.size()});
   const TextToLoad text{
-      {bytes.data() + mark, bytes.data() + bytes.size()}, SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
+      past_byte_order_mark(bytes.data(), bytes.data() + bytes.size(), true), SkippedLines(options.skip, options.skip_blank_lines), {options.sep, options.quote}};
 
   std::int64_t to_drop = options.drop_rows;
   const FirstDataLine first = find_first_data_line(text, to_drop);

@@ -162,6 +162,9 @@ TEST(TextLoad, AByteOrderMarkIsNoPartOfTheFirstField) {
   respmat::testing::write_bytes(path, "\xEF\xBB\xBF" "1.5,2\n3,4\n");
   expect_same_as_reference(path, {}, {1, 1 << 20});
   EXPECT_EQ(load(path, {}).bits.front(), std::bit_cast<std::uint64_t>(1.5));
+  // A mark with nothing after it still makes a line, as "\n" alone does.
+  respmat::testing::write_bytes(path, "\xEF\xBB\xBF");
+  expect_same_as_reference(path, {}, {1, 1 << 20});
 }
 
 // Another process truncates the file between the two passes over its windows: the
