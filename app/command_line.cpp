@@ -132,7 +132,9 @@ constexpr char kFitHelp[] =
 #undef RESPMAT_MODEL_SUMMARY
 #undef RESPMAT_MODEL_OPTIONS
 
-enum LongOnly : int {
+// Short options are their own codes; these follow past every byte.
+enum OptionCode : int {
+  kOutput = 'o',
   kHeatmap = 256,
   kThreads,
   kVersion,
@@ -471,7 +473,7 @@ CommandLine parse_command_line(int argc, char **argv) {
   }
   if (correcting) {
     if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
-    if (given['o']) correct.output = line.options.output;
+    if (given[kOutput]) correct.output = line.options.output;
     correct.threads = line.options.threads;
     correct.model = std::move(line.options);
     if (auto problem = correct_conflict(correct)) return usage_error(*problem);
@@ -481,8 +483,8 @@ CommandLine parse_command_line(int argc, char **argv) {
   if (optind < argc) return usage_error("unexpected argument '" + std::string(argv[optind]) + "'");
   if (auto problem = misplaced(line.command, given)) return usage_error(*problem);
   if (line.command != "model") {
-    if (given['o']) line.compare.output = line.options.output;
-    given['o'] = false;  // the residual or the fitted model, not the model's output
+    if (given[kOutput]) line.compare.output = line.options.output;
+    given[kOutput] = false;  // the residual or the fitted model, not the model's output
     line.options.output = "-";
   }
   if (auto problem = conflict(line.options, given)) return usage_error(*problem);

@@ -439,15 +439,15 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
     std::vector<Parameter> parameters;
     const bool optics = options.model.optics.has_value();
     if (basis.columns.cols == 1) {
-      parameters.push_back({"scale", fit->coefficients[0], std::sqrt(fit->covariance.at(0, 0))});
+      parameters.push_back({"scale", fit->coefficients[0], std::sqrt(fit->covariance.at(0, 0)), {}});
     } else {
       const double a = fit->coefficients[0], b = fit->coefficients[1];
       const double amplitude = std::hypot(a, b), offset = std::atan2(b, a);
       const double caa = fit->covariance.at(0, 0), cbb = fit->covariance.at(1, 1), cab = fit->covariance.at(0, 1);
       const double var_amplitude = (a * a * caa + 2 * a * b * cab + b * b * cbb) / (amplitude * amplitude);
       const double var_offset = (b * b * caa - 2 * a * b * cab + a * a * cbb) / std::pow(amplitude, 4);
-      parameters.push_back({optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude)});
-      parameters.push_back({"offset", offset, std::sqrt(var_offset)});
+      parameters.push_back({optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude), {}});
+      parameters.push_back({"offset", offset, std::sqrt(var_offset), {}});
     }
     Dense fitted(c.measured.rows, c.measured.cols);
     for (std::size_t p = 0; p < basis.entries.size(); ++p) {
