@@ -25,6 +25,9 @@ struct Dense {
   }
 };
 
+// Aᵀ: a row per column of `a`.
+[[nodiscard]] Dense transposed(const Dense &a);
+
 // The thin singular value decomposition A = U diag(s) Vt, as LAPACK's dgesdd gives
 // it: U rows x k, s k values largest first, Vt k x cols, k = min(rows, cols).
 struct Svd {

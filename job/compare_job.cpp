@@ -21,16 +21,10 @@ namespace respmat {
 namespace {
 
 using analysis::Dense;
+using analysis::transposed;
 
 JobError input_error(const std::string &path, int error_number, std::string message) {
   return {JobError::Kind::input, path, error_number, std::move(message)};
-}
-
-Dense transposed(const Dense &a) {
-  Dense t(a.cols, a.rows);
-  for (std::int32_t i = 0; i < a.rows; ++i)
-    for (std::int32_t j = 0; j < a.cols; ++j) t.at(j, i) = a.at(i, j);
-  return t;
 }
 
 // A matrix held whole, as the writers take a model.
@@ -152,12 +146,7 @@ std::optional<JobError> prepare(const CompareOptions &options, Comparable &c, Jo
 
   Dense full(model.rows(), model.cols());
   c.reach.resize(static_cast<std::size_t>(model.rows()));
-  std::vector<double> row(static_cast<std::size_t>(model.cols()));
-  for (std::int32_t i = 0; i < model.rows(); ++i) {
-    std::fill(row.begin(), row.end(), 0.0);
-    c.reach[static_cast<std::size_t>(i)] = model.row(i, row.data());
-    std::copy(row.begin(), row.end(), full.values.begin() + static_cast<std::ptrdiff_t>(i) * model.cols());
-  }
+  model_matrix(model, full.values.data(), nullptr, c.reach.data());
   c.model = Dense(c.measured.rows, c.measured.cols);
   c.reachable.assign(c.model.values.size(), 0);
   for (std::int32_t i = 0; i < c.model.rows; ++i)

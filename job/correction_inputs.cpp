@@ -161,10 +161,7 @@ std::optional<JobError> read_table_matrix(const std::string &path, NamedMatrix &
 }
 
 void transpose(NamedMatrix &matrix) {
-  Dense transposed(matrix.values.cols, matrix.values.rows);
-  for (std::int32_t i = 0; i < matrix.values.rows; ++i)
-    for (std::int32_t j = 0; j < matrix.values.cols; ++j) transposed.at(j, i) = matrix.values.at(i, j);
-  matrix.values = std::move(transposed);
+  matrix.values = analysis::transposed(matrix.values);
   std::swap(matrix.monitor_names, matrix.corrector_names);
 }
 

@@ -3,31 +3,35 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "base/owned_file.h"
 #include "job/optics_table.h"
 #include "job/phase_table.h"
+#include "text/byte_order_mark.h"
 #include "text/line_source.h"
 #include "text/number_text.h"
 
 namespace respmat {
 namespace {
 
-std::string unquoted(std::string_view field) {
+// A field without the blanks around it and the quotes that may enclose it.
+std::string_view unquoted(std::string_view field) {
   while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
   while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.remove_suffix(1);
   if (field.size() >= 2 && field.front() == '"' && field.back() == '"') field = field.substr(1, field.size() - 2);
-  return std::string(field);
+  return field;
 }
 
-std::vector<std::string_view> split_commas(std::string_view line) {
-  std::vector<std::string_view> fields;
+// The fields of a line, into `fields` (reused from line to line).
+void split_commas(std::string_view line, std::vector<std::string_view> &fields) {
+  fields.clear();
   for (std::size_t start = 0;;) {
     const std::size_t comma = line.find(',', start);
     fields.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-    if (comma == std::string_view::npos) return fields;
+    if (comma == std::string_view::npos) return;
     start = comma + 1;
   }
 }
@@ -40,7 +44,7 @@ std::string at(const std::string &path, std::int64_t line, std::size_t column, c
 
 // Reads a finite number, or says why the field holds none.
 bool finite_value(std::string_view field, double &value, std::string &reason) {
-  std::string text = unquoted(field);
+  const std::string_view text = unquoted(field);
   if (text.empty()) {
     reason = "is empty";
     return false;
@@ -63,29 +67,36 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
   std::string_view line;
   std::int64_t number = 0;
   bool named_rows = false;
-  std::vector<std::vector<double>> rows;
+  std::vector<double> values;  // row after row
+  std::size_t rows = 0;
   std::size_t width = 0;
+  std::vector<std::string_view> fields;
   while (lines.next(line)) {
     ++number;
-    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);  // a byte-order mark
+    if (number == 1) line.remove_prefix(detail::byte_order_mark_length(line));
     if (is_blank(line)) continue;
-    std::vector<std::string_view> fields = split_commas(line);
-    if (rows.empty() && matrix.column_names.empty() && unquoted(fields.front()).empty()) {
+    split_commas(line, fields);
+    if (rows == 0 && matrix.column_names.empty() && unquoted(fields.front()).empty()) {
       named_rows = true;
-      for (std::size_t k = 1; k < fields.size(); ++k) matrix.column_names.push_back(unquoted(fields[k]));
+      for (std::size_t k = 1; k < fields.size(); ++k) matrix.column_names.emplace_back(unquoted(fields[k]));
       width = matrix.column_names.size();
       continue;
     }
     const std::size_t first = named_rows ? 1 : 0;
-    if (named_rows) matrix.row_names.push_back(unquoted(fields.front()));
+    if (named_rows) matrix.row_names.emplace_back(unquoted(fields.front()));
     const std::size_t count = fields.size() - first;
-    if (width == 0 && rows.empty()) width = count;
-    if (count != width) {
-      result.error = path + ":" + std::to_string(number) + ": has " + std::to_string(count) + " values, but the " +
-                     (rows.empty() ? "header names " : "first row has ") + std::to_string(width);
+    if (width == 0 && rows == 0) width = count;
+    if (rows == INT32_MAX || width > INT32_MAX) {
+      result.error = path + ":" + std::to_string(number) + ": the matrix has too many rows or columns";
       return result;
     }
-    std::vector<double> row(count);
+    if (count != width) {
+      result.error = path + ":" + std::to_string(number) + ": has " + std::to_string(count) + " values, but the " +
+                     (rows == 0 ? "header names " : "first row has ") + std::to_string(width);
+      return result;
+    }
+    values.resize(values.size() + count);
+    double *row = values.data() + rows * width;
     for (std::size_t k = 0; k < count; ++k) {
       std::string reason;
       if (!finite_value(fields[first + k], row[k], reason)) {
@@ -93,16 +104,16 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
         return result;
       }
     }
-    rows.push_back(std::move(row));
+    ++rows;
   }
   if (lines.failed()) {
     result.error_number = errno != 0 ? errno : EIO;
     result.error = path + ": " + std::strerror(result.error_number);
     return result;
   }
-  matrix.values = analysis::Dense(static_cast<std::int32_t>(rows.size()), static_cast<std::int32_t>(width));
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    std::copy(rows[i].begin(), rows[i].end(), matrix.values.values.begin() + static_cast<std::ptrdiff_t>(i * width));
+  matrix.values.rows = static_cast<std::int32_t>(rows);
+  matrix.values.cols = static_cast<std::int32_t>(width);
+  matrix.values.values = std::move(values);
   return result;
 }
 

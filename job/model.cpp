@@ -49,7 +49,7 @@ std::int32_t PhaseModel::row(std::int32_t i, double *out) const {
 
 double PhaseModel::bound() const { return std::fabs(amplitude_); }
 
-void model_matrix(const ResponseModel &model, double *out, const std::atomic<bool> *stop) {
+void model_matrix(const ResponseModel &model, double *out, const std::atomic<bool> *stop, std::int32_t *reach) {
   const std::int32_t rows = model.rows();
   const std::int32_t cols = model.cols();
   // Rows are handed out one at a time, since their lengths may differ; each entry
@@ -61,7 +61,9 @@ void model_matrix(const ResponseModel &model, double *out, const std::atomic<boo
     for (std::int32_t i; (stop == nullptr || !stop->load(std::memory_order_relaxed)) &&
                          (i = next_row.fetch_add(1, std::memory_order_relaxed)) < rows;) {
       double *row = out + static_cast<std::ptrdiff_t>(i) * cols;
-      std::fill(row + model.row(i, row), row + cols, 0.0);
+      const std::int32_t reached = model.row(i, row);
+      std::fill(row + reached, row + cols, 0.0);
+      if (reach != nullptr) reach[i] = reached;
     }
   });
 }

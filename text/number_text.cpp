@@ -54,11 +54,31 @@ bool starts_decimal_digits(const char *p, const char *end) {
 // Stores the value and returns true; returns false, storing nothing, for any other form
 // (infinities, NaNs, hexadecimal, no digits), which fast_float reads otherwise or not at
 // all. fast_float takes no '+', which strtod reads as no sign.
-bool parse_decimal(const char *p, const char *end, double &value) {
+// Returns the number's end, or nullptr.
+const char *parse_decimal(const char *p, const char *end, double &value) {
   const bool signed_number = p != end && (*p == '-' || *p == '+');
-  if (!starts_decimal_digits(signed_number ? p + 1 : p, end)) return false;
+  if (!starts_decimal_digits(signed_number ? p + 1 : p, end)) return nullptr;
   const char *number = p != end && *p == '+' ? p + 1 : p;
-  return fast_float::from_chars(number, end, value).ec == std::errc();
+  const fast_float::from_chars_result read = fast_float::from_chars(number, end, value);
+  return read.ec == std::errc() ? read.ptr : nullptr;
+}
+
+// parse_whole_number() for the forms parse_decimal() leaves, by the C library's reader.
+bool parse_whole_number_with_strtod(const char *begin, const char *end, double &value) {
+  // strtod needs a NUL after the text and tells where the number ends. A NUL inside
+  // the text ends strtod's reading early: what follows it is no white space.
+  const std::string text(begin, end);
+  if (text.size() != std::strlen(text.c_str())) return false;
+  const RoundToNearest nearest;
+  const locale_t c = c_locale();
+  char *number_end = nullptr;
+  const double parsed = c != locale_t{} ? ::strtod_l(text.c_str(), &number_end, c)
+                                        : std::strtod(text.c_str(), &number_end);
+  const char *rest = number_end;
+  while (is_c_space(*rest)) ++rest;
+  if (number_end == text.c_str() || *rest != '\0') return false;
+  value = parsed;
+  return true;
 }
 
 }  // namespace
@@ -85,7 +105,7 @@ double parse_number_in_general(const char *begin, const char *end) {
   const char *p = begin;
   while (p != end && is_c_space(*p)) ++p;
   double value;
-  if (parse_decimal(p, end, value)) return value;
+  if (parse_decimal(p, end, value) != nullptr) return value;
   // strtod honours the caller's rounding mode on some inputs; a value read from text
   // is the nearest double whatever the mode.
   const RoundToNearest nearest;
@@ -93,16 +113,16 @@ double parse_number_in_general(const char *begin, const char *end) {
 }
 
 bool parse_whole_number(const char *begin, const char *end, double &value) {
-  // strtod needs a NUL after the text and tells where the number ends; atof is
-  // strtod without that end, so both give the same value.
-  const std::string text(begin, end);
-  char *number_end = nullptr;
-  const double parsed = std::strtod(text.c_str(), &number_end);
-  const char *rest = number_end;
-  while (is_c_space(*rest)) ++rest;
-  if (number_end == text.c_str() || *rest != '\0') return false;
-  value = parsed;
-  return true;
+  const char *p = begin;
+  while (p != end && is_c_space(*p)) ++p;
+  double read = 0.0;
+  if (const char *number_end = parse_decimal(p, end, read); number_end != nullptr) {
+    while (number_end != end && is_c_space(*number_end)) ++number_end;
+    if (number_end != end) return false;
+    value = read;
+    return true;
+  }
+  return parse_whole_number_with_strtod(p, end, value);
 }
 
 namespace {

@@ -19,7 +19,8 @@ namespace respmat::detail {
 
 // True when [begin, end) holds one number and nothing else but white space around
 // it: the whole text is the numeric prefix that std::atof reads. `value` is then the
-// number std::atof gives; otherwise it is left alone.
+// number std::atof gives in the "C" locale, rounding to nearest; otherwise it is left
+// alone. A NUL in the text is neither number nor white space.
 [[nodiscard]] bool parse_whole_number(const char *begin, const char *end, double &value);
 
 // Enough room for any double printed by format_g16, without a NUL.

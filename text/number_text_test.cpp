@@ -182,6 +182,17 @@ bool whole(const std::string &text, double &value) {
   return respmat::detail::parse_whole_number(text.data(), text.data() + text.size(), value);
 }
 
+// What the C library says: the text is strtod's number and white space, nothing else.
+bool whole_by_strtod(const std::string &text, double &value) {
+  char *end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || text.find('\0') != std::string::npos) return false;
+  while (*end == ' ' || (*end >= '\t' && *end <= '\r')) ++end;
+  if (*end != '\0') return false;
+  value = parsed;
+  return true;
+}
+
 TEST(ParseWholeNumber, AcceptsOneNumberWithBlanksAroundAndNothingElse) {
   for (const char *text : {"0.5", " \t-1e-3 ", "+7", "0x1p-2", "inf", "nan", "1e400", ".5"}) {
     double value = -99.0;
@@ -193,6 +204,20 @@ TEST(ParseWholeNumber, AcceptsOneNumberWithBlanksAroundAndNothingElse) {
     double value = -99.0;
     EXPECT_FALSE(whole(text, value)) << text;
     EXPECT_EQ(value, -99.0) << text;
+  }
+}
+
+TEST(ParseWholeNumber, AgreesWithStrtodOnRandomAndHostileTexts) {
+  std::mt19937_64 rng(17);
+  const std::string pieces[] = {"0", "7", "12345678901234567890", " ", "\t", "-", "+", ".", "e", "E-", "x", "0x1p",
+                                "inf", "nan", "e400", std::string(1, '\0'), ",", "\"", "1.", "e-330"};
+  for (int trial = 0; trial < 300000; ++trial) {
+    std::string text = respmat::testing::simple_decimal_test_text(rng, trial);
+    if (trial % 3 == 0)
+      for (int k = static_cast<int>(rng() % 5); k >= 0; --k) text += pieces[rng() % std::size(pieces)];
+    double got = -99.0, expected = -99.0;
+    ASSERT_EQ(whole(text, got), whole_by_strtod(text, expected)) << text;
+    ASSERT_TRUE(bits_of(got) == bits_of(expected) || (std::isnan(got) && std::isnan(expected))) << text;
   }
 }
 
