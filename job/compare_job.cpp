@@ -16,6 +16,7 @@
 #include "job/model_writer.h"
 #include "job/optics_model.h"
 #include "job/output_sink.h"
+#include "job/scaled_sine.h"
 
 namespace respmat {
 namespace {
@@ -309,7 +310,18 @@ Basis fit_basis(const Comparable &c) {
   const ResponseModel *model = c.inputs.model.get();
   const auto *optics = dynamic_cast<const OpticsModel *>(model);
   const bool ring = optics != nullptr && optics->lattice() == Lattice::ring;
+  // (double) sinl(u), without the library's slow reduction of the angle.
+  const ScaledSine sine(1.0);
+  constexpr long double kQuarterTurn = std::numbers::pi_v<long double> / 2;
+  const auto points = static_cast<std::size_t>(std::count(c.reachable.begin(), c.reachable.end(), 1));
+  const std::size_t width = ring ? 1 : 2;
   std::vector<double> values;
+  values.reserve(points * width);
+  basis.entries.reserve(points);
+  if (!ring) {
+    basis.factors.reserve(points);
+    basis.angles.reserve(points);
+  }
   for (std::int32_t i = 0; i < c.measured.rows; ++i)
     for (std::int32_t j = 0; j < c.measured.cols; ++j) {
       const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(c.measured.cols) + static_cast<std::size_t>(j);
@@ -319,8 +331,8 @@ Basis fit_basis(const Comparable &c) {
       if (optics == nullptr) {
         const long double angle = (static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
                                    c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
-        values.push_back(static_cast<double>(sinl(angle)));
-        values.push_back(static_cast<double>(cosl(angle)));
+        values.push_back(sine(angle));
+        values.push_back(sine(angle + kQuarterTurn));  // the cosine
         basis.factors.push_back(1.0);
         basis.angles.push_back(static_cast<double>(angle));
         continue;
@@ -340,8 +352,8 @@ Basis fit_basis(const Comparable &c) {
       basis.factors.push_back(root);
       basis.angles.push_back(2.0 * std::numbers::pi * turns);
     }
-  const auto width = static_cast<std::int32_t>(ring ? 1 : 2);
-  basis.columns = Dense(static_cast<std::int32_t>(basis.entries.size()), width);
+  basis.columns.rows = static_cast<std::int32_t>(basis.entries.size());
+  basis.columns.cols = static_cast<std::int32_t>(width);
   basis.columns.values = std::move(values);
   return basis;
 }
