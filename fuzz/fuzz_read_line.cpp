@@ -1,7 +1,7 @@
 // text_read_line on odd streams: a real file, a memory stream, a pipe (which cannot be
 // repositioned), a folder and a stream opened for writing only. Every readable kind
-// must yield the same lines, and so must the block reader of the fast loaders at any
-// block size, and the count of the first line's fields must match; the unreadable kinds must end at once instead of yielding empty lines.
+// must yield the same lines, and so must the block readers of the fast loaders and of
+// whole matrices at any block size, and the count of the first line's fields must match; the unreadable kinds must end at once instead of yielding empty lines.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_test_support.h"
+#include "job/line_blocks.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "respmat/text.h"
@@ -87,6 +88,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       ++n;
     }
     check(!source.failed() && n == expected.size(), "the block reader stops early");
+  }
+  std::fclose(file);
+
+  // The reader of many lines at once, with blocks as small.
+  file = std::fopen(scratch.path(), "rb");
+  check(file != nullptr, "cannot reopen the scratch file");
+  {
+    respmat::LineBlocks blocks(file, block_size);
+    std::vector<respmat::NumberedLine> lines;
+    std::size_t n = 0;
+    while (blocks.next(lines))
+      for (const respmat::NumberedLine &line : lines) {
+        check(n < expected.size() && line.text == expected[n], "the line blocks hold other lines");
+        check(line.number == static_cast<std::int64_t>(++n), "the line blocks number lines wrongly");
+      }
+    check(!blocks.failed() && n == expected.size(), "the line blocks stop early");
   }
   std::fclose(file);
 

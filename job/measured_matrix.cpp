@@ -1,17 +1,21 @@
 #include "job/measured_matrix.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "base/owned_file.h"
+#include "base/worker_threads.h"
+#include "job/line_blocks.h"
 #include "job/optics_table.h"
 #include "job/phase_table.h"
 #include "text/byte_order_mark.h"
-#include "text/line_source.h"
 #include "text/number_text.h"
 
 namespace respmat {
@@ -60,59 +64,125 @@ bool finite_value(std::string_view field, double &value, std::string &reason) {
   return true;
 }
 
+// The width of a comma-separated matrix and whether its first column names the rows,
+// both fixed by its first lines.
+struct CommaLayout {
+  bool named_rows = false;
+  std::size_t width = 0;
+};
+
+// Reads one data line into `row` (and its name into `name` when rows are named), or
+// says why it cannot: "" when it can. `width_source` says where the width came from.
+std::string read_row(const std::string &path, const NumberedLine &line, const CommaLayout &layout,
+                     const char *width_source, std::vector<std::string_view> &fields, double *row, std::string *name) {
+  split_commas(line.text, fields);
+  const std::size_t first = layout.named_rows ? 1 : 0;
+  const std::size_t count = fields.size() - first;
+  if (count != layout.width)
+    return path + ":" + std::to_string(line.number) + ": has " + std::to_string(count) + " values, but the " +
+           width_source + std::to_string(layout.width);
+  if (layout.named_rows) *name = unquoted(fields.front());
+  for (std::size_t k = 0; k < count; ++k) {
+    std::string reason;
+    if (!finite_value(fields[first + k], row[k], reason)) return at(path, line.number, first + k, reason);
+  }
+  return {};
+}
+
+// The rows of the data lines among `lines` (blank ones are skipped), after the `rows`
+// already read, on up to `threads` threads. Each line is read as on its own; the error
+// reported is the one of the first line that fails.
+std::string read_rows(const std::string &path, std::span<const NumberedLine> lines, const CommaLayout &layout,
+                      int threads, MeasuredMatrix &matrix, std::vector<double> &values, std::size_t &rows) {
+  std::vector<const NumberedLine *> data;
+  for (const NumberedLine &line : lines)
+    if (!is_blank(line.text)) data.push_back(&line);
+  const NumberedLine *beyond_limit = nullptr;
+  if (data.size() > static_cast<std::size_t>(INT32_MAX) - rows) {
+    beyond_limit = data[static_cast<std::size_t>(INT32_MAX) - rows];
+    data.resize(static_cast<std::size_t>(INT32_MAX) - rows);
+  }
+  values.resize((rows + data.size()) * layout.width);
+  if (layout.named_rows) matrix.row_names.resize(rows + data.size());
+
+  // Pieces of consecutive lines, taken in order; a piece after one that failed need
+  // not be read.
+  const std::size_t pieces = std::min<std::size_t>(data.size(), 8 * static_cast<std::size_t>(threads));
+  std::vector<std::string> errors(pieces);
+  std::atomic<std::size_t> next_piece{0}, first_failed{pieces};
+  detail::run_workers(pieces > 1 ? threads : 1, [&] {
+    std::vector<std::string_view> fields;
+    for (std::size_t piece; (piece = next_piece.fetch_add(1)) < pieces;) {
+      if (piece > first_failed.load()) continue;
+      for (std::size_t d = data.size() * piece / pieces; d < data.size() * (piece + 1) / pieces; ++d) {
+        const std::size_t r = rows + d;
+        std::string error = read_row(path, *data[d], layout, "first row has ", fields, values.data() + r * layout.width,
+                                     layout.named_rows ? &matrix.row_names[r] : nullptr);
+        if (!error.empty()) {
+          errors[piece] = std::move(error);
+          for (std::size_t seen = first_failed.load(); piece < seen && !first_failed.compare_exchange_weak(seen, piece);) {
+          }
+          break;
+        }
+      }
+    }
+  });
+  for (std::string &error : errors)
+    if (!error.empty()) return std::move(error);
+  rows += data.size();
+  if (beyond_limit != nullptr)
+    return path + ":" + std::to_string(beyond_limit->number) + ": the matrix has too many rows or columns";
+  return {};
+}
+
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
   MeasuredMatrix &matrix = result.matrix;
-  detail::LineSource lines(file);
-  std::string_view line;
-  std::int64_t number = 0;
-  bool named_rows = false;
+  LineBlocks blocks(file);
+  std::vector<NumberedLine> lines;
+  CommaLayout layout;
   std::vector<double> values;  // row after row
   std::size_t rows = 0;
-  std::size_t width = 0;
   std::vector<std::string_view> fields;
-  while (lines.next(line)) {
-    ++number;
-    if (number == 1) line.remove_prefix(detail::byte_order_mark_length(line));
-    if (is_blank(line)) continue;
-    split_commas(line, fields);
-    if (rows == 0 && matrix.column_names.empty() && unquoted(fields.front()).empty()) {
-      named_rows = true;
-      for (std::size_t k = 1; k < fields.size(); ++k) matrix.column_names.emplace_back(unquoted(fields[k]));
-      width = matrix.column_names.size();
-      continue;
-    }
-    const std::size_t first = named_rows ? 1 : 0;
-    if (named_rows) matrix.row_names.emplace_back(unquoted(fields.front()));
-    const std::size_t count = fields.size() - first;
-    if (width == 0 && rows == 0) width = count;
-    if (rows == INT32_MAX || width > INT32_MAX) {
-      result.error = path + ":" + std::to_string(number) + ": the matrix has too many rows or columns";
-      return result;
-    }
-    if (count != width) {
-      result.error = path + ":" + std::to_string(number) + ": has " + std::to_string(count) + " values, but the " +
-                     (rows == 0 ? "header names " : "first row has ") + std::to_string(width);
-      return result;
-    }
-    values.resize(values.size() + count);
-    double *row = values.data() + rows * width;
-    for (std::size_t k = 0; k < count; ++k) {
-      std::string reason;
-      if (!finite_value(fields[first + k], row[k], reason)) {
-        result.error = at(path, number, first + k, reason);
+  const int threads = detail::choose_threads(0);
+  while (blocks.next(lines)) {
+    std::span<const NumberedLine> rest(lines);
+    // A line at a time until the first row has fixed the width.
+    for (; rows == 0 && !rest.empty(); rest = rest.subspan(1)) {
+      NumberedLine line = rest.front();
+      if (line.number == 1) line.text.remove_prefix(detail::byte_order_mark_length(line.text));
+      if (is_blank(line.text)) continue;
+      split_commas(line.text, fields);
+      if (matrix.column_names.empty() && unquoted(fields.front()).empty()) {
+        layout.named_rows = true;
+        for (std::size_t k = 1; k < fields.size(); ++k) matrix.column_names.emplace_back(unquoted(fields[k]));
+        layout.width = matrix.column_names.size();
+        continue;
+      }
+      const bool header = layout.width != 0;
+      if (!header) layout.width = fields.size() - (layout.named_rows ? 1 : 0);
+      if (layout.width > INT32_MAX) {
+        result.error = path + ":" + std::to_string(line.number) + ": the matrix has too many rows or columns";
         return result;
       }
+      values.resize(layout.width);
+      std::string name;
+      result.error = read_row(path, line, layout, header ? "header names " : "first row has ", fields, values.data(),
+                              &name);
+      if (!result.error.empty()) return result;
+      if (layout.named_rows) matrix.row_names.push_back(std::move(name));
+      rows = 1;
     }
-    ++rows;
+    result.error = read_rows(path, rest, layout, threads, matrix, values, rows);
+    if (!result.error.empty()) return result;
   }
-  if (lines.failed()) {
+  if (blocks.failed()) {
     result.error_number = errno != 0 ? errno : EIO;
     result.error = path + ": " + std::strerror(result.error_number);
     return result;
   }
   matrix.values.rows = static_cast<std::int32_t>(rows);
-  matrix.values.cols = static_cast<std::int32_t>(width);
+  matrix.values.cols = static_cast<std::int32_t>(layout.width);
   matrix.values.values = std::move(values);
   return result;
 }

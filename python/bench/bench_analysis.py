@@ -47,12 +47,13 @@ def main():
     parser.add_argument("sizes", type=int, nargs="*", default=[4000, 500])
     args = parser.parse_args()
     n, calibrated = (args.sizes + [500])[:2]
+    tool_path = str(pathlib.Path(args.tool).resolve())  # the runs start in the scratch folder
     with tempfile.TemporaryDirectory() as scratch:
         folder = pathlib.Path(scratch)
         phases, measured = measurement(folder, n)
 
         def tool(*options):
-            return lambda: subprocess.run([args.tool, *options, "--measured", str(measured), "-p", str(phases)],
+            return lambda: subprocess.run([tool_path, *options, "--measured", str(measured), "-p", str(phases)],
                                           cwd=folder, check=True, capture_output=True)
 
         times = best(args.repeat, load=lambda: respmat.load_text(str(measured)),
