@@ -281,7 +281,8 @@ std::optional<JobError> write_fit(const CompareOptions &options, const MeasuredR
   std::optional<JobError> error;
   if (options.parameters) {
     std::string text = "kind,name,value,error\n";
-    for (const FitParameter &p : fit.parameters) text += p.kind + "," + p.name + format(",%.17g,%.17g", p.value, p.error) + "\n";
+    for (const FitParameter &p : fit.parameters)
+      text += p.kind + "," + p.name + format(",%.17g,%.17g", p.value, p.error) + "\n";
     if ((error = open_output(*options.parameters, outputs)) ||
         (error = on(*options.parameters, write_text(text, outputs.back().sink->stream()))))
       return error;
@@ -360,9 +361,10 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
     const std::optional<ResponseFit> fit =
         fit_response(c, {options.fit, options.exclude_outliers, options.outlier_k}, failure);
     if (!fit) {
+      const std::string &measured = options.measurement.measured;
       result.error = failure.kind == FitFailure::Kind::needs_phase_advances
                          ? JobError{JobError::Kind::usage, {}, 0, "--fit calibrations needs a phase model or an optics line"}
-                         : input_error(options.measurement.measured, 0, options.measurement.measured + ": " + failure.reason);
+                         : input_error(measured, 0, measured + ": " + failure.reason);
       return result;
     }
     if ((result.error = write_fit(options, c, *fit))) return result;

@@ -132,7 +132,8 @@ bool fit_calibrations(const MeasuredResponse &c, const Basis &basis, const std::
   fit.parameters.clear();
   for (std::int32_t i = 0; i < c.measured.rows; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    fit.parameters.push_back({"monitor_gain", calibrations->gains[k], calibrations->gain_errors[k], c.monitor_names[k]});
+    fit.parameters.push_back(
+        {"monitor_gain", calibrations->gains[k], calibrations->gain_errors[k], c.monitor_names[k]});
   }
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back(
@@ -140,7 +141,8 @@ bool fit_calibrations(const MeasuredResponse &c, const Basis &basis, const std::
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back(
         {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], c.corrector_names[j]});
-  for (const std::int32_t j : calibrations->left_out) fit.left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
+  for (const std::int32_t j : calibrations->left_out)
+    fit.left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
   for (std::size_t p = 0; p < basis.entries.size(); ++p) {
     const std::size_t k = basis.entries[p];
     fit.fitted.values[k] = calibrations->gains[k / cols] * calibrations->strengths[k % cols] * basis.factors[p] *
