@@ -2,8 +2,10 @@
 
 #include <ceres/ceres.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <span>
 #include <utility>
 
 namespace respmat::analysis {
@@ -44,17 +46,25 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   for (std::int32_t j = 0; j < correctors; ++j)
     if (per_corrector[static_cast<std::size_t>(j)] < 2) fit.left_out.push_back(j);
 
-  std::vector<double> log_gains(static_cast<std::size_t>(monitors), 0.0);
-  fit.strengths.assign(static_cast<std::size_t>(correctors), amplitude);
-  fit.offsets.assign(static_cast<std::size_t>(correctors), offset);
+  // Every parameter in one allocation, offsets, strengths, then log gains: Ceres orders
+  // the covariance's rows by the parameters' addresses, so separate allocations would
+  // leave the errors' last bits to wherever the heap put each. This order is the one
+  // the separate allocations used to get, so earlier results stand.
+  const auto monitor_count = static_cast<std::size_t>(monitors), corrector_count = static_cast<std::size_t>(correctors);
+  std::vector<double> parameters(monitor_count + 2 * corrector_count, 0.0);
+  const std::span<double> offsets = std::span(parameters).first(corrector_count);
+  const std::span<double> strengths = std::span(parameters).subspan(corrector_count, corrector_count);
+  const std::span<double> log_gains = std::span(parameters).last(monitor_count);
+  std::fill(strengths.begin(), strengths.end(), amplitude);
+  std::fill(offsets.begin(), offsets.end(), offset);
   ceres::Problem problem;
   std::size_t used = 0;
   std::vector<bool> monitor_used(static_cast<std::size_t>(monitors));
   for (const CalibrationPoint &p : points) {
     if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
     problem.AddResidualBlock(new EntryResidual(p), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
-                             &fit.strengths[static_cast<std::size_t>(p.corrector)],
-                             &fit.offsets[static_cast<std::size_t>(p.corrector)]);
+                             &strengths[static_cast<std::size_t>(p.corrector)],
+                             &offsets[static_cast<std::size_t>(p.corrector)]);
     monitor_used[static_cast<std::size_t>(p.monitor)] = true;
     ++used;
   }
@@ -100,9 +110,9 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
     for (std::int32_t k = i; k < monitors; ++k) blocks.emplace_back(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(k)]);
   for (std::int32_t j = 0; j < correctors; ++j) {
     if (per_corrector[static_cast<std::size_t>(j)] < 2) continue;
-    const double *strength = &fit.strengths[static_cast<std::size_t>(j)];
+    const double *strength = &strengths[static_cast<std::size_t>(j)];
     blocks.emplace_back(strength, strength);
-    blocks.emplace_back(&fit.offsets[static_cast<std::size_t>(j)], &fit.offsets[static_cast<std::size_t>(j)]);
+    blocks.emplace_back(&offsets[static_cast<std::size_t>(j)], &offsets[static_cast<std::size_t>(j)]);
     for (std::int32_t k = 1; k < monitors; ++k) blocks.emplace_back(strength, &log_gains[static_cast<std::size_t>(k)]);
   }
   if (!covariance.Compute(blocks, &problem)) {
@@ -135,7 +145,7 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   fit.strength_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   fit.offset_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   for (std::int32_t j = 0; j < correctors; ++j) {
-    double &strength = fit.strengths[static_cast<std::size_t>(j)];
+    double &strength = strengths[static_cast<std::size_t>(j)];
     if (per_corrector[static_cast<std::size_t>(j)] < 2) {
       strength = 0.0;
       continue;
@@ -149,8 +159,10 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
         std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
     strength = rescaled;
     fit.offset_errors[static_cast<std::size_t>(j)] =
-        std::sqrt(cov(&fit.offsets[static_cast<std::size_t>(j)], &fit.offsets[static_cast<std::size_t>(j)]));
+        std::sqrt(cov(&offsets[static_cast<std::size_t>(j)], &offsets[static_cast<std::size_t>(j)]));
   }
+  fit.strengths.assign(strengths.begin(), strengths.end());
+  fit.offsets.assign(offsets.begin(), offsets.end());
   fit.rms_after = std::sqrt(2.0 * summary.final_cost / static_cast<double>(used));
   return fit;
 }

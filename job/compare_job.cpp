@@ -4,19 +4,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 #include <nlohmann/json.hpp>
 
-#include "analysis/calibration_fit.h"
 #include "analysis/comparison.h"
-#include "analysis/linear_fit.h"
 #include "job/heat_map.h"
-#include "job/model.h"
 #include "job/model_rows.h"
 #include "job/model_writer.h"
-#include "job/optics_model.h"
 #include "job/output_sink.h"
-#include "job/scaled_sine.h"
+#include "job/response_fit.h"
 
 namespace respmat {
 namespace {
@@ -53,26 +48,11 @@ class HeldMatrix final : public ResponseModel {
   std::vector<std::string> row_names_, column_names_;
 };
 
-// The measurement and the model side by side, monitors x correctors.
-struct Comparable {
-  Dense measured;  // divided by the step
-  Dense model;
-  std::vector<unsigned char> reachable;
-  std::vector<std::int32_t> reach;  // per monitor
-  std::optional<Dense> sigma;
-  std::vector<std::string> monitor_names, corrector_names;
-  bool named = false;  // the measured file names its rows and columns
-  ModelInputs inputs;
-  std::vector<std::int32_t> corrector_columns;  // of the model's columns, one per measured corrector
-};
-
 // The measured file's matrix as monitors x correctors, with its names.
 std::optional<JobError> read_in_model_layout(const std::string &path, MatrixLayout layout, Dense &values,
-                                             std::vector<std::string> &monitors, std::vector<std::string> &correctors,
-                                             bool &named) {
+                                             std::vector<std::string> &monitors, std::vector<std::string> &correctors) {
   MeasuredMatrixResult read = read_measured_matrix(path);
   if (!read.error.empty()) return input_error(path, read.error_number, read.error);
-  named = !read.matrix.row_names.empty() && !read.matrix.column_names.empty();
   if (layout == MatrixLayout::correctors_by_monitors) {
     values = transposed(read.matrix.values);
     monitors = std::move(read.matrix.column_names);
@@ -92,7 +72,7 @@ std::string shape(std::int32_t rows, std::int32_t cols) {
 }
 
 // The monitor at which each corrector sits, from a list of indices or names.
-std::optional<JobError> corrector_places(const CompareOptions &options, const Comparable &c,
+std::optional<JobError> corrector_places(const CompareOptions &options, const MeasuredResponse &c,
                                          std::vector<std::int32_t> &columns) {
   const std::string &list = *options.measurement.corrector_monitors;
   std::size_t start = 0;
@@ -119,9 +99,9 @@ std::optional<JobError> corrector_places(const CompareOptions &options, const Co
   return std::nullopt;
 }
 
-std::optional<JobError> prepare(const CompareOptions &options, Comparable &c, JobResult &result) {
+std::optional<JobError> prepare(const CompareOptions &options, MeasuredResponse &c, JobResult &result) {
   const MeasurementOptions &m = options.measurement;
-  if (auto error = read_in_model_layout(m.measured, m.layout, c.measured, c.monitor_names, c.corrector_names, c.named))
+  if (auto error = read_in_model_layout(m.measured, m.layout, c.measured, c.monitor_names, c.corrector_names))
     return error;
   if (c.measured.values.empty()) return input_error(m.measured, 0, m.measured + ": holds no values");
   for (double &v : c.measured.values) v /= m.step;
@@ -145,25 +125,12 @@ std::optional<JobError> prepare(const CompareOptions &options, Comparable &c, Jo
     for (std::int32_t j = 0; j < model.cols(); ++j) c.corrector_columns.push_back(j);
   }
 
-  Dense full(model.rows(), model.cols());
-  c.reach.resize(static_cast<std::size_t>(model.rows()));
-  model_matrix(model, full.values.data(), nullptr, c.reach.data());
-  c.model = Dense(c.measured.rows, c.measured.cols);
-  c.reachable.assign(c.model.values.size(), 0);
-  for (std::int32_t i = 0; i < c.model.rows; ++i)
-    for (std::int32_t j = 0; j < c.model.cols; ++j) {
-      const std::int32_t column = c.corrector_columns[static_cast<std::size_t>(j)];
-      c.model.at(i, j) = full.at(i, column);
-      c.reachable[static_cast<std::size_t>(i) * static_cast<std::size_t>(c.model.cols) + static_cast<std::size_t>(j)] =
-          column < c.reach[static_cast<std::size_t>(i)];
-    }
+  place_model(c);
 
   if (m.sigma) {
     Dense sigma;
     std::vector<std::string> ignored_rows, ignored_columns;
-    bool ignored_named = false;
-    if (auto error = read_in_model_layout(*m.sigma, m.layout, sigma, ignored_rows, ignored_columns, ignored_named))
-      return error;
+    if (auto error = read_in_model_layout(*m.sigma, m.layout, sigma, ignored_rows, ignored_columns)) return error;
     if (sigma.rows != c.measured.rows || sigma.cols != c.measured.cols)
       return input_error(*m.sigma, 0, *m.sigma + ": holds " + shape(sigma.rows, sigma.cols) + ", but the measurement " +
                                           shape(c.measured.rows, c.measured.cols));
@@ -202,7 +169,7 @@ std::optional<JobError> finish_outputs(std::vector<Output> &outputs) {
 }
 
 // A matrix in the measured file's layout, in the form the options ask for.
-std::optional<JobError> write_matrix(const CompareOptions &options, const Comparable &c, const Dense &values,
+std::optional<JobError> write_matrix(const CompareOptions &options, const MeasuredResponse &c, const Dense &values,
                                      std::FILE *stream) {
   const bool transpose = options.measurement.layout == MatrixLayout::correctors_by_monitors;
   const Dense laid_out = transpose ? transposed(values) : values;
@@ -219,7 +186,7 @@ std::optional<JobError> write_matrix(const CompareOptions &options, const Compar
   return std::nullopt;
 }
 
-std::optional<JobError> draw(const std::string &title, const Comparable &c, const Dense &values, std::FILE *stream,
+std::optional<JobError> draw(const std::string &title, const MeasuredResponse &c, const Dense &values, std::FILE *stream,
                              const std::string &path) {
   HeatMapStyle style;
   style.title = title;
@@ -246,7 +213,7 @@ nlohmann::json numbers(const std::vector<double> &values) {
   return array;
 }
 
-nlohmann::json comparison_summary(const CompareOptions &options, const Comparable &c,
+nlohmann::json comparison_summary(const CompareOptions &options, const MeasuredResponse &c,
                                   const analysis::Comparison &comparison) {
   nlohmann::json summary = {{"rows", c.measured.rows},
                             {"cols", c.measured.cols},
@@ -287,75 +254,56 @@ std::string format(const char *pattern, double a, double b = 0.0) {
   return text;
 }
 
-// A fitted parameter as the parameters file and the summary give it.
-struct Parameter {
-  std::string kind;
-  double value = 0.0;
-  double error = 0.0;
-  std::string name;  // the monitor or corrector it belongs to
-};
+nlohmann::json fit_summary(const ResponseFit &fit) {
+  nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit.chi2_reduced)},
+                            {"rms_before", finite_or_null(fit.rms_before)},
+                            {"rms_after", finite_or_null(fit.rms_after)},
+                            {"points", fit.points},
+                            {"iterations", fit.iterations},
+                            {"converged", true},
+                            {"left_out", fit.left_out}};
+  nlohmann::json list = nlohmann::json::array();
+  for (const FitParameter &p : fit.parameters)
+    list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
+  summary["parameters"] = std::move(list);
+  return summary;
+}
 
-// The basis of the linear fit at every entry the model reaches: columns whose
-// combination is the model with the fitted constants.
-struct Basis {
-  Dense columns;                      // a row per reachable entry
-  std::vector<std::size_t> entries;   // the entry of each row
-  // The model's amplitude factor and phase advance (radians) at each row, for the
-  // calibrations (a phase model or a line).
-  std::vector<double> factors, angles;
-};
-
-Basis fit_basis(const Comparable &c) {
-  Basis basis;
-  const ResponseModel *model = c.inputs.model.get();
-  const auto *optics = dynamic_cast<const OpticsModel *>(model);
-  const bool ring = optics != nullptr && optics->lattice() == Lattice::ring;
-  // (double) sinl(u), without the library's slow reduction of the angle.
-  const ScaledSine sine(1.0);
-  constexpr long double kQuarterTurn = std::numbers::pi_v<long double> / 2;
-  const auto points = static_cast<std::size_t>(std::count(c.reachable.begin(), c.reachable.end(), 1));
-  const std::size_t width = ring ? 1 : 2;
-  std::vector<double> values;
-  values.reserve(points * width);
-  basis.entries.reserve(points);
-  if (!ring) {
-    basis.factors.reserve(points);
-    basis.angles.reserve(points);
+// The parameters, the summary and the fitted model, each when asked for.
+std::optional<JobError> write_fit(const CompareOptions &options, const MeasuredResponse &c, const ResponseFit &fit) {
+  std::vector<Output> outputs;
+  std::optional<JobError> error;
+  if (options.parameters) {
+    std::string text = "kind,name,value,error\n";
+    for (const FitParameter &p : fit.parameters)
+      text += p.kind + "," + p.name + format(",%.17g,%.17g", p.value, p.error) + "\n";
+    if ((error = open_output(*options.parameters, outputs)) ||
+        (error = on(*options.parameters, write_text(text, outputs.back().sink->stream()))))
+      return error;
   }
-  for (std::int32_t i = 0; i < c.measured.rows; ++i)
-    for (std::int32_t j = 0; j < c.measured.cols; ++j) {
-      const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(c.measured.cols) + static_cast<std::size_t>(j);
-      if (!c.reachable[k]) continue;
-      basis.entries.push_back(k);
-      const auto column = static_cast<std::size_t>(c.corrector_columns[static_cast<std::size_t>(j)]);
-      if (optics == nullptr) {
-        const long double angle = (static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
-                                   c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
-        values.push_back(sine(angle));
-        values.push_back(sine(angle + kQuarterTurn));  // the cosine
-        basis.factors.push_back(1.0);
-        basis.angles.push_back(static_cast<double>(angle));
-        continue;
-      }
-      const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
-      const OpticsElement &cor = optics->correctors()[column];
-      const double root = std::sqrt(mon.beta) * std::sqrt(cor.beta);
-      if (ring) {
-        const double q = optics->tune();
-        values.push_back(root / (2.0 * std::sin(std::numbers::pi * q)) *
-                         std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q)));
-        continue;
-      }
-      const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
-      values.push_back(root * std::sin(2.0 * std::numbers::pi * turns));
-      values.push_back(root * std::cos(2.0 * std::numbers::pi * turns));
-      basis.factors.push_back(root);
-      basis.angles.push_back(2.0 * std::numbers::pi * turns);
-    }
-  basis.columns.rows = static_cast<std::int32_t>(basis.entries.size());
-  basis.columns.cols = static_cast<std::int32_t>(width);
-  basis.columns.values = std::move(values);
-  return basis;
+  if (options.summary) {
+    if ((error = open_output(*options.summary, outputs)) ||
+        (error = on(*options.summary, write_text(fit_summary(fit).dump(2) + "\n", outputs.back().sink->stream()))))
+      return error;
+  }
+  if (options.output) {
+    if ((error = open_output(*options.output, outputs)) ||
+        (error = on(*options.output, write_matrix(options, c, fit.fitted, outputs.back().sink->stream()))))
+      return error;
+  }
+  return finish_outputs(outputs);
+}
+
+std::string fit_line(const CompareOptions &options, const MeasuredResponse &c, const ResponseFit &fit) {
+  const double count = static_cast<double>(fit.points);
+  if (options.fit == FitKind::calibrations)
+    return "fit: calibrations of " + std::to_string(c.measured.rows) + " monitors and " +
+           std::to_string(c.measured.cols - static_cast<std::int32_t>(fit.left_out.size())) + " correctors" +
+           format(", chi2/dof %.4g over %.0f points", fit.chi2_reduced, count) +
+           format(", rms %.4g -> %.4g", fit.rms_before, fit.rms_after);
+  std::string line = "fit:";
+  for (const FitParameter &p : fit.parameters) line += " " + p.kind + format(" %.10g ± %.2g,", p.value, p.error);
+  return line + format(" chi2/dof %.4g over %.0f points", fit.chi2_reduced, count);
 }
 
 }  // namespace
@@ -363,7 +311,7 @@ Basis fit_basis(const Comparable &c) {
 JobResult run_compare(const CompareOptions &options, std::string &line) {
   JobResult result;
   try {
-    Comparable c;
+    MeasuredResponse c;
     if ((result.error = prepare(options, c, result))) return result;
     result.m = c.measured.rows;
     const analysis::Comparison comparison =
@@ -400,152 +348,21 @@ JobResult run_compare(const CompareOptions &options, std::string &line) {
 JobResult run_fit(const CompareOptions &options, std::string &line) {
   JobResult result;
   try {
-    Comparable c;
+    MeasuredResponse c;
     if ((result.error = prepare(options, c, result))) return result;
     result.m = c.measured.rows;
-    const Basis basis = fit_basis(c);
-    // The points of the fit: the reachable entries, less the outliers when asked.
-    std::vector<unsigned char> used(basis.entries.size(), 1);
-    if (options.exclude_outliers) {
-      const analysis::Comparison before =
-          analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, options.outlier_k);
-      for (const analysis::Outlier &o : before.outliers) {
-        const std::size_t k = static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
-                              static_cast<std::size_t>(o.corrector);
-        used[static_cast<std::size_t>(std::lower_bound(basis.entries.begin(), basis.entries.end(), k) -
-                                      basis.entries.begin())] = 0;
-      }
-    }
-    Dense points(0, basis.columns.cols);
-    std::vector<double> target, weights;
-    double before = 0.0;
-    for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-      if (!used[p]) continue;
-      const std::size_t k = basis.entries[p];
-      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
-        points.values.push_back(basis.columns.at(static_cast<std::int32_t>(p), col));
-      ++points.rows;
-      target.push_back(c.measured.values[k]);
-      if (c.sigma) weights.push_back(1.0 / (c.sigma->values[k] * c.sigma->values[k]));
-      before += (c.measured.values[k] - c.model.values[k]) * (c.measured.values[k] - c.model.values[k]);
-    }
-    std::string reason;
-    const std::optional<analysis::LinearFit> fit =
-        analysis::fit_linear(points, target, c.sigma ? &weights : nullptr, reason);
+    FitFailure failure;
+    const std::optional<ResponseFit> fit =
+        fit_response(c, {options.fit, options.exclude_outliers, options.outlier_k}, failure);
     if (!fit) {
-      result.error = input_error(options.measurement.measured, 0, options.measurement.measured + ": " + reason);
+      const std::string &measured = options.measurement.measured;
+      result.error = failure.kind == FitFailure::Kind::needs_phase_advances
+                         ? JobError{JobError::Kind::usage, {}, 0, "--fit calibrations needs a phase model or an optics line"}
+                         : input_error(measured, 0, measured + ": " + failure.reason);
       return result;
     }
-    // The constants and their errors from the covariance of the linear coefficients.
-    std::vector<Parameter> parameters;
-    const bool optics = options.model.optics.has_value();
-    if (basis.columns.cols == 1) {
-      parameters.push_back({"scale", fit->coefficients[0], std::sqrt(fit->covariance.at(0, 0)), {}});
-    } else {
-      const double a = fit->coefficients[0], b = fit->coefficients[1];
-      const double amplitude = std::hypot(a, b), offset = std::atan2(b, a);
-      const double caa = fit->covariance.at(0, 0), cbb = fit->covariance.at(1, 1), cab = fit->covariance.at(0, 1);
-      const double var_amplitude = (a * a * caa + 2 * a * b * cab + b * b * cbb) / (amplitude * amplitude);
-      const double var_offset = (b * b * caa - 2 * a * b * cab + a * a * cbb) / std::pow(amplitude, 4);
-      parameters.push_back({optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude), {}});
-      parameters.push_back({"offset", offset, std::sqrt(var_offset), {}});
-    }
-    Dense fitted(c.measured.rows, c.measured.cols);
-    for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-      double value = 0.0;
-      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
-        value += basis.columns.at(static_cast<std::int32_t>(p), col) * fit->coefficients[static_cast<std::size_t>(col)];
-      fitted.values[basis.entries[p]] = value;
-    }
-    std::optional<analysis::CalibrationFit> calibrations;
-    std::vector<std::string> left_out;
-    if (options.fit == FitKind::calibrations) {
-      if (basis.factors.empty() && !basis.entries.empty()) {
-        result.error = JobError{JobError::Kind::usage, {}, 0, "--fit calibrations needs a phase model or an optics line"};
-        return result;
-      }
-      std::vector<analysis::CalibrationPoint> calibration_points;
-      for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-        if (!used[p]) continue;
-        const std::size_t k = basis.entries[p];
-        const auto cols = static_cast<std::size_t>(c.measured.cols);
-        calibration_points.push_back({static_cast<std::int32_t>(k / cols), static_cast<std::int32_t>(k % cols),
-                                      c.measured.values[k], c.sigma ? 1.0 / (c.sigma->values[k] * c.sigma->values[k]) : 1.0,
-                                      basis.factors[p], basis.angles[p]});
-      }
-      calibrations = analysis::fit_calibrations(calibration_points, c.measured.rows, c.measured.cols,
-                                                parameters[0].value, parameters[1].value, c.sigma.has_value(), reason);
-      if (!calibrations) {
-        result.error = input_error(options.measurement.measured, 0, options.measurement.measured + ": " + reason);
-        return result;
-      }
-      parameters.clear();
-      for (std::int32_t i = 0; i < c.measured.rows; ++i)
-        parameters.push_back({"monitor_gain", calibrations->gains[static_cast<std::size_t>(i)],
-                              calibrations->gain_errors[static_cast<std::size_t>(i)], c.monitor_names[static_cast<std::size_t>(i)]});
-      for (const char *kind : {"corrector_strength", "corrector_offset"})
-        for (std::int32_t j = 0; j < c.measured.cols; ++j) {
-          const auto k = static_cast<std::size_t>(j);
-          const bool strength = std::string(kind) == "corrector_strength";
-          parameters.push_back({kind, strength ? calibrations->strengths[k] : calibrations->offsets[k],
-                                strength ? calibrations->strength_errors[k] : calibrations->offset_errors[k],
-                                c.corrector_names[k]});
-        }
-      for (const std::int32_t j : calibrations->left_out) left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
-      for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-        const std::size_t k = basis.entries[p], cols = static_cast<std::size_t>(c.measured.cols);
-        fitted.values[k] = calibrations->gains[k / cols] * calibrations->strengths[k % cols] * basis.factors[p] *
-                           std::sin(basis.angles[p] + calibrations->offsets[k % cols]);
-      }
-    }
-    double after = 0.0;
-    for (std::size_t p = 0; p < basis.entries.size(); ++p)
-      if (used[p]) {
-        const double r = c.measured.values[basis.entries[p]] - fitted.values[basis.entries[p]];
-        after += r * r;
-      }
-
-    std::vector<Output> outputs;
-    if (options.parameters) {
-      std::string text = "kind,name,value,error\n";
-      for (const Parameter &p : parameters) text += p.kind + "," + p.name + format(",%.17g,%.17g", p.value, p.error) + "\n";
-      if ((result.error = open_output(*options.parameters, outputs)) ||
-          (result.error = on(*options.parameters, write_text(text, outputs.back().sink->stream()))))
-        return result;
-    }
-    const double count = static_cast<double>(fit->points);
-    if (options.summary) {
-      nlohmann::json summary = {{"chi2_reduced", finite_or_null(calibrations ? calibrations->chi2_reduced : fit->chi2_reduced)},
-                                {"rms_before", finite_or_null(std::sqrt(before / count))},
-                                {"rms_after", finite_or_null(std::sqrt(after / count))},
-                                {"points", fit->points},
-                                {"iterations", calibrations ? calibrations->iterations : 1},
-                                {"converged", true},
-                                {"left_out", left_out}};
-      nlohmann::json list = nlohmann::json::array();
-      for (const Parameter &p : parameters)
-        list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
-      summary["parameters"] = std::move(list);
-      if ((result.error = open_output(*options.summary, outputs)) ||
-          (result.error = on(*options.summary, write_text(summary.dump(2) + "\n", outputs.back().sink->stream()))))
-        return result;
-    }
-    if (options.output) {
-      if ((result.error = open_output(*options.output, outputs)) ||
-          (result.error = on(*options.output, write_matrix(options, c, fitted, outputs.back().sink->stream()))))
-        return result;
-    }
-    if ((result.error = finish_outputs(outputs))) return result;
-    if (calibrations) {
-      line = "fit: calibrations of " + std::to_string(c.measured.rows) + " monitors and " +
-             std::to_string(c.measured.cols - static_cast<std::int32_t>(left_out.size())) + " correctors" +
-             format(", chi2/dof %.4g over %.0f points", calibrations->chi2_reduced, count) +
-             format(", rms %.4g -> %.4g", std::sqrt(before / count), std::sqrt(after / count));
-    } else {
-      line = "fit:";
-      for (const Parameter &p : parameters) line += " " + p.kind + format(" %.10g ± %.2g,", p.value, p.error);
-      line += format(" chi2/dof %.4g over %.0f points", fit->chi2_reduced, count);
-    }
+    if ((result.error = write_fit(options, c, *fit))) return result;
+    line = fit_line(options, c, *fit);
   } catch (const std::bad_alloc &) {
     result.error = JobError{JobError::Kind::input, options.measurement.measured, ENOMEM,
                             options.measurement.measured + ": " + std::strerror(ENOMEM)};

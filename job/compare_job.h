@@ -9,6 +9,7 @@
 
 #include "job/job.h"
 #include "job/measured_matrix.h"
+#include "job/response_fit.h"
 
 namespace respmat {
 
@@ -21,8 +22,6 @@ struct MeasurementOptions {
   // corrector sits, comma-separated, one per corrector in order.
   std::optional<std::string> corrector_monitors;
 };
-
-enum class FitKind { amplitude_offset, calibrations };
 
 struct CompareOptions {
   JobOptions model;  // the model, and the outputs' form (digits, labels, format, heatmap)

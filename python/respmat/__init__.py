@@ -18,12 +18,12 @@ at all.
 """
 
 from ._respmat import (
-    __version__, compare, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
+    __version__, compare, fit, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
 )
 from ._respmat import correct, svd
 
 __all__ = [
-    "__version__", "compare", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run", "save_csv",
-    "write_bin",
+    "__version__", "compare", "fit", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run",
+    "save_csv", "write_bin",
 ]
 __all__ += ["correct", "svd"]

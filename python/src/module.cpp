@@ -5,6 +5,7 @@
 #include "binary_io.h"
 #include "comparison.h"
 #include "correction.h"
+#include "fit.h"
 #include "heat_map.h"
 #include "job.h"
 #include "model_matrix.h"
@@ -28,6 +29,7 @@ PYBIND11_MODULE(_respmat, module) {
   respmat::python::bind_job(module);
   respmat::python::bind_binary_io(module);
   respmat::python::bind_comparison(module);
+  respmat::python::bind_fit(module);
   respmat::python::bind_heat_map(module);
   respmat::python::bind_correction(module);
 }

@@ -33,24 +33,8 @@ Lattice lattice_argument(const std::string &lattice) {
 py::tuple optics_model(const py::object &path, const std::string &plane, const std::string &lattice, double scale,
                        std::optional<std::string> monitors_match, std::optional<std::string> correctors_match,
                        std::optional<bool> correctors_at_monitors) {
-  const FileName name = file_name(path);
-  OpticsModelOptions options;
-  options.plane = plane_argument(plane);
-  options.lattice = lattice_argument(lattice);
-  options.scale = scale;
-  options.monitors_match = std::move(monitors_match);
-  options.correctors_match = std::move(correctors_match);
-  options.correctors_at_monitors = correctors_at_monitors;
-  OpticsTableResult table;
-  {
-    py::gil_scoped_release release;
-    table = read_optics_table(name.native);
-  }
-  if (table.error_number != 0) raise_os_error(table.error_number, name);
-  if (!table.error.empty()) raise_value_error(table.error);
-  const OpticsModelResult made = respmat::optics_model(table.table, name.native, options);
-  if (!made.model) raise_value_error(made.error);
-  const OpticsModel &model = *made.model;
+  const OpticsModel model = optics_table_model({path, plane, lattice, scale, std::move(monitors_match),
+                                                std::move(correctors_match), correctors_at_monitors});
   Float64Array matrix = new_float64(model.rows(), model.cols());
   {
     py::gil_scoped_release release;
@@ -60,6 +44,27 @@ py::tuple optics_model(const py::object &path, const std::string &plane, const s
 }
 
 }  // namespace
+
+OpticsModel optics_table_model(const OpticsArguments &arguments) {
+  const FileName name = file_name(arguments.path);
+  OpticsModelOptions options;
+  options.plane = plane_argument(arguments.plane);
+  options.lattice = lattice_argument(arguments.lattice);
+  options.scale = arguments.scale;
+  options.monitors_match = arguments.monitors_match;
+  options.correctors_match = arguments.correctors_match;
+  options.correctors_at_monitors = arguments.correctors_at_monitors;
+  OpticsTableResult table;
+  {
+    py::gil_scoped_release release;
+    table = read_optics_table(name.native);
+  }
+  if (table.error_number != 0) raise_os_error(table.error_number, name);
+  if (!table.error.empty()) raise_value_error(table.error);
+  OpticsModelResult made = respmat::optics_model(table.table, name.native, options);
+  if (!made.model) raise_value_error(made.error);
+  return std::move(*made.model);
+}
 
 void bind_optics(py::module_ &module) {
   module.def("optics_model", &optics_model, py::arg("path"), py::kw_only(), py::arg("plane") = "x",

@@ -1,0 +1,230 @@
+#include "fit.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "array_view.h"
+#include "docstrings.h"
+#include "errors.h"
+#include "job/model.h"
+#include "job/response_fit.h"
+#include "optics.h"
+#include "phases.h"
+
+namespace py = pybind11;
+
+namespace respmat::python {
+namespace {
+
+FitKind kind_argument(const std::string &kind) {
+  if (kind == "amplitude-offset") return FitKind::amplitude_offset;
+  if (kind == "calibrations") return FitKind::calibrations;
+  throw py::value_error("kind must be 'amplitude-offset' or 'calibrations', not '" + kind + "'");
+}
+
+std::string type_name(const py::handle &object) { return py::str(py::type::handle_of(object).attr("__name__")); }
+
+std::string shape(std::int32_t rows, std::int32_t cols) {
+  return std::to_string(rows) + " monitors x " + std::to_string(cols) + " correctors";
+}
+
+// A 2-D array of finite numbers; `what` names it in the exceptions.
+analysis::Dense finite_matrix(const py::handle &array, const std::string &what) {
+  // numpy would take None as NaN and a str as a 0-d array; neither is a matrix.
+  if (array.is_none() || py::isinstance<py::str>(array) || py::isinstance<py::bytes>(array))
+    throw py::type_error(what + " must be a 2-D array of numbers, got " + type_name(array));
+  const Float64Array values = as_float64(array, 2);
+  analysis::Dense dense(static_cast<std::int32_t>(values.shape(0)), static_cast<std::int32_t>(values.shape(1)));
+  std::copy_n(values.data(), dense.values.size(), dense.values.begin());
+  for (std::int32_t i = 0; i < dense.rows; ++i)
+    for (std::int32_t j = 0; j < dense.cols; ++j)
+      if (!std::isfinite(dense.at(i, j)))
+        throw py::value_error(what + "[" + std::to_string(i) + ", " + std::to_string(j) + "] is " +
+                              std::string(py::str(py::float_(dense.at(i, j)))) + ", not a finite number");
+  return dense;
+}
+
+// The measurement and its uncertainties per unit corrector change.
+void use_measurement(const py::handle &measured, const py::object &sigma, double step, MeasuredResponse &response) {
+  response.measured = finite_matrix(measured, "measured");
+  if (response.measured.values.empty()) throw py::value_error("measured holds no values");
+  for (double &v : response.measured.values) v /= step;
+  if (sigma.is_none()) return;
+  analysis::Dense uncertainties = finite_matrix(sigma, "sigma");
+  if (uncertainties.rows != response.measured.rows || uncertainties.cols != response.measured.cols)
+    throw py::value_error("sigma holds " + shape(uncertainties.rows, uncertainties.cols) + ", but measured " +
+                          shape(response.measured.rows, response.measured.cols));
+  for (double &s : uncertainties.values) {
+    if (!(s > 0.0)) throw py::value_error("sigma must be above 0");
+    s /= std::fabs(step);
+  }
+  response.sigma = std::move(uncertainties);
+}
+
+void use_phase_model(const py::handle &phases, double amplitude, double offset, MeasuredResponse &response) {
+  // numpy would take a single number or a str as a 0-d array; neither is a sequence of phases.
+  if (py::module_::import("numpy").attr("ndim")(phases).cast<int>() != 1)
+    throw py::type_error("phases must be a 1-D sequence of numbers, got " + type_name(phases));
+  const Float64Array values = as_float64(phases, 1);
+  const auto m = static_cast<std::int32_t>(values.shape(0));
+  if (m != response.measured.rows)
+    throw py::value_error("phases holds " + std::to_string(m) + " phases for the " +
+                          std::to_string(response.measured.rows) + " monitors of measured");
+  for (std::int32_t k = 0; k < m; ++k)
+    if (!std::isfinite(values.data()[k]))
+      throw py::value_error("phases[" + std::to_string(k) + "] is " +
+                            std::string(py::str(py::float_(values.data()[k]))) + ", not a finite number");
+  ModelInputs &inputs = response.inputs;
+  inputs.m = m;
+  inputs.phases.assign(values.data(), values.data() + m);
+  // The model points into the phases, which stay where they are for its life.
+  inputs.model = std::make_unique<PhaseModel>(inputs.phases.data(), m, amplitude, offset);
+  response.monitor_names = index_names(m);
+  response.corrector_names = index_names(response.measured.cols);
+}
+
+void use_optics_model(const OpticsArguments &optics, MeasuredResponse &response) {
+  auto model = std::make_unique<OpticsModel>(optics_table_model(optics));
+  if (model->rows() != response.measured.rows || model->cols() != response.measured.cols)
+    throw py::value_error("measured holds " + shape(response.measured.rows, response.measured.cols) +
+                          ", but the optics model has " + shape(model->rows(), model->cols()));
+  response.monitor_names = model->monitor_names();
+  response.corrector_names = model->corrector_names();
+  response.inputs.m = model->rows();
+  response.inputs.model = std::move(model);
+}
+
+// The model's column of each measured corrector: the monitor it sits at, or the
+// corrector of the same index when the matrix is square.
+std::vector<std::int32_t> corrector_columns(const py::object &corrector_monitors, const MeasuredResponse &response) {
+  const std::int32_t monitors = response.measured.rows, correctors = response.measured.cols;
+  std::vector<std::int32_t> columns;
+  if (corrector_monitors.is_none()) {
+    if (monitors != correctors)
+      throw py::value_error("measured holds " + shape(monitors, correctors) +
+                            ", not a square matrix: corrector_monitors says where the correctors sit");
+    for (std::int32_t j = 0; j < correctors; ++j) columns.push_back(j);
+    return columns;
+  }
+  if (py::isinstance<py::str>(corrector_monitors) || !py::isinstance<py::sequence>(corrector_monitors))
+    throw py::type_error("corrector_monitors must be a sequence of monitor indices, got " +
+                         type_name(corrector_monitors));
+  for (const py::handle item : corrector_monitors) {
+    if (py::isinstance<py::bool_>(item) || !py::hasattr(item, "__index__"))
+      throw py::type_error("corrector_monitors holds a " + type_name(item) + ", not a monitor index");
+    const std::int32_t index = count_argument(item, "a monitor index");
+    if (index >= monitors)
+      throw py::value_error("corrector_monitors: no monitor " + std::to_string(index) + " among " +
+                            std::to_string(monitors));
+    columns.push_back(index);
+  }
+  if (static_cast<std::int32_t>(columns.size()) != correctors)
+    throw py::value_error("corrector_monitors gives " + std::to_string(columns.size()) + " monitors for " +
+                          std::to_string(correctors) + " correctors");
+  return columns;
+}
+
+py::object finite_or_none(double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); }
+
+// The parameters as the summary lists them, and each kind under its own key with its
+// errors under kind + "_error": floats for the constants of the whole model, arrays (in
+// monitor or corrector order) for the calibrations.
+void add_parameters(const std::vector<FitParameter> &parameters, bool calibrations, py::dict &result) {
+  py::list listed;
+  std::vector<std::string> kinds;
+  for (const FitParameter &p : parameters) {
+    listed.append(py::dict(py::arg("kind") = p.kind, py::arg("name") = p.name, py::arg("value") = p.value,
+                           py::arg("error") = finite_or_none(p.error)));
+    if (std::find(kinds.begin(), kinds.end(), p.kind) == kinds.end()) kinds.push_back(p.kind);
+  }
+  result["parameters"] = listed;
+  for (const std::string &kind : kinds) {
+    std::vector<double> values, errors;
+    for (const FitParameter &p : parameters)
+      if (p.kind == kind) {
+        values.push_back(p.value);
+        errors.push_back(p.error);
+      }
+    if (!calibrations) {
+      result[kind.c_str()] = values.front();
+      result[(kind + "_error").c_str()] = errors.front();
+    } else {
+      result[kind.c_str()] = py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data());
+      result[(kind + "_error").c_str()] = py::array_t<double>(static_cast<py::ssize_t>(errors.size()), errors.data());
+    }
+  }
+}
+
+py::dict result_of(const ResponseFit &fit, FitKind kind) {
+  py::dict result;
+  add_parameters(fit.parameters, kind == FitKind::calibrations, result);
+  result["chi2_reduced"] = finite_or_none(fit.chi2_reduced);
+  result["rms_before"] = finite_or_none(fit.rms_before);
+  result["rms_after"] = finite_or_none(fit.rms_after);
+  result["points"] = fit.points;
+  result["iterations"] = fit.iterations;
+  // A fit that does not converge raises instead.
+  result["converged"] = true;
+  result["left_out"] = fit.left_out;
+  Float64Array fitted = new_float64(fit.fitted.rows, fit.fitted.cols);
+  std::copy(fit.fitted.values.begin(), fit.fitted.values.end(), fitted.mutable_data());
+  result["fitted"] = fitted;
+  return result;
+}
+
+py::dict fit(const py::handle &measured, const py::object &phases, const py::object &optics, const std::string &kind,
+             double step, const py::object &sigma, const py::object &corrector_monitors, double amplitude,
+             double offset, const std::string &plane, const std::string &lattice, double scale,
+             std::optional<std::string> monitors_match, std::optional<std::string> correctors_match,
+             std::optional<bool> correctors_at_monitors, bool exclude_outliers, double outlier_k) {
+  const FitSettings settings{kind_argument(kind), exclude_outliers, outlier_k};
+  if (!std::isfinite(step) || step == 0.0) throw py::value_error("step must be a finite number other than 0");
+  if (!(outlier_k > 0.0) || !std::isfinite(outlier_k))
+    throw py::value_error("outlier_k must be a finite number above 0");
+  if (phases.is_none() == optics.is_none()) throw py::value_error("give the model as either phases or optics");
+  if (!optics.is_none() && !corrector_monitors.is_none())
+    throw py::value_error("corrector_monitors is for phases: an optics table places its correctors itself");
+
+  MeasuredResponse response;
+  use_measurement(measured, sigma, step, response);
+  if (optics.is_none())
+    use_phase_model(phases, amplitude, offset, response);
+  else
+    use_optics_model({optics, plane, lattice, scale, std::move(monitors_match), std::move(correctors_match),
+                      correctors_at_monitors},
+                     response);
+  response.corrector_columns = corrector_columns(corrector_monitors, response);
+
+  FitFailure failure;
+  std::optional<ResponseFit> fitted;
+  {
+    py::gil_scoped_release release;
+    place_model(response);
+    fitted = fit_response(response, settings, failure);
+  }
+  if (fitted) return result_of(*fitted, settings.kind);
+  if (failure.kind == FitFailure::Kind::needs_phase_advances)
+    throw py::value_error("kind='calibrations' needs phases or an optics line, not a ring");
+  raise_value_error("measured " + failure.reason);
+}
+
+}  // namespace
+
+void bind_fit(py::module_ &module) {
+  module.def("fit", &fit, py::arg("measured"), py::kw_only(), py::arg("phases") = py::none(),
+             py::arg("optics") = py::none(), py::arg("kind") = "amplitude-offset", py::arg("step") = 1.0,
+             py::arg("sigma") = py::none(), py::arg("corrector_monitors") = py::none(),
+             py::arg("amplitude") = kAmplitude, py::arg("offset") = kPhaseOffset, py::arg("plane") = "x",
+             py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
+             py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
+             py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, docs::kFit);
+}
+
+}  // namespace respmat::python

@@ -1,0 +1,166 @@
+"""respmat.fit: constants back from synthetic measurements, the tool's numbers bit for
+bit, a cross-check with scipy, and the arguments it refuses."""
+
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import respmat
+from conftest import EXAMPLES, assert_same_bits
+
+TOOL = os.environ.get("RESPMAT_EXE")
+TWISS = EXAMPLES / "optics" / "iota_v8.3_twiss.tfs"
+
+
+def calibrated(rng, m=24):
+    """Phases, the exact measurement of known calibrations (monitors x correctors) and them."""
+    phases = np.cumsum(rng.uniform(0.05, 0.3, m))
+    gains = np.exp(rng.normal(0, 0.05, m))
+    gains /= np.exp(np.mean(np.log(gains)))
+    strengths, offsets = rng.uniform(0.2, 0.4, m), rng.uniform(0.0, 0.3, m)
+    angle = 2 * np.pi * np.subtract.outer(phases, phases)
+    return phases, np.tril(np.outer(gains, strengths) * np.sin(angle + offsets)), (gains, strengths, offsets)
+
+
+def test_noiseless_measurements_give_their_constants_back(rng):
+    phases = np.cumsum(rng.uniform(0.05, 0.3, 30))
+    exact = np.tril(0.31 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + 0.4))
+    result = respmat.fit(exact * 0.1, phases=phases, step=0.1)
+    assert result["amplitude"] == pytest.approx(0.31, rel=1e-10)
+    assert result["offset"] == pytest.approx(0.4, rel=1e-10)
+    assert result["points"] == 30 * 31 // 2 and result["rms_after"] < 1e-12
+    np.testing.assert_allclose(result["fitted"], exact, rtol=0, atol=1e-12)
+
+    # Correctors at every other monitor: a non-square measurement.
+    every_other = respmat.fit(exact[:, ::2], phases=phases, corrector_monitors=range(0, 30, 2))
+    assert every_other["amplitude"] == pytest.approx(0.31, rel=1e-10)
+
+    G, _, _ = respmat.optics_model(TWISS)
+    line = respmat.fit(1.7 * G, optics=TWISS)
+    assert line["scale"] == pytest.approx(1.7, rel=1e-10) and abs(line["offset"]) < 1e-12
+    ring = respmat.fit(0.6 * respmat.optics_model(TWISS, lattice="ring")[0], optics=TWISS, lattice="ring")
+    assert ring["scale"] == pytest.approx(0.6, rel=1e-10) and "offset" not in ring
+
+    phases, exact, (gains, strengths, offsets) = calibrated(rng)
+    result = respmat.fit(exact, phases=phases, kind="calibrations")
+    np.testing.assert_allclose(result["monitor_gain"], gains, rtol=1e-10)
+    # The last corrector reaches one monitor only: left out, with strength 0.
+    assert result["left_out"] == ["23"] and result["corrector_strength"][-1] == 0
+    np.testing.assert_allclose(result["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
+    np.testing.assert_allclose(result["corrector_offset"][:-1], offsets[:-1], rtol=1e-9, atol=1e-12)
+
+
+def noisy_calibrations(rng):
+    phases, exact, _ = calibrated(rng)
+    return dict(measured=2 * (exact + rng.normal(0, 0.002, exact.shape) * np.tri(len(phases))), phases=phases,
+                kind="calibrations", step=2.0, sigma=np.full(exact.shape, 0.004))
+
+
+def noisy_optics(rng, lattice):
+    G = respmat.optics_model(TWISS, lattice=lattice)[0]
+    return dict(measured=1.3 * G + rng.normal(0, 0.01, G.shape) * (G != 0), optics=TWISS, lattice=lattice)
+
+
+def noisy_corrector_monitors(rng):
+    phases, exact, _ = calibrated(rng)
+    measured = exact[:, 1::3] + rng.normal(0, 0.003, (len(phases), 8))
+    return dict(measured=measured, phases=phases, corrector_monitors=list(range(1, 24, 3)), exclude_outliers=True)
+
+
+def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None,
+             corrector_monitors=None, lattice="line", exclude_outliers=False):
+    """The tool's parameters, summary and fitted model (monitors x correctors) on files of the same values."""
+    args = [TOOL, "fit", "--fit", kind, "--measured", "m.csv", "--layout", "monitors-by-correctors", "--step",
+            repr(step), "--parameters", "p.csv", "--summary", "s.json", "-o", "fitted.bin", "-f", "bin"]
+    np.savetxt(folder / "m.csv", measured, fmt="%.17g", delimiter=",")
+    if sigma is not None:
+        np.savetxt(folder / "sigma.csv", sigma, fmt="%.17g", delimiter=",")
+        args += ["--sigma", "sigma.csv"]
+    if phases is not None:
+        np.savetxt(folder / "phases.csv", phases, fmt="%.17g")
+        args += ["-p", "phases.csv"]
+    else:
+        args += ["--optics", str(optics), "--lattice", lattice]
+    if corrector_monitors is not None:
+        args += ["--corrector-monitors", ",".join(map(str, corrector_monitors))]
+    if exclude_outliers:
+        args.append("--exclude-outliers")
+    done = subprocess.run(args, cwd=folder, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    rows = [line.split(",") for line in (folder / "p.csv").read_text().splitlines()[1:]]
+    return rows, json.loads((folder / "s.json").read_text()), respmat.read_bin(folder / "fitted.bin")
+
+
+@pytest.mark.skipif(TOOL is None, reason="the tool's path comes from the build")
+@pytest.mark.parametrize("problem", [noisy_calibrations, lambda rng: noisy_optics(rng, "line"),
+                                     lambda rng: noisy_optics(rng, "ring"), noisy_corrector_monitors],
+                         ids=["calibrations", "optics-line", "optics-ring", "corrector-monitors"])
+def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
+    arguments = problem(rng)
+    result = respmat.fit(**arguments)
+    rows, summary, fitted = tool_fit(tmp_path, **arguments)
+    assert [[p["kind"], p["value"], p["error"]] for p in result["parameters"]] == \
+        [[kind, float(value), float(error)] for kind, _, value, error in rows]
+    for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out"]:
+        assert result[key] == summary[key], key
+    assert [p["value"] for p in result["parameters"]] == [p["value"] for p in summary["parameters"]]
+    assert_same_bits(result["fitted"], fitted)
+
+
+def test_weighted_fit_agrees_with_scipy(rng):
+    from scipy.optimize import least_squares
+    arguments = noisy_corrector_monitors(rng)
+    del arguments["exclude_outliers"]
+    sigma = rng.uniform(0.002, 0.004, arguments["measured"].shape)
+    result = respmat.fit(**arguments, sigma=sigma)
+    phases, columns = arguments["phases"], np.array(arguments["corrector_monitors"])
+    i, j = np.nonzero(np.arange(24)[:, None] >= columns[None, :])
+    angle = 2 * np.pi * (phases[i] - phases[columns[j]])
+
+    def weighted(p):
+        return (p[0] * np.sin(angle + p[1]) - arguments["measured"][i, j]) / sigma[i, j]
+
+    solution = least_squares(weighted, [0.3, 0.1], xtol=1e-15, ftol=1e-15, gtol=1e-15)
+    errors = np.sqrt(np.diag(np.linalg.inv(solution.jac.T @ solution.jac)))
+    np.testing.assert_allclose([result["amplitude"], result["offset"]], solution.x, rtol=1e-8)
+    np.testing.assert_allclose([result["amplitude_error"], result["offset_error"]], errors, rtol=1e-6)
+    assert result["chi2_reduced"] == pytest.approx(2 * solution.cost / (len(i) - 2), rel=1e-8)
+
+
+def test_bad_arguments_are_refused(rng):
+    phases, exact, _ = calibrated(rng, m=6)
+    bad_value = exact.copy()
+    bad_value[3, 1] = np.inf
+    for arguments, error, words in [
+        (dict(measured=bad_value), ValueError, r"measured\[3, 1\] is inf"),
+        (dict(sigma=np.zeros_like(exact)), ValueError, "sigma must be above 0"),
+        (dict(sigma=np.full((6, 5), np.nan)), ValueError, r"sigma\[0, 0\] is nan"),
+        (dict(sigma=np.ones((6, 5))), ValueError, "sigma holds 6 monitors x 5 correctors"),
+        (dict(step=0.0), ValueError, "step must be"),
+        (dict(kind="gains"), ValueError, "kind must be"),
+        (dict(optics=TWISS), ValueError, "either phases or optics"),
+        (dict(phases=None), ValueError, "either phases or optics"),
+        (dict(phases=phases[:5]), ValueError, "5 phases for the 6 monitors"),
+        (dict(measured=exact[:, :4]), ValueError, "corrector_monitors says"),
+        (dict(measured=exact[:, :2], corrector_monitors=[0, 6]), ValueError, "no monitor 6 among 6"),
+        (dict(measured=exact[:, :2], corrector_monitors=[0]), ValueError, "gives 1 monitors for 2"),
+        (dict(corrector_monitors="012345"), TypeError, "sequence of monitor indices"),
+        (dict(measured=None), TypeError, "measured must be"),
+        (dict(phases=0.5), TypeError, "phases must be"),
+        (dict(phases=np.zeros(6)), ValueError, "singular"),
+        (dict(measured=exact[:1, :1], phases=phases[:1]), ValueError, "too few to fit"),
+        (dict(phases=None, optics=TWISS, lattice="ring", measured=np.ones((21, 21)), kind="calibrations"),
+         ValueError, "not a ring"),
+    ]:
+        with pytest.raises(error, match=words):
+            respmat.fit(**{"measured": exact, "phases": phases, **arguments})
+    with pytest.raises(FileNotFoundError):
+        respmat.fit(exact, optics="no such table.tfs")
+
+    real = np.loadtxt(EXAMPLES / "reponsematx_H0.1A.csv", delimiter=",").T
+    machine_phases = np.loadtxt(EXAMPLES / "realmachinephases.csv", delimiter=",")[:36, 0]
+    with pytest.raises(ValueError, match="does not converge"):
+        respmat.fit(real, phases=machine_phases, corrector_monitors=range(30), step=0.1, kind="calibrations")
