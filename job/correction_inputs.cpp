@@ -74,30 +74,16 @@ std::optional<JobError> read_csv(const std::string &path, CsvRows &rows) {
   return std::nullopt;
 }
 
-std::optional<JobError> read_csv_matrix(const std::string &path, NamedMatrix &matrix) {
-  CsvRows rows;
-  if (auto error = read_csv(path, rows)) return error;
-  const bool named = rows.count() > 0 && rows.fields(0) > 0 && rows.field(0, 0).empty();
-  const std::int32_t first_row = named ? 1 : 0, first_column = named ? 1 : 0;
-  if (rows.count() <= first_row) return input_error(path, "holds no matrix");
-  const std::int32_t width = rows.fields(first_row);
-  if (named) {
-    if (rows.fields(0) != width) return input_error(path, "the header names " + std::to_string(rows.fields(0) - 1) +
-                                                              " correctors, but the rows hold " +
-                                                              std::to_string(width - 1), 1);
-    for (std::int32_t j = 1; j < width; ++j) matrix.corrector_names.emplace_back(rows.field(0, j));
-  }
-  matrix.values = Dense(rows.count() - first_row, width - first_column);
-  for (std::int32_t r = first_row; r < rows.count(); ++r) {
-    if (rows.fields(r) != width)
-      return input_error(path, "has " + std::to_string(rows.fields(r)) + " fields, but the first row has " +
-                                   std::to_string(width), r + 1);
-    if (named) matrix.monitor_names.emplace_back(rows.field(r, 0));
-    for (std::int32_t c = first_column; c < width; ++c) {
-      const auto value = finite_field(rows.field(r, c));
-      if (!value) return input_error(path, not_a_number(rows.field(r, c), c), r + 1);
-      matrix.values.at(r - first_row, c - first_column) = *value;
-    }
+// Comma-separated or optics-style, by the reader of measured matrices. Names count
+// only when both the monitors and the correctors have them.
+std::optional<JobError> read_text_matrix(const std::string &path, NamedMatrix &matrix) {
+  MeasuredMatrixResult read = read_measured_matrix(path);
+  if (read.error_number != 0) return unreadable(path, read.error_number);
+  if (!read.error.empty()) return JobError{JobError::Kind::input, path, 0, std::move(read.error)};
+  matrix.values = std::move(read.matrix.values);
+  if (!read.matrix.row_names.empty() && !read.matrix.column_names.empty()) {
+    matrix.monitor_names = std::move(read.matrix.row_names);
+    matrix.corrector_names = std::move(read.matrix.column_names);
   }
   return std::nullopt;
 }
@@ -136,27 +122,6 @@ std::optional<JobError> number_at(const std::string &path, const OpticsTable &ta
   if (!parsed) return input_error(path, table.columns[column] + ": " + quoted_field(field) + " is not a finite number",
                                   table.lines[row]);
   value = *parsed;
-  return std::nullopt;
-}
-
-std::optional<JobError> read_table_matrix(const std::string &path, NamedMatrix &matrix) {
-  OpticsTable table;
-  if (auto error = read_table(path, table)) return error;
-  const std::optional<std::size_t> name = table.column("NAME");
-  std::vector<std::size_t> correctors;
-  for (std::size_t c = 0; c < table.columns.size(); ++c)
-    if (c != name) correctors.push_back(c);
-  if (table.rows.empty() || correctors.empty()) return input_error(path, "holds no matrix");
-  matrix.values = Dense(static_cast<std::int32_t>(table.rows.size()), static_cast<std::int32_t>(correctors.size()));
-  for (const std::size_t c : correctors) matrix.corrector_names.push_back(table.columns[c]);
-  for (std::size_t r = 0; r < table.rows.size(); ++r) {
-    if (name) matrix.monitor_names.push_back(table.rows[r][*name]);
-    for (std::size_t k = 0; k < correctors.size(); ++k)
-      if (auto error = number_at(path, table, r, correctors[k],
-                                 matrix.values.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(k))))
-        return error;
-  }
-  if (!name) matrix.corrector_names.clear();
   return std::nullopt;
 }
 
@@ -209,13 +174,8 @@ std::optional<JobError> read_csv_names(const std::string &path, std::size_t valu
 }  // namespace
 
 std::optional<JobError> read_response_matrix(const std::string &path, MatrixLayout layout, NamedMatrix &matrix) {
-  bool optics = false;
-  std::optional<JobError> error;
-  if (ends_with(path, ".bin"))
-    error = read_binary_matrix(path, matrix);
-  else if (!(error = is_optics_table(path, optics)))
-    error = optics ? read_table_matrix(path, matrix) : read_csv_matrix(path, matrix);
-  if (error) return error;
+  if (auto error = ends_with(path, ".bin") ? read_binary_matrix(path, matrix) : read_text_matrix(path, matrix))
+    return error;
   if (matrix.values.rows == 0 || matrix.values.cols == 0) return input_error(path, "holds no matrix");
   if (layout == MatrixLayout::correctors_by_monitors) transpose(matrix);
   return std::nullopt;

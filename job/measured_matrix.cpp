@@ -187,9 +187,9 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
   return result;
 }
 
-MeasuredMatrixResult read_optics_style(const std::string &path) {
+MeasuredMatrixResult read_optics_style(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
-  const OpticsTableResult read = read_optics_table(path);
+  const OpticsTableResult read = read_optics_table(path, file);
   if (!read.error.empty()) {
     result.error_number = read.error_number;
     result.error = read.error;
@@ -235,9 +235,26 @@ MeasuredMatrixResult read_measured_matrix(const std::string &path) {
     result.error = path + ": " + std::strerror(result.error_number);
     return result;
   }
-  const int first = std::fgetc(file.get());
-  if (first == '@' || first == '*') return read_optics_style(path);
+  // The kind is told by the first byte after a byte-order mark, which both readers
+  // skip; the byte goes back for the reader to read.
+  int first = std::fgetc(file.get());
+  if (first == static_cast<unsigned char>(detail::kByteOrderMark[0])) {
+    for (const char mark : detail::kByteOrderMark.substr(1))
+      if (std::fgetc(file.get()) != static_cast<unsigned char>(mark)) {
+        MeasuredMatrixResult result;
+        result.error = path + ":1: is neither comma-separated numbers nor an optics table";
+        return result;
+      }
+    first = std::fgetc(file.get());
+  }
   if (first != EOF) std::ungetc(first, file.get());
+  if (std::ferror(file.get())) {
+    MeasuredMatrixResult result;
+    result.error_number = errno != 0 ? errno : EIO;
+    result.error = path + ": " + std::strerror(result.error_number);
+    return result;
+  }
+  if (first == '@' || first == '*') return read_optics_style(path, file.get());
   return read_comma_separated(path, file.get());
 }
 

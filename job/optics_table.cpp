@@ -4,9 +4,11 @@
 #include <cstring>
 #include <strings.h>
 
+#include "base/owned_file.h"
 #include "respmat/owners.hpp"
 #include "respmat/text.h"
 #include "text/number_text.h"
+#include "text/table_read_stream.h"
 
 namespace respmat {
 namespace {
@@ -49,9 +51,21 @@ std::optional<double> OpticsTable::header_number(const std::string &name) const 
 }
 
 OpticsTableResult read_optics_table(const std::string &path) {
+  errno = 0;
+  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    OpticsTableResult result;
+    result.error_number = errno != 0 ? errno : EIO;
+    result.error = path + ": " + std::strerror(result.error_number);
+    return result;
+  }
+  return read_optics_table(path, file.get());
+}
+
+OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream) {
   OpticsTableResult result;
   errno = 0;
-  const OwnedStringTable owned(table_read(path.c_str(), nullptr, '"', nullptr));
+  const OwnedStringTable owned(detail::table_read_stream(stream, nullptr, '"', nullptr));
   if (!owned) {
     result.error_number = errno != 0 ? errno : EIO;
     result.error = path + ": " + std::strerror(result.error_number);

@@ -5,6 +5,7 @@
 #define RESPMAT_JOB_OPTICS_TABLE_H
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ struct OpticsTableResult {
 };
 
 [[nodiscard]] OpticsTableResult read_optics_table(const std::string &path);
+// The same from `stream`'s position on; `path` names the input in messages.
+[[nodiscard]] OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream);
 
 }  // namespace respmat
 

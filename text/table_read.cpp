@@ -8,6 +8,7 @@
 #include "text/byte_order_mark.h"
 #include "text/counted_array_layout.h"
 #include "text/line_source.h"
+#include "text/table_read_stream.h"
 #include "respmat/garray.h"
 #include "respmat/text.h"
 
@@ -72,20 +73,18 @@ bool is_comment(const char *line, const char *skip, std::size_t skip_length) {
 
 }  // namespace
 
-extern "C" StringTable table_read(const char *path, const char *sep, char quote,
-                                  const char *skip) {
-  FILE *file = std::fopen(path, "rb");
-  if (file == nullptr) return nullptr;
+namespace respmat::detail {
 
+StringTable table_read_stream(std::FILE *file, const char *sep, char quote, const char *skip) {
   RowCollector collector;
   bool ok = collector.start();
   const std::size_t skip_length = skip != nullptr ? std::strlen(skip) : 0;
   // Lines are read in large blocks: a line read on its own would cost a system call
   // or two to measure and re-read it.
-  respmat::detail::LineSource lines(file);
+  LineSource lines(file);
   bool seen_a_line = false;  // a byte-order mark can only start the first one
   for (std::string_view line; ok && lines.next(line);) {
-    if (collector.count == 0 && !seen_a_line) line.remove_prefix(respmat::detail::byte_order_mark_length(line));
+    if (collector.count == 0 && !seen_a_line) line.remove_prefix(byte_order_mark_length(line));
     seen_a_line = true;
     if (!is_comment(line.data(), skip, skip_length)) {
       char **row = sep != nullptr ? text_split(sep, line.data(), quote) : text_split_ws(line.data(), quote);
@@ -95,8 +94,18 @@ extern "C" StringTable table_read(const char *path, const char *sep, char quote,
   // The line source ends the input on a read error or when memory runs out as well;
   // neither may pass for a shorter file.
   ok = ok && !lines.failed() && !std::ferror(file);
-  std::fclose(file);
   return ok ? collector.finish() : nullptr;
+}
+
+}  // namespace respmat::detail
+
+extern "C" StringTable table_read(const char *path, const char *sep, char quote,
+                                  const char *skip) {
+  FILE *file = std::fopen(path, "rb");
+  if (file == nullptr) return nullptr;
+  StringTable table = respmat::detail::table_read_stream(file, sep, quote, skip);
+  std::fclose(file);
+  return table;
 }
 
 extern "C" void table_free(StringTable table) {
