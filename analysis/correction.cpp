@@ -89,6 +89,19 @@ WeightedProblem weighted_problem(const Dense &response, const std::vector<double
   return problem;
 }
 
+// W R over the monitors and correctors in use, column by column, as LAPACK's
+// least-squares solver takes it.
+std::vector<double> weighted_columns(const Dense &response, const std::vector<double> &weights,
+                                     const std::vector<Index> &monitors, const std::vector<Index> &correctors) {
+  std::vector<double> columns;
+  columns.reserve(monitors.size() * correctors.size());
+  for (const Index corrector : correctors)
+    for (const Index monitor : monitors)
+      columns.push_back((weights.empty() ? 1.0 : weights[static_cast<std::size_t>(monitor)]) *
+                        response.at(monitor, corrector));
+  return columns;
+}
+
 // How many of the singular values (largest first) the correction keeps; never a zero one.
 Index kept_count(const std::vector<double> &s, const Correction &shape, const CorrectionSettings &settings) {
   const double largest = s.empty() ? 0.0 : s.front();
@@ -206,24 +219,43 @@ Correction correct_orbit(const Dense &response, const std::vector<double> &orbit
   const std::vector<Index> correctors = in_use(response.cols, settings.excluded_correctors, "corrector");
   require(!monitors.empty(), "every monitor is excluded");
   require(!correctors.empty(), "every corrector is excluded");
-  WeightedProblem problem = weighted_problem(response, orbit, settings.weights, monitors, correctors);
-
   Correction result;
-  result.rows = problem.matrix.rows;
-  result.cols = problem.matrix.cols;
-  Svd svd;
-  // Without limits the weighted matrix is needed no more: LAPACK works in its storage.
+  result.rows = static_cast<Index>(monitors.size());
+  result.cols = static_cast<Index>(correctors.size());
   const bool bounded = !settings.limits.empty();
-  if (!singular_value_decomposition(bounded ? Dense(problem.matrix) : std::move(problem.matrix), svd))
-    throw std::runtime_error("the singular value decomposition did not converge");
-  result.kept = kept_count(svd.s, result, settings);
-  std::vector<double> change = filtered_change(svd, result.kept, settings.tikhonov, problem.orbit);
-  if (bounded) {
-    std::vector<ChangeLimits> limits;
-    for (const Index j : correctors) limits.push_back(settings.limits[static_cast<std::size_t>(j)]);
-    change = bounded_change(problem, settings.tikhonov, std::move(change), limits);
+  std::vector<double> change;
+  if (!bounded && !settings.singular_values && settings.tikhonov == 0.0) {
+    // The pseudo-inverse with a cut needs no singular vectors: a least-squares solver
+    // gives its answer in a fraction of their memory.
+    std::vector<double> weighted_orbit;
+    for (const Index i : monitors)
+      weighted_orbit.push_back((settings.weights.empty() ? 1.0 : settings.weights[static_cast<std::size_t>(i)]) *
+                               orbit[static_cast<std::size_t>(i)]);
+    const double rcond = settings.rcond.value_or(static_cast<double>(std::max(result.rows, result.cols)) *
+                                                 std::numeric_limits<double>::epsilon());
+    MinimumNormSolution solution;
+    if (!minimum_norm_solution(result.rows, result.cols,
+                               weighted_columns(response, settings.weights, monitors, correctors), weighted_orbit,
+                               rcond, solution))
+      throw std::runtime_error("the singular value decomposition did not converge");
+    result.kept = solution.rank;
+    result.singular_values = std::move(solution.s);
+    for (const double x : solution.x) change.push_back(-x);
+  } else {
+    WeightedProblem problem = weighted_problem(response, orbit, settings.weights, monitors, correctors);
+    Svd svd;
+    // Without limits the weighted matrix is needed no more: LAPACK works in its storage.
+    if (!singular_value_decomposition(bounded ? Dense(problem.matrix) : std::move(problem.matrix), svd))
+      throw std::runtime_error("the singular value decomposition did not converge");
+    result.kept = kept_count(svd.s, result, settings);
+    change = filtered_change(svd, result.kept, settings.tikhonov, problem.orbit);
+    if (bounded) {
+      std::vector<ChangeLimits> limits;
+      for (const Index j : correctors) limits.push_back(settings.limits[static_cast<std::size_t>(j)]);
+      change = bounded_change(problem, settings.tikhonov, std::move(change), limits);
+    }
+    result.singular_values = std::move(svd.s);
   }
-  result.singular_values = std::move(svd.s);
   if (result.kept > 0)
     result.condition_number = result.singular_values.front() / result.singular_values[static_cast<std::size_t>(result.kept - 1)];
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace respmat::analysis {
 
@@ -33,6 +34,23 @@ bool singular_value_decomposition(Dense &&a, Svd &svd) {
   const lapack_int info = LAPACKE_dgesdd(LAPACK_COL_MAJOR, 'S', n, m, a.values.data(), n, svd.s.data(),
                                          svd.vt.values.data(), n, svd.u.values.data(), k);
   return info == 0;
+}
+
+bool minimum_norm_solution(std::int32_t rows, std::int32_t cols, std::vector<double> &&a_columns,
+                           const std::vector<double> &b, double rcond, MinimumNormSolution &solution) {
+  const lapack_int m = rows, n = cols;
+  // b holds the solution on return, so it needs room for max(m, n) values.
+  std::vector<double> right_side(b);
+  right_side.resize(static_cast<std::size_t>(std::max(m, n)), 0.0);
+  solution.s.assign(static_cast<std::size_t>(std::min(m, n)), 0.0);
+  lapack_int rank = 0;
+  const lapack_int info = LAPACKE_dgelsd(LAPACK_COL_MAJOR, m, n, 1, a_columns.data(), std::max(m, 1), right_side.data(),
+                                         std::max({m, n, 1}), solution.s.data(), rcond, &rank);
+  if (info != 0) return false;
+  right_side.resize(static_cast<std::size_t>(n));
+  solution.x = std::move(right_side);
+  solution.rank = static_cast<std::int32_t>(rank);
+  return true;
 }
 
 bool least_squares(const Dense &a, const std::vector<double> &b, LeastSquares &solution) {

@@ -42,6 +42,19 @@ struct Svd {
 // matrix less in memory for large problems.
 [[nodiscard]] bool singular_value_decomposition(Dense &&a, Svd &svd);
 
+// The minimum-norm least-squares solution of A x = b, with singular values s_k ≤
+// rcond·s₁ taken as zero, by LAPACK's dgelsd: the pseudo-inverse's answer without
+// the singular vectors, in little more memory than A. `a_columns` holds A column by
+// column (Aᵀ row by row, rows x cols of A given) and is overwritten. False when LAPACK
+// does not converge.
+struct MinimumNormSolution {
+  std::vector<double> x;  // cols values
+  std::vector<double> s;  // the singular values of A, largest first
+  std::int32_t rank = 0;  // how many of them are above the cut
+};
+[[nodiscard]] bool minimum_norm_solution(std::int32_t rows, std::int32_t cols, std::vector<double> &&a_columns,
+                                         const std::vector<double> &b, double rcond, MinimumNormSolution &solution);
+
 // The least-squares solution of A x = b (A rows x cols, rows >= cols, full column
 // rank), with (AᵀA)⁻¹ for the covariance. False when A is rank deficient.
 struct LeastSquares {
