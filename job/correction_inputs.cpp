@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "job/optics_table.h"
 #include "respmat/owners.hpp"
 #include "text/byte_order_mark.h"
+#include "text/table_read_stream.h"
 
 namespace respmat {
 namespace {
@@ -43,18 +45,26 @@ std::string not_a_number(std::string_view field, std::int64_t column) {
   return "column " + std::to_string(column) + ": " + quoted_field(field) + " is not a finite number";
 }
 
-// The first byte after a byte-order mark: '@' or '*' open an optics-style table.
-std::optional<JobError> is_optics_table(const std::string &path, bool &optics) {
+// The whole input, read once: its readers each get a stream over the same bytes, as
+// a pipe could give them to one reader only.
+std::optional<JobError> read_whole(const std::string &path, std::string &bytes) {
   errno = 0;
   const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return unreadable(path, errno);
-  char start[4] = {};
-  const std::size_t got = std::fread(start, 1, sizeof start, file.get());
+  char block[1 << 16];
+  for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) != 0;) bytes.append(block, got);
   if (std::ferror(file.get())) return unreadable(path, errno);
-  const std::string_view head(start, got);
-  const std::size_t mark = detail::byte_order_mark_length(head);
-  optics = head.size() > mark && (head[mark] == '@' || head[mark] == '*');
   return std::nullopt;
+}
+
+detail::OwnedFile stream_over(const std::string &bytes) {
+  return detail::OwnedFile(::fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "rb"));
+}
+
+// The first byte after a byte-order mark: '@' or '*' open an optics-style table.
+bool is_optics_table(std::string_view bytes) {
+  const std::size_t mark = detail::byte_order_mark_length(bytes);
+  return bytes.size() > mark && (bytes[mark] == '@' || bytes[mark] == '*');
 }
 
 // Rows of a comma-separated file as fields.
@@ -67,9 +77,10 @@ struct CsvRows {
   }
 };
 
-std::optional<JobError> read_csv(const std::string &path, CsvRows &rows) {
+std::optional<JobError> read_csv(const std::string &path, const std::string &bytes, CsvRows &rows) {
   errno = 0;
-  rows.table.reset(table_read(path.c_str(), ",", '"', nullptr));
+  const detail::OwnedFile stream = stream_over(bytes);
+  if (stream) rows.table.reset(detail::table_read_stream(stream.get(), ",", '"', nullptr));
   if (!rows.table) return unreadable(path, errno);
   return std::nullopt;
 }
@@ -107,8 +118,11 @@ std::optional<JobError> read_binary_matrix(const std::string &path, NamedMatrix 
   return std::nullopt;
 }
 
-std::optional<JobError> read_table(const std::string &path, OpticsTable &table) {
-  OpticsTableResult read = read_optics_table(path);
+std::optional<JobError> read_table(const std::string &path, const std::string &bytes, OpticsTable &table) {
+  errno = 0;
+  const detail::OwnedFile stream = stream_over(bytes);
+  if (!stream) return unreadable(path, errno);
+  OpticsTableResult read = read_optics_table(path, stream.get());
   if (read.error_number != 0) return unreadable(path, read.error_number);
   if (!read.error.empty()) return JobError{JobError::Kind::input, path, 0, read.error};
   table = std::move(read.table);
@@ -134,10 +148,10 @@ bool ends_with(const std::string &text, std::string_view end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-std::optional<JobError> read_table_values(const std::string &path, const std::optional<PhaseColumn> &column,
-                                          Plane plane, MonitorValues &values) {
+std::optional<JobError> read_table_values(const std::string &path, const std::string &bytes,
+                                          const std::optional<PhaseColumn> &column, Plane plane, MonitorValues &values) {
   OpticsTable table;
-  if (auto error = read_table(path, table)) return error;
+  if (auto error = read_table(path, bytes, table)) return error;
   std::optional<std::size_t> chosen;
   if (!column)
     chosen = table.column(plane == Plane::x ? "X" : "Y");
@@ -157,9 +171,10 @@ std::optional<JobError> read_table_values(const std::string &path, const std::op
 
 // Names in the first column of a CSV table when they are not numbers, below the
 // header the phase table's reading skipped.
-std::optional<JobError> read_csv_names(const std::string &path, std::size_t value_count, MonitorValues &values) {
+std::optional<JobError> read_csv_names(const std::string &path, const std::string &bytes, std::size_t value_count,
+                                       MonitorValues &values) {
   CsvRows rows;
-  if (auto error = read_csv(path, rows)) return error;
+  if (auto error = read_csv(path, bytes, rows)) return error;
   const std::int32_t first = rows.count() - static_cast<std::int32_t>(value_count);
   bool names = false;
   std::vector<std::string> found;
@@ -183,23 +198,29 @@ std::optional<JobError> read_response_matrix(const std::string &path, MatrixLayo
 
 std::optional<JobError> read_monitor_values(const std::string &path, const std::optional<PhaseColumn> &column,
                                             Plane plane, MonitorValues &values) {
-  bool optics = false;
-  if (auto error = is_optics_table(path, optics)) return error;
-  if (optics) return read_table_values(path, column, plane, values);
-  PhaseTableResult table = load_phase_table(path, column.value_or(PhaseColumn{}));
+  std::string bytes;
+  if (auto error = read_whole(path, bytes)) return error;
+  if (bytes.empty()) return input_error(path, "holds no values");
+  if (is_optics_table(bytes)) return read_table_values(path, bytes, column, plane, values);
+  errno = 0;
+  const detail::OwnedFile stream = stream_over(bytes);
+  if (!stream) return unreadable(path, errno);
+  PhaseTableResult table = load_phase_table(path, stream.get(), column.value_or(PhaseColumn{}));
   if (table.error) {
     if (table.error->kind == PhaseTableError::Kind::io) return unreadable(path, table.error->error_number);
     return JobError{JobError::Kind::input, path, 0, table.error->message()};
   }
   values.values = std::move(table.phases);
   if (values.values.empty()) return input_error(path, "holds no values");
-  if (column && (!column->name.empty() || column->index != 0)) return read_csv_names(path, values.values.size(), values);
+  if (column && (!column->name.empty() || column->index != 0)) return read_csv_names(path, bytes, values.values.size(), values);
   return std::nullopt;
 }
 
 std::optional<JobError> read_change_limits(const std::string &path, std::vector<analysis::ChangeLimits> &limits) {
+  std::string bytes;
+  if (auto error = read_whole(path, bytes)) return error;
   CsvRows rows;
-  if (auto error = read_csv(path, rows)) return error;
+  if (auto error = read_csv(path, bytes, rows)) return error;
   for (std::int32_t r = 0; r < rows.count(); ++r) {
     if (rows.fields(r) != 2) return input_error(path, "expected lower,upper", r + 1);
     const auto lower = finite_field(rows.field(r, 0)), upper = finite_field(rows.field(r, 1));

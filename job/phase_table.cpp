@@ -461,12 +461,17 @@ std::string PhaseTableError::message() const {
 
 PhaseTableResult load_phase_table(const std::string &path, const std::optional<PhaseColumn> &column,
                                   std::optional<std::int64_t> row_limit) {
+  errno = 0;
+  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return failed(io_failure(path, errno));
+  return load_phase_table(path, file.get(), column, row_limit);
+}
+
+PhaseTableResult load_phase_table(const std::string &path, std::FILE *stream, const std::optional<PhaseColumn> &column,
+                                  std::optional<std::int64_t> row_limit) {
   try {
-    errno = 0;
-    const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) return failed(io_failure(path, errno));
     // One stream, read once: a pipe gives its bytes to one reader only.
-    TableLines lines(file.get());
+    TableLines lines(stream);
     const bool optics = starts_optics_table(lines, row_limit);
     if (auto failure = lines.failure(path)) return failed(std::move(*failure));
     return optics ? read_optics(path, lines, column, row_limit) : read_csv(path, lines, column, row_limit);

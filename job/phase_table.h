@@ -11,6 +11,7 @@
 #define RESPMAT_JOB_PHASE_TABLE_H
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +68,10 @@ struct PhaseTableResult {
 // read must be a finite number. Without a column, a comma-separated table gives its
 // column 0 and an optics table is a usage failure that lists its numeric columns.
 [[nodiscard]] PhaseTableResult load_phase_table(const std::string &path,
+                                                const std::optional<PhaseColumn> &column,
+                                                std::optional<std::int64_t> row_limit = std::nullopt);
+// The same from `stream`'s position on; `path` names the input in messages.
+[[nodiscard]] PhaseTableResult load_phase_table(const std::string &path, std::FILE *stream,
                                                 const std::optional<PhaseColumn> &column,
                                                 std::optional<std::int64_t> row_limit = std::nullopt);
 

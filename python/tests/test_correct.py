@@ -109,8 +109,8 @@ def test_bad_arguments_raise_value_error(kwargs, message):
         respmat.correct(**kwargs)
 
 
-def run_tool(*args, cwd):
-    return subprocess.run([os.environ["RESPMAT_EXE"], "correct", *map(str, args)], cwd=cwd,
+def run_tool(*args, cwd, stdin=None):
+    return subprocess.run([os.environ["RESPMAT_EXE"], "correct", *map(str, args)], cwd=cwd, input=stdin,
                           capture_output=True, text=True)
 
 
@@ -122,15 +122,16 @@ def test_tool_on_the_measured_matrix_through_every_input_form(tmp_path):
     np.testing.assert_allclose(np.loadtxt(ORM / "spear3_orm_x_plain.csv", delimiter=","), R, rtol=0)
     respmat.write_bin(R.T, tmp_path / "orm_t.bin")
     # The orbit in reverse order is matched by name to the named matrix.
-    (tmp_path / "reversed.csv").write_text("name,x\n" + "".join(
-        f"{n},{v!r}\n" for n, v in reversed(list(zip(names[1:, 0], orbit)))))
-    forms = [(ORM / "spear3_orm_x.csv", "reversed.csv", ["--orbit-column", "x"]),
-             (ORM / "spear3_orm_x_plain.csv", ORM / "spear3_orbit_x.csv", ["--orbit-column", "1"]),
+    reversed_orbit = "name,x\n" + "".join(f"{n},{v!r}\n" for n, v in reversed(list(zip(names[1:, 0], orbit))))
+    (tmp_path / "reversed.csv").write_text(reversed_orbit)
+    forms = [(ORM / "spear3_orm_x.csv", "reversed.csv", ["--orbit-column", "x"], None),
+             (ORM / "spear3_orm_x.csv", "/dev/stdin", ["--orbit-column", "x"], reversed_orbit),
+             (ORM / "spear3_orm_x_plain.csv", ORM / "spear3_orbit_x.csv", ["--orbit-column", "1"], None),
              (tmp_path / "orm_t.bin", ORM / "spear3_orbit_x.csv",
-              ["--orbit-column", "x", "--layout", "correctors-by-monitors"])]
-    for k, (matrix, orbit_file, extra) in enumerate(forms):
+              ["--orbit-column", "x", "--layout", "correctors-by-monitors"], None)]
+    for k, (matrix, orbit_file, extra, stdin) in enumerate(forms):
         done = run_tool("--matrix", matrix, "--orbit", orbit_file, "--singular-values", 20, "-o", f"c{k}.csv",
-                        "--summary", f"s{k}.json", "--spectrum", f"sp{k}.csv", *extra, cwd=tmp_path)
+                        "--summary", f"s{k}.json", "--spectrum", f"sp{k}.csv", *extra, cwd=tmp_path, stdin=stdin)
         assert done.returncode == 0, done.stderr
         assert done.stdout.startswith("kept 20 of 53 singular values")
         change = np.loadtxt(tmp_path / f"c{k}.csv", delimiter=",", skiprows=1, usecols=1)
