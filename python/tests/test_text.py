@@ -1,6 +1,7 @@
 """load_text() and save_csv(): the library's delimited text, against numpy and the
 platform's own number conversions."""
 
+import io
 import os
 import threading
 
@@ -118,3 +119,7 @@ def test_pipes_fifos_and_standard_input_give_what_the_file_gives(tmp_path, kind)
     (tmp_path / "phases").mkdir()
     phases = feed_through(kind, tmp_path / "phases", b"name,phase\n" + table, lambda p: respmat.load_phases(p, "phase"))
     assert_same_bits(phases, loaded[:, 1])
+    binary = io.BytesIO()
+    respmat.write_bin(loaded, binary)
+    (tmp_path / "binary").mkdir()
+    assert_same_bits(feed_through(kind, tmp_path / "binary", binary.getvalue(), respmat.read_bin), loaded)
