@@ -62,7 +62,8 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   std::vector<bool> monitor_used(static_cast<std::size_t>(monitors));
   for (const CalibrationPoint &p : points) {
     if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
-    problem.AddResidualBlock(new EntryResidual(p), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
+    // The problem takes ownership of the cost function.
+    problem.AddResidualBlock(std::make_unique<EntryResidual>(p).release(), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
                              &strengths[static_cast<std::size_t>(p.corrector)],
                              &offsets[static_cast<std::size_t>(p.corrector)]);
     monitor_used[static_cast<std::size_t>(p.monitor)] = true;
