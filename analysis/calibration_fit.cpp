@@ -59,14 +59,14 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   std::fill(offsets.begin(), offsets.end(), offset);
   ceres::Problem problem;
   std::size_t used = 0;
-  std::vector<bool> monitor_used(static_cast<std::size_t>(monitors));
+  std::vector<std::size_t> per_monitor(static_cast<std::size_t>(monitors));
   for (const CalibrationPoint &p : points) {
     if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
     // The problem takes ownership of the cost function.
     problem.AddResidualBlock(std::make_unique<EntryResidual>(p).release(), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
                              &strengths[static_cast<std::size_t>(p.corrector)],
                              &offsets[static_cast<std::size_t>(p.corrector)]);
-    monitor_used[static_cast<std::size_t>(p.monitor)] = true;
+    ++per_monitor[static_cast<std::size_t>(p.monitor)];
     ++used;
   }
   const std::size_t unknowns = static_cast<std::size_t>(monitors - 1) + 2 * (static_cast<std::size_t>(correctors) - fit.left_out.size());
@@ -76,12 +76,17 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
     return std::nullopt;
   }
   for (std::int32_t i = 0; i < monitors; ++i)
-    if (!monitor_used[static_cast<std::size_t>(i)]) {
+    if (per_monitor[static_cast<std::size_t>(i)] == 0) {
       reason = "leaves monitor " + std::to_string(i) + " without a reachable entry, so its gain cannot be fitted";
       return std::nullopt;
     }
-  // The gauge: the first gain held while solving, all gains rescaled afterwards.
-  problem.SetParameterBlockConstant(&log_gains[0]);
+  // The gauge: one gain held while solving, all gains rescaled afterwards. The monitor
+  // that sees the most correctors holds it. One that sees a single corrector would not:
+  // every other gain could shrink and every strength grow without end, that monitor's
+  // one entry kept by its corrector's offset, and a noisy fit would never converge.
+  const auto anchor = static_cast<std::int32_t>(std::max_element(per_monitor.begin(), per_monitor.end()) -
+                                                per_monitor.begin());
+  problem.SetParameterBlockConstant(&log_gains[static_cast<std::size_t>(anchor)]);
 
   ceres::Solver::Options options;
   options.linear_solver_type = ceres::SPARSE_NORMAL_CHOLESKY;
@@ -107,14 +112,17 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   covariance_options.algorithm_type = ceres::SPARSE_QR;
   ceres::Covariance covariance(covariance_options);
   std::vector<std::pair<const double *, const double *>> blocks;
-  for (std::int32_t i = 1; i < monitors; ++i)
-    for (std::int32_t k = i; k < monitors; ++k) blocks.emplace_back(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(k)]);
+  for (std::int32_t i = 0; i < monitors; ++i)
+    for (std::int32_t k = i; k < monitors; ++k)
+      if (i != anchor && k != anchor)
+        blocks.emplace_back(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(k)]);
   for (std::int32_t j = 0; j < correctors; ++j) {
     if (per_corrector[static_cast<std::size_t>(j)] < 2) continue;
     const double *strength = &strengths[static_cast<std::size_t>(j)];
     blocks.emplace_back(strength, strength);
     blocks.emplace_back(&offsets[static_cast<std::size_t>(j)], &offsets[static_cast<std::size_t>(j)]);
-    for (std::int32_t k = 1; k < monitors; ++k) blocks.emplace_back(strength, &log_gains[static_cast<std::size_t>(k)]);
+    for (std::int32_t k = 0; k < monitors; ++k)
+      if (k != anchor) blocks.emplace_back(strength, &log_gains[static_cast<std::size_t>(k)]);
   }
   if (!covariance.Compute(blocks, &problem)) {
     reason = "gives a singular problem: the points do not tell the calibrations apart";
@@ -129,8 +137,9 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   const double n = monitors;
   std::vector<double> with_mean(static_cast<std::size_t>(monitors), 0.0);  // cov(u_i, mean u)
   double mean_variance = 0.0;
-  for (std::int32_t i = 1; i < monitors; ++i)
-    for (std::int32_t k = 1; k < monitors; ++k) {
+  for (std::int32_t i = 0; i < monitors; ++i)
+    for (std::int32_t k = 0; k < monitors; ++k) {
+      if (i == anchor || k == anchor) continue;
       const double c = cov(&log_gains[static_cast<std::size_t>(std::min(i, k))], &log_gains[static_cast<std::size_t>(std::max(i, k))]);
       with_mean[static_cast<std::size_t>(i)] += c / n;
       mean_variance += c / (n * n);
@@ -138,7 +147,7 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   double mean = 0.0;
   for (const double u : log_gains) mean += u / n;
   for (std::int32_t i = 0; i < monitors; ++i) {
-    const double own = i == 0 ? 0.0 : cov(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(i)]);
+    const double own = i == anchor ? 0.0 : cov(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(i)]);
     const double gain = std::exp(log_gains[static_cast<std::size_t>(i)] - mean);
     fit.gains.push_back(gain);
     fit.gain_errors.push_back(gain * std::sqrt(std::max(0.0, own - 2.0 * with_mean[static_cast<std::size_t>(i)] + mean_variance)));
@@ -152,7 +161,8 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
       continue;
     }
     double with_gains = 0.0;  // cov(c_j, mean u)
-    for (std::int32_t k = 1; k < monitors; ++k) with_gains += cov(&strength, &log_gains[static_cast<std::size_t>(k)]) / n;
+    for (std::int32_t k = 0; k < monitors; ++k)
+      if (k != anchor) with_gains += cov(&strength, &log_gains[static_cast<std::size_t>(k)]) / n;
     const double own = cov(&strength, &strength);
     const double rescaled = strength * std::exp(mean);
     // d(c e^m) = e^m dc + c e^m dm

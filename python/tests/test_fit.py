@@ -15,12 +15,12 @@ TOOL = os.environ.get("RESPMAT_EXE")
 TWISS = EXAMPLES / "optics" / "iota_v8.3_twiss.tfs"
 
 
-def calibrated(rng, m=24):
+def calibrated(rng, m=24, offsets_from=0.0):
     """Phases, the exact measurement of known calibrations (monitors x correctors) and them."""
     phases = np.cumsum(rng.uniform(0.05, 0.3, m))
     gains = np.exp(rng.normal(0, 0.05, m))
     gains /= np.exp(np.mean(np.log(gains)))
-    strengths, offsets = rng.uniform(0.2, 0.4, m), rng.uniform(0.0, 0.3, m)
+    strengths, offsets = rng.uniform(0.2, 0.4, m), rng.uniform(offsets_from, 0.3, m)
     angle = 2 * np.pi * np.subtract.outer(phases, phases)
     return phases, np.tril(np.outer(gains, strengths) * np.sin(angle + offsets)), (gains, strengths, offsets)
 
@@ -164,3 +164,28 @@ def test_bad_arguments_are_refused(rng):
     machine_phases = np.loadtxt(EXAMPLES / "realmachinephases.csv", delimiter=",")[:36, 0]
     with pytest.raises(ValueError, match="does not converge"):
         respmat.fit(real, phases=machine_phases, corrector_monitors=range(30), step=0.1, kind="calibrations")
+
+
+# Over many noisy draws the pulls (fit - truth) / error have mean 0 and standard
+# deviation 1 when the errors are right. A few draws by default; RESPMAT_LONG_TESTS=1
+# (the "long" CTest label) takes enough of them for tight bounds. The first monitor
+# sees the first corrector alone, at no phase advance: its gain is known only through
+# that corrector's offset, which is therefore kept away from 0.
+def test_pulls_of_both_fits_have_unit_spread(rng):
+    draws = 4000 if os.environ.get("RESPMAT_LONG_TESTS") else 30
+    spread = 3.5 / np.sqrt(draws)  # a generous bound on the error of a sample's mean
+    pulls = {"amplitude": [], "offset": [], "monitor_gain": [], "corrector_strength": []}
+    for _ in range(draws):
+        phases, exact, (gains, strengths, _) = calibrated(rng, m=16, offsets_from=0.1)
+        noise = rng.normal(0, 0.002, exact.shape) * np.tri(16)
+        simple = respmat.fit(np.tril(0.31 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + 0.4)) + noise,
+                             phases=phases, sigma=np.full(exact.shape, 0.002))
+        pulls["amplitude"].append((simple["amplitude"] - 0.31) / simple["amplitude_error"])
+        pulls["offset"].append((simple["offset"] - 0.4) / simple["offset_error"])
+        full = respmat.fit(exact + noise, phases=phases, kind="calibrations", sigma=np.full(exact.shape, 0.002))
+        pulls["monitor_gain"].append((full["monitor_gain"][3] - gains[3]) / full["monitor_gain_error"][3])
+        pulls["corrector_strength"].append(
+            (full["corrector_strength"][2] - strengths[2]) / full["corrector_strength_error"][2])
+    for name, values in pulls.items():
+        assert abs(np.mean(values)) < spread + 0.05, name
+        assert abs(np.std(values) - 1) < spread + 0.1, name
