@@ -8,6 +8,8 @@
 #include <span>
 #include <utility>
 
+#include "analysis/quiet_solver_log.h"
+
 namespace respmat::analysis {
 namespace {
 
@@ -39,6 +41,7 @@ class EntryResidual final : public ceres::SizedCostFunction<1, 1, 1, 1> {
 std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points, std::int32_t monitors,
                                                std::int32_t correctors, double amplitude, double offset,
                                                bool weighted, std::string &reason) {
+  const QuietSolverLog quiet;
   CalibrationFit fit;
   // A corrector needs at least as many monitors as its two unknowns.
   std::vector<int> per_corrector(static_cast<std::size_t>(correctors));

@@ -110,6 +110,10 @@ def test_bad_measurements_are_refused_in_one_line(tmp_path, rng):
     assert "measured.csv:3: column 0" in result.stderr
     assert run(tmp_path, "fit", "--step", "0").returncode == 64
     assert not (tmp_path / "residual.csv").exists()
+    # Gains and strengths that the data cannot tell apart: the solver's own log stays quiet.
+    write(tmp_path, phases, np.tril(np.ones((5, 5))) * 1e-3)
+    result = run(tmp_path, "fit", "--fit", "calibrations", "-p", "phases.csv", "--measured", "measured.csv")
+    assert result.returncode == 1 and result.stderr.count("\n") == 1, result.stderr
 
 
 def test_calibrations_come_back_from_noiseless_measurements_and_agree_with_scipy(tmp_path, rng):
