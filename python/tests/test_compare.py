@@ -110,10 +110,18 @@ def test_bad_measurements_are_refused_in_one_line(tmp_path, rng):
     assert "measured.csv:3: column 0" in result.stderr
     assert run(tmp_path, "fit", "--step", "0").returncode == 64
     assert not (tmp_path / "residual.csv").exists()
-    # Gains and strengths that the data cannot tell apart: the solver's own log stays quiet.
-    write(tmp_path, phases, np.tril(np.ones((5, 5))) * 1e-3)
-    result = run(tmp_path, "fit", "--fit", "calibrations", "-p", "phases.csv", "--measured", "measured.csv")
-    assert result.returncode == 1 and result.stderr.count("\n") == 1, result.stderr
+    # Noisy draws where the first monitor's gain is barely determined (its corrector's
+    # offset near 0): some fits fail, each in one line, the solver's own log quiet.
+    failures = []
+    for _ in range(60):
+        phases = np.cumsum(rng.uniform(0.05, 0.3, 12))
+        offsets = rng.uniform(0.0, 0.02, 12)
+        exact = np.tril(0.3 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + offsets))
+        write(tmp_path, phases, exact + rng.normal(0, 0.01, exact.shape) * np.tri(12))
+        result = run(tmp_path, "fit", "--fit", "calibrations", "-p", "phases.csv", "--measured", "measured.csv")
+        if result.returncode != 0:
+            failures.append(result.stderr)
+    assert failures and all(stderr.count("\n") == 1 for stderr in failures), failures[:1]
 
 
 def test_calibrations_come_back_from_noiseless_measurements_and_agree_with_scipy(tmp_path, rng):
