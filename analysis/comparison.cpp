@@ -13,7 +13,8 @@ double rms(double sum_of_squares, std::size_t count) {
   return count == 0 ? kNaN : std::sqrt(sum_of_squares / static_cast<double>(count));
 }
 
-double median(std::vector<double> values) {
+// The median of `values`, which it reorders.
+double median(std::vector<double> &values) {
   if (values.empty()) return kNaN;
   const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
   std::nth_element(values.begin(), middle, values.end());
@@ -26,11 +27,12 @@ double median(std::vector<double> values) {
 // `included`.
 double robust_sigma(const Dense &residual, const std::vector<unsigned char> &included) {
   std::vector<double> values;
+  values.reserve(static_cast<std::size_t>(std::count(included.begin(), included.end(), 1)));
   for (std::size_t k = 0; k < residual.values.size(); ++k)
     if (included[k]) values.push_back(residual.values[k]);
   const double centre = median(values);
   for (double &value : values) value = std::fabs(value - centre);
-  return kMadToSigma * median(std::move(values));
+  return kMadToSigma * median(values);
 }
 
 std::vector<Outlier> outliers_with(const Dense &residual, const std::vector<unsigned char> &considered,
@@ -54,8 +56,9 @@ std::vector<Outlier> find_outliers(const Dense &residual, const std::vector<unsi
                                    const Dense *sigma, double outlier_k) {
   if (sigma != nullptr) return outliers_with(residual, considered, sigma, 0.0, outlier_k);
   // Two passes: outliers inflate the spread they are measured against.
-  const std::vector<Outlier> first = outliers_with(residual, considered, nullptr, robust_sigma(residual, considered),
-                                                   outlier_k);
+  std::vector<Outlier> first = outliers_with(residual, considered, nullptr, robust_sigma(residual, considered),
+                                             outlier_k);
+  if (first.empty()) return first;  // the second pass would measure the same spread
   std::vector<unsigned char> kept = considered;
   for (const Outlier &o : first)
     kept[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(residual.cols) + static_cast<std::size_t>(o.corrector)] = 0;
