@@ -130,6 +130,7 @@ class RelativeObjective {
   std::vector<double> residual_;
 };
 
+// L-BFGS-B's messages: Fortran strings of 60 characters, padded with blanks.
 using Message = std::array<char, 60>;
 
 Message message(std::string_view text) {
