@@ -1,16 +1,16 @@
 #include "analysis/correction.h"
 
 #include <cblas.h>
-#include <ceres/ceres.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "analysis/bounded_least_squares.h"
 
 namespace respmat::analysis {
 namespace {
@@ -135,76 +135,6 @@ std::vector<double> filtered_change(const Svd &svd, Index kept, double alpha, co
   return change;
 }
 
-// The residuals W x + W R Δθ and, with α > 0, α Δθ: a linear problem whose Jacobian
-// is the weighted matrix (over α I).
-class WeightedOrbitCost final : public ceres::CostFunction {
- public:
-  WeightedOrbitCost(const WeightedProblem &problem, double alpha) : problem_(problem), alpha_(alpha) {
-    set_num_residuals(problem.matrix.rows + (alpha > 0.0 ? problem.matrix.cols : 0));
-    mutable_parameter_block_sizes()->push_back(problem.matrix.cols);
-  }
-
-  bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
-    const Dense &a = problem_.matrix;
-    std::copy(problem_.orbit.begin(), problem_.orbit.end(), residuals);
-    cblas_dgemv(CblasRowMajor, CblasNoTrans, a.rows, a.cols, 1.0, a.values.data(), a.cols, parameters[0], 1, 1.0,
-                residuals, 1);
-    const bool regularised = alpha_ > 0.0;
-    if (regularised)
-      for (Index j = 0; j < a.cols; ++j) residuals[a.rows + j] = alpha_ * parameters[0][j];
-    if (jacobians != nullptr && jacobians[0] != nullptr) {
-      double *jacobian = std::copy(a.values.begin(), a.values.end(), jacobians[0]);
-      if (regularised) {
-        std::fill_n(jacobian, static_cast<std::size_t>(a.cols) * static_cast<std::size_t>(a.cols), 0.0);
-        for (Index j = 0; j < a.cols; ++j) jacobian[static_cast<std::size_t>(j) * static_cast<std::size_t>(a.cols + 1)] = alpha_;
-      }
-    }
-    return true;
-  }
-
- private:
-  const WeightedProblem &problem_;
-  double alpha_;
-};
-
-// The bounded least-squares change of the correctors in use, from `start` (clamped
-// into the limits). Ceres Solver's bounds keep every step inside the box.
-std::vector<double> bounded_change(const WeightedProblem &problem, double alpha, std::vector<double> start,
-                                   const std::vector<ChangeLimits> &limits) {
-  for (std::size_t j = 0; j < start.size(); ++j) start[j] = std::clamp(start[j], limits[j].lower, limits[j].upper);
-  ceres::Problem solver_problem;
-  // The problem takes ownership of the cost function.
-  solver_problem.AddResidualBlock(std::make_unique<WeightedOrbitCost>(problem, alpha).release(), nullptr,
-                                  start.data());
-  for (std::size_t j = 0; j < start.size(); ++j) {
-    const int index = static_cast<int>(j);
-    if (std::isfinite(limits[j].lower)) solver_problem.SetParameterLowerBound(start.data(), index, limits[j].lower);
-    if (std::isfinite(limits[j].upper)) solver_problem.SetParameterUpperBound(start.data(), index, limits[j].upper);
-  }
-  ceres::Solver::Options options;
-  options.linear_solver_type = ceres::DENSE_QR;
-  // Dogleg takes the whole Gauss-Newton step when it fits, which for a linear problem
-  // reaches the face of the box in few steps; Levenberg-Marquardt's damping creeps.
-  options.trust_region_strategy_type = ceres::DOGLEG;
-  options.logging_type = ceres::SILENT;
-  options.max_num_iterations = 10000;
-  options.function_tolerance = 1e-18;
-  options.gradient_tolerance = 1e-18;
-  options.parameter_tolerance = 1e-16;
-  // A projected trust-region step shrinks near the bounds; a fresh start from where
-  // it stopped lets it move along the active bounds again, until nothing changes.
-  constexpr int kMostRestarts = 100;
-  for (int restart = 0; restart < kMostRestarts; ++restart) {
-    const std::vector<double> before = start;
-    ceres::Solver::Summary summary;
-    ceres::Solve(options, &solver_problem, &summary);
-    if (!summary.IsSolutionUsable())
-      throw std::runtime_error("the bounded problem has no solution: " + summary.message);
-    if (start == before) break;
-  }
-  return start;
-}
-
 double rms_at(const std::vector<double> &orbit, const std::vector<Index> &monitors) {
   double sum = 0.0;
   for (const Index i : monitors) sum += orbit[static_cast<std::size_t>(i)] * orbit[static_cast<std::size_t>(i)];
@@ -252,7 +182,8 @@ Correction correct_orbit(const Dense &response, const std::vector<double> &orbit
     if (bounded) {
       std::vector<ChangeLimits> limits;
       for (const Index j : correctors) limits.push_back(settings.limits[static_cast<std::size_t>(j)]);
-      change = bounded_change(problem, settings.tikhonov, std::move(change), limits);
+      change = detail::bounded_least_squares(std::move(problem.matrix), problem.orbit, settings.tikhonov,
+                                             std::move(change), limits);
     }
     result.singular_values = std::move(svd.s);
   }

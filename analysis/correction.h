@@ -47,7 +47,8 @@ struct Correction {
 // Throws std::invalid_argument, naming the argument, for sizes that do not agree,
 // numbers that are not finite, indices out of range, a negative α or weight, a
 // negative cut, or limits with lower > upper; std::runtime_error when LAPACK does not
-// converge. Any shape of matrix is welcome, a rank-deficient one included.
+// converge or a bounded problem does not settle on its optimum. Any shape of matrix
+// is welcome, a rank-deficient one included.
 [[nodiscard]] Correction correct_orbit(const Dense &response, const std::vector<double> &orbit,
                                        const CorrectionSettings &settings);
 

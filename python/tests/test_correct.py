@@ -56,19 +56,40 @@ def test_equals_numpy_for_every_shape_cut_and_filter(shape, rank_deficient):
         assert respmat.correct(R, x)["kept"] == 5
 
 
-@pytest.mark.xfail(strict=True, reason="Ceres's projected trust-region steps stop short of the bounded optimum")
-def test_bounded_equals_bvls():
-    g = np.random.default_rng(7)
-    R, x = g.normal(size=(40, 15)), g.normal(size=40) * 5
-    lower, upper = -g.uniform(0.1, 1, 15), g.uniform(0.1, 1, 15)
-    got = respmat.correct(R, x, bounds=np.column_stack([lower, upper]))["change"]
-    ref = scipy.optimize.lsq_linear(R, -x, bounds=(lower, upper), method="bvls", tol=1e-14).x
-    close(got, ref, 1e-6)
-    assert np.all(got >= lower) and np.all(got <= upper)
-    alpha = 0.5  # the regularised problem stacks α I under R
-    got = respmat.correct(R, x, tikhonov=alpha, bounds=np.column_stack([lower, upper]))["change"]
-    A, b = np.vstack([R, alpha * np.eye(15)]), np.concatenate([-x, np.zeros(15)])
-    close(got, scipy.optimize.lsq_linear(A, b, bounds=(lower, upper), method="bvls", tol=1e-14).x, 1e-6)
+def bounded_problem(case, seed):
+    """R, orbit and limits: random matrices of several kinds, or the measured ring's with
+    random limits tight enough that most correctors sit at one."""
+    g = np.random.default_rng(seed)
+    if case == "ring":
+        R = np.loadtxt(ORM / "spear3_orm_x.csv", delimiter=",", dtype=str)[1:, 1:].astype(float)
+        x = np.loadtxt(ORM / "spear3_orbit_x.csv", delimiter=",", skiprows=1, usecols=1)
+        return R, x, -g.uniform(0.02, 0.3, 54), g.uniform(0.02, 0.3, 54)
+    shape = {"tall": (40, 15), "wide": (20, 50), "rank-deficient": (30, 40), "ill-conditioned": (60, 20)}[case]
+    R, x = g.normal(size=shape), g.normal(size=shape[0]) * 5
+    lower, upper = -g.uniform(0.05, 1, shape[1]), g.uniform(0.05, 1, shape[1])
+    if case == "rank-deficient":
+        R, lower, upper = R[:, :5] @ g.normal(size=(5, shape[1])), lower / 5, upper / 5
+    if case == "ill-conditioned":  # an orbit the correctors could undo but for their limits
+        U, s, Vt = np.linalg.svd(R, full_matrices=False)
+        R = U * np.logspace(0, -8, s.size) @ Vt
+        x = -R @ g.uniform(-1.5, 1.5, shape[1])
+    return R, x, lower, upper
+
+
+@pytest.mark.parametrize("case, alpha", [("tall", 0.0), ("tall", 0.5), ("wide", 0.0), ("wide", 0.1),
+                                         ("rank-deficient", 0.1), ("ill-conditioned", 0.0),
+                                         ("ill-conditioned", 1e-3), ("ring", 0.0), ("ring", 1e-2)])
+def test_bounded_equals_bvls(case, alpha):
+    for seed in range(4):
+        R, x, lower, upper = bounded_problem(case, seed)
+        got = respmat.correct(R, x, tikhonov=alpha, bounds=np.column_stack([lower, upper]))["change"]
+        n = R.shape[1]  # the regularised problem stacks α I under R
+        A, b = np.vstack([R, alpha * np.eye(n)]), np.concatenate([-x, np.zeros(n)])
+        # bvls stops after as many iterations as there are correctors unless told otherwise
+        ref = scipy.optimize.lsq_linear(A, b, bounds=(lower, upper), method="bvls", tol=1e-14, max_iter=1000).x
+        close(got, ref, 1e-6)
+        assert np.all(got >= lower) and np.all(got <= upper)
+        assert np.sum((got == lower) | (got == upper)) >= 2  # the limits matter
 
 
 def test_properties_on_random_problems():
@@ -153,6 +174,16 @@ def test_tool_on_the_measured_matrix_through_every_input_form(tmp_path):
     assert done.returncode == 0, done.stderr
     G = respmat.model(phases)
     close(np.loadtxt(tmp_path / "t.csv", delimiter=",", skiprows=1, usecols=1), numpy_correction(G, orbit), 1e-8)
+
+
+def test_tool_limits_give_the_bounded_optimum(tmp_path):
+    R, x, lower, upper = bounded_problem("ring", 0)
+    np.savetxt(tmp_path / "limits.csv", np.column_stack([lower, upper]), delimiter=",", fmt="%.17g")
+    done = run_tool("--matrix", ORM / "spear3_orm_x.csv", "--orbit", ORM / "spear3_orbit_x.csv", "--orbit-column", "x",
+                    "--limits", "limits.csv", "--tikhonov", 0.01, "-o", "c.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    change = np.loadtxt(tmp_path / "c.csv", delimiter=",", skiprows=1, usecols=1)
+    close(change, respmat.correct(R, x, tikhonov=0.01, bounds=np.column_stack([lower, upper]))["change"], 1e-12)
 
 
 @pytest.mark.parametrize("content, option, reason", [
