@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <sys/stat.h>
 #include <string_view>
 
 #include "base/owned_file.h"
@@ -135,6 +136,17 @@ std::string read_rows(const std::string &path, std::span<const NumberedLine> lin
   return {};
 }
 
+// Past this many rows a guess from the file's size reserves nothing: the guess
+// would rest on one line only.
+constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 24;
+
+// The size of a regular file, 0 for anything else.
+std::uint64_t file_size(std::FILE *file) {
+  struct stat status {};
+  return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size)
+                                                                          : 0;
+}
+
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
   MeasuredMatrix &matrix = result.matrix;
@@ -165,6 +177,10 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
         result.error = path + ":" + std::to_string(line.number) + ": the matrix has too many rows or columns";
         return result;
       }
+      // Room for the rows a file of such lines holds, so that growing never copies them.
+      const std::uint64_t bytes = file_size(file);
+      if (bytes != 0 && bytes / (line.text.size() + 1) < kMostRowsReserved)
+        values.reserve(static_cast<std::size_t>(bytes / (line.text.size() + 1) + 1) * layout.width);
       values.resize(layout.width);
       std::string name;
       result.error = read_row(path, line, layout, header ? "header names " : "first row has ", fields, values.data(),

@@ -1,12 +1,14 @@
 #include "job/response_fit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
 #include "analysis/calibration_fit.h"
 #include "analysis/comparison.h"
 #include "analysis/linear_fit.h"
+#include "base/worker_threads.h"
 #include "job/model.h"
 #include "job/optics_model.h"
 #include "job/scaled_sine.h"
@@ -34,28 +36,38 @@ Basis fit_basis(const MeasuredResponse &c) {
   // (double) sinl(u), without the library's slow reduction of the angle.
   const ScaledSine sine(1.0);
   constexpr long double kQuarterTurn = std::numbers::pi_v<long double> / 2;
-  const auto points = static_cast<std::size_t>(std::count(c.reachable.begin(), c.reachable.end(), 1));
+  const auto cols = static_cast<std::size_t>(c.measured.cols);
   const std::size_t width = ring ? 1 : 2;
-  std::vector<double> values;
-  values.reserve(points * width);
-  basis.entries.reserve(points);
+  // Where each monitor's points begin, so that rows can be filled on any thread.
+  std::vector<std::size_t> first_point(static_cast<std::size_t>(c.measured.rows) + 1, 0);
+  for (std::size_t i = 0; i + 1 < first_point.size(); ++i)
+    first_point[i + 1] = first_point[i] + static_cast<std::size_t>(std::count(
+                                              c.reachable.begin() + static_cast<std::ptrdiff_t>(i * cols),
+                                              c.reachable.begin() + static_cast<std::ptrdiff_t>((i + 1) * cols), 1));
+  const std::size_t points = first_point.back();
+  basis.columns.rows = static_cast<std::int32_t>(points);
+  basis.columns.cols = static_cast<std::int32_t>(width);
+  basis.columns.values.resize(points * width);
+  basis.entries.resize(points);
   if (!ring) {
-    basis.factors.reserve(points);
-    basis.angles.reserve(points);
+    basis.factors.resize(points);
+    basis.angles.resize(points);
   }
-  for (std::int32_t i = 0; i < c.measured.rows; ++i)
-    for (std::int32_t j = 0; j < c.measured.cols; ++j) {
-      const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(c.measured.cols) + static_cast<std::size_t>(j);
+  const auto fill_row = [&](std::int32_t i) {
+    std::size_t p = first_point[static_cast<std::size_t>(i)];
+    for (std::size_t j = 0; j < cols; ++j) {
+      const std::size_t k = static_cast<std::size_t>(i) * cols + j;
       if (!c.reachable[k]) continue;
-      basis.entries.push_back(k);
-      const auto column = static_cast<std::size_t>(c.corrector_columns[static_cast<std::size_t>(j)]);
+      basis.entries[p] = k;
+      double *const values = &basis.columns.values[p * width];
+      const auto column = static_cast<std::size_t>(c.corrector_columns[j]);
       if (optics == nullptr) {
         const long double angle = (static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
                                    c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
-        values.push_back(sine(angle));
-        values.push_back(sine(angle + kQuarterTurn));  // the cosine
-        basis.factors.push_back(1.0);
-        basis.angles.push_back(static_cast<double>(angle));
+        values[0] = sine(angle);
+        values[1] = sine(angle + kQuarterTurn);  // the cosine
+        basis.factors[p] = 1.0;
+        basis.angles[p++] = static_cast<double>(angle);
         continue;
       }
       const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
@@ -63,19 +75,23 @@ Basis fit_basis(const MeasuredResponse &c) {
       const double root = std::sqrt(mon.beta) * std::sqrt(cor.beta);
       if (ring) {
         const double q = optics->tune();
-        values.push_back(root / (2.0 * std::sin(std::numbers::pi * q)) *
-                         std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q)));
+        values[0] = root / (2.0 * std::sin(std::numbers::pi * q)) *
+                    std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
+        ++p;
         continue;
       }
       const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
-      values.push_back(root * std::sin(2.0 * std::numbers::pi * turns));
-      values.push_back(root * std::cos(2.0 * std::numbers::pi * turns));
-      basis.factors.push_back(root);
-      basis.angles.push_back(2.0 * std::numbers::pi * turns);
+      values[0] = root * std::sin(2.0 * std::numbers::pi * turns);
+      values[1] = root * std::cos(2.0 * std::numbers::pi * turns);
+      basis.factors[p] = root;
+      basis.angles[p++] = 2.0 * std::numbers::pi * turns;
     }
-  basis.columns.rows = static_cast<std::int32_t>(basis.entries.size());
-  basis.columns.cols = static_cast<std::int32_t>(width);
-  basis.columns.values = std::move(values);
+  };
+  // Each point depends on its own entry alone: the same basis on any number of threads.
+  std::atomic<std::int32_t> next_row{0};
+  detail::run_workers(detail::choose_threads(0), [&] {
+    for (std::int32_t i; (i = next_row.fetch_add(1, std::memory_order_relaxed)) < c.measured.rows;) fill_row(i);
+  });
   return basis;
 }
 
