@@ -12,17 +12,22 @@ std::optional<LinearFit> fit_linear(const Dense &basis, const std::vector<double
              std::to_string(unknowns) + " parameters";
     return std::nullopt;
   }
-  // Each row scaled by the square root of its weight: ordinary least squares then.
-  Dense scaled = basis;
-  std::vector<double> scaled_target = target;
-  if (weights != nullptr)
+  LeastSquares solution;
+  bool solved = false;
+  if (weights == nullptr) {
+    solved = least_squares(basis, target, solution);
+  } else {
+    // Each row scaled by the square root of its weight: ordinary least squares then.
+    Dense scaled = basis;
+    std::vector<double> scaled_target = target;
     for (std::int32_t i = 0; i < points; ++i) {
       const double root = std::sqrt((*weights)[static_cast<std::size_t>(i)]);
       for (std::int32_t j = 0; j < unknowns; ++j) scaled.at(i, j) *= root;
       scaled_target[static_cast<std::size_t>(i)] *= root;
     }
-  LeastSquares solution;
-  if (!least_squares(scaled, scaled_target, solution)) {
+    solved = least_squares(scaled, scaled_target, solution);
+  }
+  if (!solved) {
     reason = "gives a singular problem: the points do not tell the parameters apart";
     return std::nullopt;
   }

@@ -11,7 +11,6 @@
 #include "base/worker_threads.h"
 #include "job/model.h"
 #include "job/optics_model.h"
-#include "job/scaled_sine.h"
 
 namespace respmat {
 namespace {
@@ -28,14 +27,12 @@ struct Basis {
   std::vector<double> factors, angles;
 };
 
-Basis fit_basis(const MeasuredResponse &c) {
+// `calibration_terms`: also the factors and angles the calibrations fit needs.
+Basis fit_basis(const MeasuredResponse &c, bool calibration_terms) {
   Basis basis;
   const ResponseModel *model = c.inputs.model.get();
   const auto *optics = dynamic_cast<const OpticsModel *>(model);
   const bool ring = optics != nullptr && optics->lattice() == Lattice::ring;
-  // (double) sinl(u), without the library's slow reduction of the angle.
-  const ScaledSine sine(1.0);
-  constexpr long double kQuarterTurn = std::numbers::pi_v<long double> / 2;
   const auto cols = static_cast<std::size_t>(c.measured.cols);
   const std::size_t width = ring ? 1 : 2;
   // Where each monitor's points begin, so that rows can be filled on any thread.
@@ -49,7 +46,8 @@ Basis fit_basis(const MeasuredResponse &c) {
   basis.columns.cols = static_cast<std::int32_t>(width);
   basis.columns.values.resize(points * width);
   basis.entries.resize(points);
-  if (!ring) {
+  const bool terms = calibration_terms && !ring;
+  if (terms) {
     basis.factors.resize(points);
     basis.angles.resize(points);
   }
@@ -62,12 +60,17 @@ Basis fit_basis(const MeasuredResponse &c) {
       double *const values = &basis.columns.values[p * width];
       const auto column = static_cast<std::size_t>(c.corrector_columns[j]);
       if (optics == nullptr) {
-        const long double angle = (static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
-                                   c.inputs.phases[column]) * static_cast<long double>(kFullTurn);
-        values[0] = sine(angle);
-        values[1] = sine(angle + kQuarterTurn);  // the cosine
-        basis.factors[p] = 1.0;
-        basis.angles[p++] = static_cast<double>(angle);
+        // The phase advance as the model forms it, rounded once; the basis is a fit's
+        // design, where double precision is plenty.
+        const auto angle = static_cast<double>((static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
+                                                c.inputs.phases[column]) * static_cast<long double>(kFullTurn));
+        values[0] = std::sin(angle);
+        values[1] = std::cos(angle);
+        if (terms) {
+          basis.factors[p] = 1.0;
+          basis.angles[p] = angle;
+        }
+        ++p;
         continue;
       }
       const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
@@ -83,8 +86,11 @@ Basis fit_basis(const MeasuredResponse &c) {
       const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
       values[0] = root * std::sin(2.0 * std::numbers::pi * turns);
       values[1] = root * std::cos(2.0 * std::numbers::pi * turns);
-      basis.factors[p] = root;
-      basis.angles[p++] = 2.0 * std::numbers::pi * turns;
+      if (terms) {
+        basis.factors[p] = root;
+        basis.angles[p] = 2.0 * std::numbers::pi * turns;
+      }
+      ++p;
     }
   };
   // Each point depends on its own entry alone: the same basis on any number of threads.
@@ -184,24 +190,32 @@ bool fit_calibrations(const MeasuredResponse &c, const Basis &basis, const std::
 }  // namespace
 
 std::optional<ResponseFit> fit_response(const MeasuredResponse &c, const FitSettings &settings, FitFailure &failure) {
-  const Basis basis = fit_basis(c);
+  const Basis basis = fit_basis(c, settings.kind == FitKind::calibrations);
   const std::vector<unsigned char> used = used_points(c, basis, settings);
-  Dense points(0, basis.columns.cols);
+  // The basis at the points used: the whole of it unless outliers are left out.
+  const auto used_count = static_cast<std::size_t>(std::count(used.begin(), used.end(), 1));
+  const bool every_point = used_count == basis.entries.size();
+  Dense picked(0, basis.columns.cols);
   std::vector<double> target, weights;
+  target.reserve(used_count);
+  if (c.sigma) weights.reserve(used_count);
+  if (!every_point) picked.values.reserve(used_count * static_cast<std::size_t>(basis.columns.cols));
   double before = 0.0;
   for (std::size_t p = 0; p < basis.entries.size(); ++p) {
     if (!used[p]) continue;
     const std::size_t k = basis.entries[p];
-    for (std::int32_t col = 0; col < basis.columns.cols; ++col)
-      points.values.push_back(basis.columns.at(static_cast<std::int32_t>(p), col));
-    ++points.rows;
+    if (!every_point) {
+      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
+        picked.values.push_back(basis.columns.at(static_cast<std::int32_t>(p), col));
+      ++picked.rows;
+    }
     target.push_back(c.measured.values[k]);
     if (c.sigma) weights.push_back(weight(c, k));
     before += (c.measured.values[k] - c.model.values[k]) * (c.measured.values[k] - c.model.values[k]);
   }
   failure = {};
   const std::optional<analysis::LinearFit> linear =
-      analysis::fit_linear(points, target, c.sigma ? &weights : nullptr, failure.reason);
+      analysis::fit_linear(every_point ? basis.columns : picked, target, c.sigma ? &weights : nullptr, failure.reason);
   if (!linear) return std::nullopt;
 
   ResponseFit fit;
