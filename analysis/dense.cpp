@@ -21,6 +21,20 @@ Dense transposed(const Dense &a) {
   return t;
 }
 
+void transpose(Dense &a) {
+  if (a.rows != a.cols) {
+    a = transposed(a);
+    return;
+  }
+  // Tile by tile at and above the diagonal, each entry swapped with its mirror once.
+  constexpr std::int32_t kTile = 32;
+  const std::int32_t n = a.rows;
+  for (std::int32_t i0 = 0; i0 < n; i0 += kTile)
+    for (std::int32_t j0 = i0; j0 < n; j0 += kTile)
+      for (std::int32_t i = i0; i < std::min(i0 + kTile, n); ++i)
+        for (std::int32_t j = j0 == i0 ? i + 1 : j0; j < std::min(j0 + kTile, n); ++j) std::swap(a.at(i, j), a.at(j, i));
+}
+
 bool singular_value_decomposition(const Dense &a, Svd &svd) { return singular_value_decomposition(Dense(a), svd); }
 
 bool singular_value_decomposition(Dense &&a, Svd &svd) {

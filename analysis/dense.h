@@ -27,6 +27,8 @@ struct Dense {
 
 // Aᵀ: a row per column of `a`.
 [[nodiscard]] Dense transposed(const Dense &a);
+// `a` becomes Aᵀ; a square one in its own storage.
+void transpose(Dense &a);
 
 // The thin singular value decomposition A = U diag(s) Vt, as LAPACK's dgesdd gives
 // it: U rows x k, s k values largest first, Vt k x cols, k = min(rows, cols).

@@ -54,7 +54,8 @@ std::optional<JobError> read_in_model_layout(const std::string &path, MatrixLayo
   MeasuredMatrixResult read = read_measured_matrix(path);
   if (!read.error.empty()) return input_error(path, read.error_number, read.error);
   if (layout == MatrixLayout::correctors_by_monitors) {
-    values = transposed(read.matrix.values);
+    values = std::move(read.matrix.values);
+    analysis::transpose(values);
     monitors = std::move(read.matrix.column_names);
     correctors = std::move(read.matrix.row_names);
   } else {
@@ -172,7 +173,9 @@ std::optional<JobError> finish_outputs(std::vector<Output> &outputs) {
 std::optional<JobError> write_matrix(const CompareOptions &options, const MeasuredResponse &c, const Dense &values,
                                      std::FILE *stream) {
   const bool transpose = options.measurement.layout == MatrixLayout::correctors_by_monitors;
-  const Dense laid_out = transpose ? transposed(values) : values;
+  std::optional<Dense> flipped;
+  if (transpose) flipped = transposed(values);
+  const Dense &laid_out = transpose ? *flipped : values;
   const HeldMatrix held(laid_out, transpose ? c.corrector_names : c.monitor_names,
                         transpose ? c.monitor_names : c.corrector_names);
   if (options.model.format == OutputFormat::bin) {

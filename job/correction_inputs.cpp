@@ -140,7 +140,7 @@ std::optional<JobError> number_at(const std::string &path, const OpticsTable &ta
 }
 
 void transpose(NamedMatrix &matrix) {
-  matrix.values = analysis::transposed(matrix.values);
+  analysis::transpose(matrix.values);
   std::swap(matrix.monitor_names, matrix.corrector_names);
 }
 
