@@ -126,7 +126,8 @@ std::vector<double> filtered_change(const Svd &svd, Index kept, double alpha, co
                 coefficients.data(), 1);
   for (Index q = 0; q < kept; ++q) {
     const double s = svd.s[static_cast<std::size_t>(q)];
-    coefficients[static_cast<std::size_t>(q)] *= -s / (s * s + alpha * alpha);
+    // s / (s² + α²), written so that a tiny s, whose square would vanish, still gives 1/s.
+    coefficients[static_cast<std::size_t>(q)] *= -1.0 / (s + alpha * (alpha / s));
   }
   std::vector<double> change(static_cast<std::size_t>(cols), 0.0);
   if (kept > 0)

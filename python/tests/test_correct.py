@@ -105,6 +105,10 @@ def test_properties_on_random_problems():
     assert all(b <= a * (1 + 1e-12) for a, b in zip(rms, rms[1:]))
     norms = [np.linalg.norm(respmat.correct(R, x, tikhonov=a)["change"]) for a in (0, 0.1, 1, 10)]
     assert all(b <= a for a, b in zip(norms, norms[1:]))
+    # A matrix of tiny numbers, whose singular values' squares vanish: the same answer, scaled.
+    for cut in ({}, {"singular_values": 25}, {"tikhonov": 1e-301}):
+        close(respmat.correct(R * 1e-300, x, **cut)["change"] * 1e-300,
+              respmat.correct(R, x, **{k: v * 1e300 if k == "tikhonov" else v for k, v in cut.items()})["change"], 1e-10)
 
     excluded = respmat.correct(R, x, exclude_correctors=[2, 7])
     assert excluded["change"][2] == 0.0 and excluded["change"][7] == 0.0
