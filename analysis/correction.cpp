@@ -74,17 +74,30 @@ struct WeightedProblem {
   std::vector<double> orbit;
 };
 
+double weight_of(const std::vector<double> &weights, Index monitor) {
+  return weights.empty() ? 1.0 : weights[static_cast<std::size_t>(monitor)];
+}
+
+// W x over the monitors in use.
+std::vector<double> weighted_orbit(const std::vector<double> &orbit, const std::vector<double> &weights,
+                                   const std::vector<Index> &monitors) {
+  std::vector<double> weighted;
+  weighted.reserve(monitors.size());
+  for (const Index monitor : monitors)
+    weighted.push_back(weight_of(weights, monitor) * orbit[static_cast<std::size_t>(monitor)]);
+  return weighted;
+}
+
 WeightedProblem weighted_problem(const Dense &response, const std::vector<double> &orbit,
                                  const std::vector<double> &weights, const std::vector<Index> &monitors,
                                  const std::vector<Index> &correctors) {
-  WeightedProblem problem{Dense(static_cast<Index>(monitors.size()), static_cast<Index>(correctors.size())), {}};
-  problem.orbit.reserve(monitors.size());
+  WeightedProblem problem{Dense(static_cast<Index>(monitors.size()), static_cast<Index>(correctors.size())),
+                          weighted_orbit(orbit, weights, monitors)};
   for (Index i = 0; i < problem.matrix.rows; ++i) {
     const Index monitor = monitors[static_cast<std::size_t>(i)];
-    const double w = weights.empty() ? 1.0 : weights[static_cast<std::size_t>(monitor)];
+    const double w = weight_of(weights, monitor);
     for (Index j = 0; j < problem.matrix.cols; ++j)
       problem.matrix.at(i, j) = w * response.at(monitor, correctors[static_cast<std::size_t>(j)]);
-    problem.orbit.push_back(w * orbit[static_cast<std::size_t>(monitor)]);
   }
   return problem;
 }
@@ -97,18 +110,20 @@ std::vector<double> weighted_columns(const Dense &response, const std::vector<do
   columns.reserve(monitors.size() * correctors.size());
   for (const Index corrector : correctors)
     for (const Index monitor : monitors)
-      columns.push_back((weights.empty() ? 1.0 : weights[static_cast<std::size_t>(monitor)]) *
-                        response.at(monitor, corrector));
+      columns.push_back(weight_of(weights, monitor) * response.at(monitor, corrector));
   return columns;
+}
+
+// The cut relative to the largest singular value: rcond, by default max(rows, cols) ε.
+double relative_cut(const Correction &shape, const CorrectionSettings &settings) {
+  return settings.rcond.value_or(static_cast<double>(std::max(shape.rows, shape.cols)) *
+                                 std::numeric_limits<double>::epsilon());
 }
 
 // How many of the singular values (largest first) the correction keeps; never a zero one.
 Index kept_count(const std::vector<double> &s, const Correction &shape, const CorrectionSettings &settings) {
   const double largest = s.empty() ? 0.0 : s.front();
-  const double threshold =
-      settings.rcond ? *settings.rcond * largest
-                     : static_cast<double>(std::max(shape.rows, shape.cols)) *
-                           std::numeric_limits<double>::epsilon() * largest;
+  const double threshold = relative_cut(shape, settings) * largest;
   Index kept = 0;
   const Index most = settings.singular_values ? *settings.singular_values : static_cast<Index>(s.size());
   while (kept < std::min(most, static_cast<Index>(s.size())) && s[static_cast<std::size_t>(kept)] > 0.0 &&
@@ -158,16 +173,11 @@ Correction correct_orbit(const Dense &response, const std::vector<double> &orbit
   if (!bounded && !settings.singular_values && settings.tikhonov == 0.0) {
     // The pseudo-inverse with a cut needs no singular vectors: a least-squares solver
     // gives its answer in a fraction of their memory.
-    std::vector<double> weighted_orbit;
-    for (const Index i : monitors)
-      weighted_orbit.push_back((settings.weights.empty() ? 1.0 : settings.weights[static_cast<std::size_t>(i)]) *
-                               orbit[static_cast<std::size_t>(i)]);
-    const double rcond = settings.rcond.value_or(static_cast<double>(std::max(result.rows, result.cols)) *
-                                                 std::numeric_limits<double>::epsilon());
     MinimumNormSolution solution;
     if (!minimum_norm_solution(result.rows, result.cols,
-                               weighted_columns(response, settings.weights, monitors, correctors), weighted_orbit,
-                               rcond, solution))
+                               weighted_columns(response, settings.weights, monitors, correctors),
+                               weighted_orbit(orbit, settings.weights, monitors), relative_cut(result, settings),
+                               solution))
       throw std::runtime_error("the singular value decomposition did not converge");
     result.kept = solution.rank;
     result.singular_values = std::move(solution.s);
