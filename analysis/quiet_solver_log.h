@@ -14,15 +14,15 @@ namespace respmat::analysis {
 class QuietSolverLog {
  public:
   QuietSolverLog() {
-    const std::lock_guard lock(mutex());
-    if (users()++ == 0) {
-      saved() = FLAGS_minloglevel;
+    const std::lock_guard lock(mutex_);
+    if (users_++ == 0) {
+      saved_level_ = FLAGS_minloglevel;
       FLAGS_minloglevel = google::GLOG_FATAL;
     }
   }
   ~QuietSolverLog() {
-    const std::lock_guard lock(mutex());
-    if (--users() == 0) FLAGS_minloglevel = saved();
+    const std::lock_guard lock(mutex_);
+    if (--users_ == 0) FLAGS_minloglevel = saved_level_;
   }
   QuietSolverLog(const QuietSolverLog &) = delete;
   QuietSolverLog &operator=(const QuietSolverLog &) = delete;
@@ -30,18 +30,9 @@ class QuietSolverLog {
  private:
   // Solvers may run on several threads at once: the first one in quiets the log,
   // the last one out restores it.
-  static std::mutex &mutex() {
-    static std::mutex shared;
-    return shared;
-  }
-  static int &users() {
-    static int count = 0;
-    return count;
-  }
-  static int &saved() {
-    static int level = 0;
-    return level;
-  }
+  inline static std::mutex mutex_;
+  inline static int users_ = 0;
+  inline static int saved_level_ = 0;
 };
 
 }  // namespace respmat::analysis

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/owned_file.h"
+#include "base/stream_read.h"
 #include "job/optics_table.h"
 #include "respmat/owners.hpp"
 #include "text/byte_order_mark.h"
@@ -52,7 +53,7 @@ std::optional<JobError> read_whole(const std::string &path, std::string &bytes) 
   const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return unreadable(path, errno);
   char block[1 << 16];
-  for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) != 0;) bytes.append(block, got);
+  for (std::size_t got; (got = detail::read_fully(block, 1, sizeof block, file.get())) != 0;) bytes.append(block, got);
   if (std::ferror(file.get())) return unreadable(path, errno);
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/stream_read.h"
 #include "text/line_ends.h"
 
 namespace respmat {
@@ -58,7 +59,7 @@ bool LineBlocks::read_more() {
     return false;
   }
   const std::size_t wanted = capacity - end_;
-  const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, stream_);
+  const std::size_t got = detail::read_fully(buffer_.data() + end_, 1, wanted, stream_);
   end_ += got;
   if (got < wanted) {
     failed_ = std::ferror(stream_) != 0;

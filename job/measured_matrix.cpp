@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
-#include <sys/stat.h>
 #include <string_view>
 
 #include "base/owned_file.h"
+#include "base/stream_read.h"
 #include "base/worker_threads.h"
 #include "job/line_blocks.h"
 #include "job/optics_table.h"
@@ -140,13 +140,6 @@ std::string read_rows(const std::string &path, std::span<const NumberedLine> lin
 // would rest on one line only.
 constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 24;
 
-// The size of a regular file, 0 for anything else.
-std::uint64_t file_size(std::FILE *file) {
-  struct stat status {};
-  return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size)
-                                                                          : 0;
-}
-
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
   MeasuredMatrix &matrix = result.matrix;
@@ -178,7 +171,7 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
         return result;
       }
       // Room for the rows a file of such lines holds, so that growing never copies them.
-      const std::uint64_t bytes = file_size(file);
+      const std::uint64_t bytes = detail::bytes_left(file).value_or(0);
       if (bytes != 0 && bytes / (line.text.size() + 1) < kMostRowsReserved)
         values.reserve(static_cast<std::size_t>(bytes / (line.text.size() + 1) + 1) * layout.width);
       values.resize(layout.width);
@@ -253,15 +246,15 @@ MeasuredMatrixResult read_measured_matrix(const std::string &path) {
   }
   // The kind is told by the first byte after a byte-order mark, which both readers
   // skip; the byte goes back for the reader to read.
-  int first = std::fgetc(file.get());
+  int first = detail::get_byte(file.get());
   if (first == static_cast<unsigned char>(detail::kByteOrderMark[0])) {
     for (const char mark : detail::kByteOrderMark.substr(1))
-      if (std::fgetc(file.get()) != static_cast<unsigned char>(mark)) {
+      if (detail::get_byte(file.get()) != static_cast<unsigned char>(mark)) {
         MeasuredMatrixResult result;
         result.error = path + ":1: is neither comma-separated numbers nor an optics table";
         return result;
       }
-    first = std::fgetc(file.get());
+    first = detail::get_byte(file.get());
   }
   if (first != EOF) std::ungetc(first, file.get());
   if (std::ferror(file.get())) {
