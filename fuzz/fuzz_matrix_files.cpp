@@ -1,10 +1,12 @@
-// The readers of whole matrices and optics tables that compare, fit and correct use,
-// on arbitrary files: a result is either finite values of a consistent shape with
-// matching names, or one failure that reads as one line.
+// The readers of whole matrices, optics tables, orbits and limits that compare, fit
+// and correct use, on arbitrary files: a result is either finite values of a
+// consistent shape with matching names, or one failure that reads as one line.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "fuzz_test_support.h"
 #include "job/correction_inputs.h"
@@ -54,5 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check_one_line(error->message);
   else
     check_values(matrix.values);
+
+  // The orbit and the limits of a correction, from the same bytes.
+  respmat::MonitorValues orbit;
+  if (const auto error = respmat::read_monitor_values(path, std::nullopt, respmat::Plane::x, orbit)) {
+    check_one_line(error->message);
+  } else {
+    for (const double v : orbit.values) check(std::isfinite(v), "an orbit holds a value that is not finite");
+    check(orbit.names.empty() || orbit.names.size() == orbit.values.size(), "orbit names do not match its values");
+  }
+  std::vector<respmat::analysis::ChangeLimits> limits;
+  if (const auto error = respmat::read_change_limits(path, limits))
+    check_one_line(error->message);
+  else
+    for (const auto &l : limits) check(l.lower <= l.upper, "a corrector's limits are reversed");
   return 0;
 }
