@@ -4,51 +4,60 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/median.h"
+#include "analysis/parallel_blocks.h"
+
 namespace respmat::analysis {
 namespace {
 
+using detail::block_count;
+using detail::for_each_block;
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Rows and columns per block of work: a few hundred thousand entries each.
+constexpr std::size_t kRowsPerBlock = 16;
+constexpr std::size_t kColumnsPerBlock = 512;
 
 double rms(double sum_of_squares, std::size_t count) {
   return count == 0 ? kNaN : std::sqrt(sum_of_squares / static_cast<double>(count));
 }
 
-// The median of `values`, which it reorders.
-double median(std::vector<double> &values) {
-  if (values.empty()) return kNaN;
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  if (values.size() % 2 == 1) return *middle;
-  const double upper = *middle;
-  return (*std::max_element(values.begin(), middle) + upper) / 2.0;
-}
+std::size_t entry(std::size_t i, std::size_t j, std::size_t cols) { return i * cols + j; }
 
 // kMadToSigma times the median absolute deviation of the residuals of the entries
 // `included`.
 double robust_sigma(const Dense &residual, const std::vector<unsigned char> &included) {
-  std::vector<double> values;
-  values.reserve(static_cast<std::size_t>(std::count(included.begin(), included.end(), 1)));
-  for (std::size_t k = 0; k < residual.values.size(); ++k)
-    if (included[k]) values.push_back(residual.values[k]);
-  const double centre = median(values);
-  for (double &value : values) value = std::fabs(value - centre);
-  return kMadToSigma * median(values);
+  const double centre = detail::masked_median(residual.values.data(), included.data(), residual.values.size());
+  return kMadToSigma * detail::masked_median_distance(residual.values.data(), included.data(), residual.values.size(), centre);
 }
 
 std::vector<Outlier> outliers_with(const Dense &residual, const std::vector<unsigned char> &considered,
                                    const Dense *sigma, double uniform_sigma, double outlier_k) {
+  const auto rows = static_cast<std::size_t>(residual.rows), cols = static_cast<std::size_t>(residual.cols);
+  std::vector<std::vector<Outlier>> found_in_block(block_count(rows, kRowsPerBlock));
+  for_each_block(rows, kRowsPerBlock, [&](std::size_t block, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+      for (std::size_t j = 0; j < cols; ++j) {
+        const std::size_t k = entry(i, j, cols);
+        if (!considered[k]) continue;
+        const double r = residual.values[k];
+        const double s = sigma != nullptr ? sigma->values[k] : uniform_sigma;
+        const double score = std::fabs(r) / s;
+        if (score > outlier_k)
+          found_in_block[block].push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), r, score});
+      }
+  });
   std::vector<Outlier> found;
-  for (std::int32_t i = 0; i < residual.rows; ++i)
-    for (std::int32_t j = 0; j < residual.cols; ++j) {
-      const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(residual.cols) + static_cast<std::size_t>(j);
-      if (!considered[k]) continue;
-      const double r = residual.values[k];
-      const double s = sigma != nullptr ? sigma->values[k] : uniform_sigma;
-      const double score = std::fabs(r) / s;
-      if (score > outlier_k) found.push_back({i, j, r, score});
-    }
+  for (const std::vector<Outlier> &block : found_in_block) found.insert(found.end(), block.begin(), block.end());
   return found;
 }
+
+// A monitor's sums of squares along its row, in column order.
+struct RowSums {
+  double measured = 0.0, model = 0.0, reached = 0.0, upstream = 0.0, chi2 = 0.0;
+  std::size_t reached_count = 0;
+};
 
 }  // namespace
 
@@ -61,47 +70,70 @@ std::vector<Outlier> find_outliers(const Dense &residual, const std::vector<unsi
   if (first.empty()) return first;  // the second pass would measure the same spread
   std::vector<unsigned char> kept = considered;
   for (const Outlier &o : first)
-    kept[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(residual.cols) + static_cast<std::size_t>(o.corrector)] = 0;
+    kept[entry(static_cast<std::size_t>(o.monitor), static_cast<std::size_t>(o.corrector), static_cast<std::size_t>(residual.cols))] = 0;
   return outliers_with(residual, considered, nullptr, robust_sigma(residual, kept), outlier_k);
 }
 
-Comparison compare(const Dense &measured, const Dense &model, const std::vector<unsigned char> &reachable,
-                   const Dense *sigma, double outlier_k) {
-  Comparison result;
-  result.residual = Dense(measured.rows, measured.cols);
-  std::vector<double> monitor_sums(static_cast<std::size_t>(measured.rows)), corrector_sums(static_cast<std::size_t>(measured.cols));
-  std::vector<std::size_t> monitor_counts(monitor_sums.size()), corrector_counts(corrector_sums.size());
-  double measured_sum = 0.0, model_sum = 0.0, reached_sum = 0.0, upstream_sum = 0.0, chi2 = 0.0;
-  std::size_t reached = 0;
-  for (std::int32_t i = 0; i < measured.rows; ++i)
-    for (std::int32_t j = 0; j < measured.cols; ++j) {
-      const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(measured.cols) + static_cast<std::size_t>(j);
-      const double r = measured.values[k] - model.values[k];
-      result.residual.values[k] = r;
-      measured_sum += measured.values[k] * measured.values[k];
-      model_sum += model.values[k] * model.values[k];
-      if (!reachable[k]) {
-        upstream_sum += r * r;
-        continue;
+Comparison compare(Dense measured, const Dense &model, const std::vector<unsigned char> &reachable, const Dense *sigma,
+                   double outlier_k) {
+  // Every sum has a fixed order, a monitor's along its row and a corrector's down its
+  // column, the totals over the monitors' sums in turn: the same on any number of
+  // threads. The residuals take the measured matrix's place.
+  const auto rows = static_cast<std::size_t>(measured.rows), cols = static_cast<std::size_t>(measured.cols);
+  std::vector<RowSums> row_sums(rows);
+  for_each_block(rows, kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      RowSums sums;
+      for (std::size_t j = 0; j < cols; ++j) {
+        const std::size_t k = entry(i, j, cols);
+        const double m = measured.values[k], g = model.values[k];
+        const double r = m - g;
+        measured.values[k] = r;
+        sums.measured += m * m;
+        sums.model += g * g;
+        if (!reachable[k]) {
+          sums.upstream += r * r;
+          continue;
+        }
+        ++sums.reached_count;
+        sums.reached += r * r;
+        if (sigma != nullptr) sums.chi2 += (r / sigma->values[k]) * (r / sigma->values[k]);
       }
-      ++reached;
-      reached_sum += r * r;
-      monitor_sums[static_cast<std::size_t>(i)] += r * r;
-      ++monitor_counts[static_cast<std::size_t>(i)];
-      corrector_sums[static_cast<std::size_t>(j)] += r * r;
-      ++corrector_counts[static_cast<std::size_t>(j)];
-      if (sigma != nullptr) chi2 += (r / sigma->values[k]) * (r / sigma->values[k]);
+      row_sums[i] = sums;
     }
-  const std::size_t entries = measured.values.size();
-  result.rms_measured = rms(measured_sum, entries);
-  result.rms_model = rms(model_sum, entries);
-  result.rms_residual = rms(reached_sum, reached);
-  result.rms_upstream = rms(upstream_sum, entries - reached);
-  for (std::size_t i = 0; i < monitor_sums.size(); ++i) result.per_monitor_rms.push_back(rms(monitor_sums[i], monitor_counts[i]));
-  for (std::size_t j = 0; j < corrector_sums.size(); ++j)
-    result.per_corrector_rms.push_back(rms(corrector_sums[j], corrector_counts[j]));
-  if (sigma != nullptr && reached != 0) result.chi2_reduced = chi2 / static_cast<double>(reached);
-  result.outliers = find_outliers(result.residual, reachable, sigma, outlier_k);
+  });
+  Comparison result;
+  result.residual = std::move(measured);
+  const Dense &residual = result.residual;
+  std::vector<double> corrector_sums(cols);
+  std::vector<std::size_t> corrector_counts(cols);
+  for_each_block(cols, kColumnsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = 0; i < rows; ++i)
+      for (std::size_t j = begin; j < end; ++j) {
+        const std::size_t k = entry(i, j, cols);
+        if (!reachable[k]) continue;
+        corrector_sums[j] += residual.values[k] * residual.values[k];
+        ++corrector_counts[j];
+      }
+  });
+  RowSums total;
+  for (const RowSums &sums : row_sums) {
+    total.measured += sums.measured;
+    total.model += sums.model;
+    total.reached += sums.reached;
+    total.upstream += sums.upstream;
+    total.chi2 += sums.chi2;
+    total.reached_count += sums.reached_count;
+    result.per_monitor_rms.push_back(rms(sums.reached, sums.reached_count));
+  }
+  for (std::size_t j = 0; j < cols; ++j) result.per_corrector_rms.push_back(rms(corrector_sums[j], corrector_counts[j]));
+  const std::size_t entries = residual.values.size();
+  result.rms_measured = rms(total.measured, entries);
+  result.rms_model = rms(total.model, entries);
+  result.rms_residual = rms(total.reached, total.reached_count);
+  result.rms_upstream = rms(total.upstream, entries - total.reached_count);
+  if (sigma != nullptr && total.reached_count != 0) result.chi2_reduced = total.chi2 / static_cast<double>(total.reached_count);
+  result.outliers = find_outliers(residual, reachable, sigma, outlier_k);
   return result;
 }
 

@@ -34,11 +34,12 @@ struct Comparison {
 inline constexpr double kMadToSigma = 1.4826;
 
 // Compares `measured` with `model` (both monitors x correctors); `reachable` (one per
-// entry, row-major) says which entries the model may reach. An entry is an outlier
+// entry, row-major) says which entries the model may reach. The residuals are formed
+// in `measured`'s storage: callers done with it move it in. An entry is an outlier
 // when |residual| / sigma exceeds `outlier_k`, sigma from `sigma` (per entry) or else
 // kMadToSigma times the median absolute deviation of the reachable residuals,
 // computed again without the first pass's outliers.
-[[nodiscard]] Comparison compare(const Dense &measured, const Dense &model, const std::vector<unsigned char> &reachable,
+[[nodiscard]] Comparison compare(Dense measured, const Dense &model, const std::vector<unsigned char> &reachable,
                                  const Dense *sigma, double outlier_k);
 
 // Outliers alone, as compare() finds them, among the entries `considered`.

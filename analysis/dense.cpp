@@ -13,7 +13,7 @@ Dense transposed(const Dense &a) {
   // Tiles that fit the first-level cache: a row-by-row copy would read or write a
   // whole cache line for every entry of a large matrix.
   constexpr std::int32_t kTile = 32;
-  Dense t(a.cols, a.rows);
+  Dense t = Dense::unset(a.cols, a.rows);
   for (std::int32_t i0 = 0; i0 < a.rows; i0 += kTile)
     for (std::int32_t j0 = 0; j0 < a.cols; j0 += kTile)
       for (std::int32_t i = i0; i < std::min(i0 + kTile, a.rows); ++i)

@@ -7,15 +7,30 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/unset_allocator.h"
+
 namespace respmat::analysis {
+
+// Matrices of the analysis are large and mostly filled right after they are made, by
+// several threads: their storage can be left unset until written.
+using Values = std::vector<double, respmat::detail::UnsetAllocator<double>>;
 
 struct Dense {
   std::int32_t rows = 0;
   std::int32_t cols = 0;
-  std::vector<double> values;  // rows x cols, row after row
+  Values values;  // rows x cols, row after row
 
   Dense() = default;
-  Dense(std::int32_t r, std::int32_t c) : rows(r), cols(c), values(static_cast<std::size_t>(r) * static_cast<std::size_t>(c)) {}
+  // Every entry 0.
+  Dense(std::int32_t r, std::int32_t c) : rows(r), cols(c), values(size(r, c), 0.0) {}
+  // Entries unset, for the caller to fill every one.
+  [[nodiscard]] static Dense unset(std::int32_t r, std::int32_t c) {
+    Dense a;
+    a.rows = r;
+    a.cols = c;
+    a.values = Values(size(r, c));
+    return a;
+  }
 
   [[nodiscard]] double &at(std::int32_t i, std::int32_t j) {
     return values[static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)];
@@ -23,6 +38,9 @@ struct Dense {
   [[nodiscard]] double at(std::int32_t i, std::int32_t j) const {
     return values[static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)];
   }
+
+ private:
+  static std::size_t size(std::int32_t r, std::int32_t c) { return static_cast<std::size_t>(r) * static_cast<std::size_t>(c); }
 };
 
 // Aᵀ: a row per column of `a`.

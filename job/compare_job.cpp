@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+
 #include "analysis/comparison.h"
 #include "job/heat_map.h"
 #include "job/model_rows.h"
@@ -105,7 +106,8 @@ std::optional<JobError> prepare(const CompareOptions &options, MeasuredResponse 
   if (auto error = read_in_model_layout(m.measured, m.layout, c.measured, c.monitor_names, c.corrector_names))
     return error;
   if (c.measured.values.empty()) return input_error(m.measured, 0, m.measured + ": holds no values");
-  for (double &v : c.measured.values) v /= m.step;
+  if (m.step != 1.0)
+    for (double &v : c.measured.values) v /= m.step;
 
   JobOptions model_options = options.model;
   if (!model_options.optics) model_options.monitors = c.measured.rows;
@@ -169,19 +171,18 @@ std::optional<JobError> finish_outputs(std::vector<Output> &outputs) {
   return std::nullopt;
 }
 
-// A matrix in the measured file's layout, in the form the options ask for.
-std::optional<JobError> write_matrix(const CompareOptions &options, const MeasuredResponse &c, const Dense &values,
+// A matrix in the measured file's layout, in the form the options ask for; it is
+// turned to that layout in its own storage.
+std::optional<JobError> write_matrix(const CompareOptions &options, const MeasuredResponse &c, Dense values,
                                      std::FILE *stream) {
   const bool transpose = options.measurement.layout == MatrixLayout::correctors_by_monitors;
-  std::optional<Dense> flipped;
-  if (transpose) flipped = transposed(values);
-  const Dense &laid_out = transpose ? *flipped : values;
-  const HeldMatrix held(laid_out, transpose ? c.corrector_names : c.monitor_names,
+  if (transpose) analysis::transpose(values);
+  const HeldMatrix held(values, transpose ? c.corrector_names : c.monitor_names,
                         transpose ? c.monitor_names : c.corrector_names);
   if (options.model.format == OutputFormat::bin) {
-    write_bin_header(laid_out.rows, laid_out.cols, stream);
+    write_bin_header(values.rows, values.cols, stream);
     ModelRows rows(held);
-    for (std::int32_t i = 0; i < laid_out.rows; ++i) write_bin_row(rows.row(i), stream);
+    for (std::int32_t i = 0; i < values.rows; ++i) write_bin_row(rows.row(i), stream);
     return std::nullopt;
   }
   if (const int error = write_model_text(held, matrix_text(options.model, held), stream, options.model.threads))
@@ -216,10 +217,9 @@ nlohmann::json numbers(const std::vector<double> &values) {
   return array;
 }
 
-nlohmann::json comparison_summary(const CompareOptions &options, const MeasuredResponse &c,
-                                  const analysis::Comparison &comparison) {
-  nlohmann::json summary = {{"rows", c.measured.rows},
-                            {"cols", c.measured.cols},
+nlohmann::json comparison_summary(const CompareOptions &options, const analysis::Comparison &comparison) {
+  nlohmann::json summary = {{"rows", comparison.residual.rows},
+                            {"cols", comparison.residual.cols},
                             {"layout", layout_name(options.measurement.layout)},
                             {"step", options.measurement.step},
                             {"rms_measured", finite_or_null(comparison.rms_measured)},
@@ -317,16 +317,18 @@ JobResult run_compare(const CompareOptions &options, std::string &line) {
     MeasuredResponse c;
     if ((result.error = prepare(options, c, result))) return result;
     result.m = c.measured.rows;
-    const analysis::Comparison comparison =
-        analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, options.outlier_k);
+    analysis::Comparison comparison =
+        analysis::compare(std::move(c.measured), c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, options.outlier_k);
+    std::string summary_line =
+        "compare: " + shape(comparison.residual.rows, comparison.residual.cols) +
+        format("; rms measured %.6g, residual %.6g", comparison.rms_measured, comparison.rms_residual) + "; " +
+        std::to_string(comparison.outliers.size()) + " outlier" + (comparison.outliers.size() == 1 ? "" : "s");
+    // The summary and picture first: the residuals then go to the matrix's writer in
+    // their own storage.
     std::vector<Output> outputs;
-    const std::string output = options.output.value_or("residual.csv");
-    if ((result.error = open_output(output, outputs))) return result;
-    if ((result.error = on(output, write_matrix(options, c, comparison.residual, outputs[0].sink->stream()))))
-      return result;
     if (options.summary) {
       if ((result.error = open_output(*options.summary, outputs))) return result;
-      if ((result.error = on(*options.summary, write_text(comparison_summary(options, c, comparison).dump(2) + "\n",
+      if ((result.error = on(*options.summary, write_text(comparison_summary(options, comparison).dump(2) + "\n",
                                                           outputs.back().sink->stream()))))
         return result;
     }
@@ -336,11 +338,12 @@ JobResult run_compare(const CompareOptions &options, std::string &line) {
                                outputs.back().sink->stream(), *options.model.heatmap)))
         return result;
     }
-    std::swap(outputs.front(), outputs.back());  // the matrix is put in place last
-    if ((result.error = finish_outputs(outputs))) return result;
-    line = "compare: " + shape(c.measured.rows, c.measured.cols) +
-           format("; rms measured %.6g, residual %.6g", comparison.rms_measured, comparison.rms_residual) + "; " +
-           std::to_string(comparison.outliers.size()) + " outlier" + (comparison.outliers.size() == 1 ? "" : "s");
+    const std::string output = options.output.value_or("residual.csv");
+    if ((result.error = open_output(output, outputs))) return result;
+    if ((result.error =
+             on(output, write_matrix(options, c, std::move(comparison.residual), outputs.back().sink->stream()))))
+      return result;
+    if (!(result.error = finish_outputs(outputs))) line = std::move(summary_line);
   } catch (const std::bad_alloc &) {
     result.error = JobError{JobError::Kind::input, options.measurement.measured, ENOMEM,
                             options.measurement.measured + ": " + std::strerror(ENOMEM)};

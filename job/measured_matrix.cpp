@@ -94,7 +94,7 @@ std::string read_row(const std::string &path, const NumberedLine &line, const Co
 // already read, on up to `threads` threads. Each line is read as on its own; the error
 // reported is the one of the first line that fails.
 std::string read_rows(const std::string &path, std::span<const NumberedLine> lines, const CommaLayout &layout,
-                      int threads, MeasuredMatrix &matrix, std::vector<double> &values, std::size_t &rows) {
+                      int threads, MeasuredMatrix &matrix, analysis::Values &values, std::size_t &rows) {
   std::vector<const NumberedLine *> data;
   for (const NumberedLine &line : lines)
     if (!is_blank(line.text)) data.push_back(&line);
@@ -146,7 +146,7 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
   LineBlocks blocks(file);
   std::vector<NumberedLine> lines;
   CommaLayout layout;
-  std::vector<double> values;  // row after row
+  analysis::Values values;  // row after row
   std::size_t rows = 0;
   std::vector<std::string_view> fields;
   const int threads = detail::choose_threads(0);

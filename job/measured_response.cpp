@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "analysis/parallel_blocks.h"
 #include "job/model.h"
 
 namespace respmat {
+namespace {
+
+// Rows per block of work: tens of thousands of entries.
+constexpr std::size_t kRowsPerBlock = 16;
+
+}  // namespace
 
 void place_model(MeasuredResponse &response) {
   const ResponseModel &model = *response.inputs.model;
@@ -19,17 +26,21 @@ void place_model(MeasuredResponse &response) {
   // is the matrix itself, with no copy to pick its columns from.
   analysis::Dense picked_from;
   analysis::Dense &full = every_column_in_order ? response.model : picked_from;
-  full = analysis::Dense(model.rows(), model.cols());
+  full = analysis::Dense::unset(model.rows(), model.cols());  // the model fills every entry
   model_matrix(model, full.values.data(), nullptr, reach.data());
-  if (!every_column_in_order) response.model = analysis::Dense(measured.rows, measured.cols);
-  response.reachable.assign(response.model.values.size(), 0);
-  for (std::int32_t i = 0; i < measured.rows; ++i)
-    for (std::int32_t j = 0; j < measured.cols; ++j) {
-      const std::int32_t column = columns[static_cast<std::size_t>(j)];
-      if (!every_column_in_order) response.model.at(i, j) = full.at(i, column);
-      response.reachable[static_cast<std::size_t>(i) * static_cast<std::size_t>(measured.cols) +
-                         static_cast<std::size_t>(j)] = column < reach[static_cast<std::size_t>(i)];
-    }
+  if (!every_column_in_order) response.model = analysis::Dense::unset(measured.rows, measured.cols);
+  response.reachable.resize(response.model.values.size());
+  const auto cols = static_cast<std::size_t>(measured.cols), full_cols = static_cast<std::size_t>(full.cols);
+  analysis::detail::for_each_block(static_cast<std::size_t>(measured.rows), kRowsPerBlock,
+                                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                                     for (std::size_t i = begin; i < end; ++i)
+                                       for (std::size_t j = 0; j < cols; ++j) {
+                                         const auto column = static_cast<std::size_t>(columns[j]);
+                                         if (!every_column_in_order)
+                                           response.model.values[i * cols + j] = full.values[i * full_cols + column];
+                                         response.reachable[i * cols + j] = columns[j] < reach[i];
+                                       }
+                                   });
 }
 
 }  // namespace respmat

@@ -33,7 +33,8 @@ py::dict compare(const py::handle &measured, const py::handle &model, const py::
   if (m.shape(0) != g.shape(0) || m.shape(1) != g.shape(1))
     throw py::value_error("measured and model differ in shape");
   if (!(outlier_k > 0.0)) throw py::value_error("outlier_k must be above 0");
-  const analysis::Dense measured_values = dense_of(m), model_values = dense_of(g);
+  analysis::Dense measured_values = dense_of(m);
+  const analysis::Dense model_values = dense_of(g);
   for (const double v : measured_values.values)
     if (!std::isfinite(v)) throw py::value_error("measured holds a value that is not a finite number");
   std::vector<unsigned char> reachable(measured_values.values.size());
@@ -56,7 +57,7 @@ py::dict compare(const py::handle &measured, const py::handle &model, const py::
   analysis::Comparison result;
   {
     py::gil_scoped_release release;
-    result = analysis::compare(measured_values, model_values, reachable, uncertainties ? &*uncertainties : nullptr,
+    result = analysis::compare(std::move(measured_values), model_values, reachable, uncertainties ? &*uncertainties : nullptr,
                                outlier_k);
   }
   Float64Array residual = new_float64(result.residual.rows, result.residual.cols);

@@ -1,0 +1,50 @@
+// Internal: work on large matrices spread over the cores in fixed blocks of indices.
+#ifndef RESPMAT_ANALYSIS_PARALLEL_BLOCKS_H
+#define RESPMAT_ANALYSIS_PARALLEL_BLOCKS_H
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+
+#include "base/worker_threads.h"
+
+namespace respmat::analysis::detail {
+
+// How many blocks of `block_size` indices cover [0, count).
+[[nodiscard]] constexpr std::size_t block_count(std::size_t count, std::size_t block_size) {
+  return (count + block_size - 1) / block_size;
+}
+
+// Calls work(block, begin, end) for every block of `block_size` consecutive indices
+// of [0, count), on every core the process may use. The blocks depend on the count
+// and size alone, so whatever is gathered per block and combined in block order is
+// the same on any number of threads. The first exception a call throws is rethrown
+// here, after every thread has stopped taking blocks.
+template <typename Work>
+void for_each_block(std::size_t count, std::size_t block_size, Work &&work) {
+  const std::size_t blocks = block_count(count, block_size);
+  if (blocks == 0) return;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr first_failure;
+  std::mutex failure_mutex;
+  const int threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(respmat::detail::choose_threads(0)), blocks));
+  respmat::detail::run_workers(threads, [&] {
+    for (std::size_t b; !failed.load(std::memory_order_relaxed) && (b = next.fetch_add(1, std::memory_order_relaxed)) < blocks;) {
+      try {
+        work(b, b * block_size, std::min(count, (b + 1) * block_size));
+      } catch (...) {
+        const std::lock_guard lock(failure_mutex);
+        if (!first_failure) first_failure = std::current_exception();
+        failed = true;
+      }
+    }
+  });
+  if (first_failure) std::rethrow_exception(first_failure);
+}
+
+}  // namespace respmat::analysis::detail
+
+#endif
