@@ -67,49 +67,4 @@ bool minimum_norm_solution(std::int32_t rows, std::int32_t cols, std::vector<dou
   return true;
 }
 
-bool least_squares(const Dense &a, const std::vector<double> &b, LeastSquares &solution) {
-  // A = Q R by LAPACK's dgeqrf first: the singular values and right vectors of the
-  // small R are A's own, and Qᵀb stands in for the left vectors, which for a tall A
-  // would take as much memory as A again. A rank-deficient A shows as a vanishing
-  // singular value of R.
-  const lapack_int m = a.rows, n = a.cols;
-  if (m < n || n == 0) return false;
-  std::vector<double> columns(static_cast<std::size_t>(m) * static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < a.rows; ++i)
-    for (std::int32_t j = 0; j < a.cols; ++j)
-      columns[static_cast<std::size_t>(j) * static_cast<std::size_t>(m) + static_cast<std::size_t>(i)] = a.at(i, j);
-  std::vector<double> tau(static_cast<std::size_t>(n));
-  std::vector<double> rotated = b;  // Qᵀb
-  if (LAPACKE_dgeqrf(LAPACK_COL_MAJOR, m, n, columns.data(), m, tau.data()) != 0 ||
-      LAPACKE_dormqr(LAPACK_COL_MAJOR, 'L', 'T', m, 1, n, columns.data(), m, tau.data(), rotated.data(), m) != 0)
-    return false;
-  Dense r(a.cols, a.cols);
-  for (std::int32_t j = 0; j < a.cols; ++j)
-    for (std::int32_t i = 0; i <= j; ++i) r.at(i, j) = columns[static_cast<std::size_t>(j) * static_cast<std::size_t>(m) + static_cast<std::size_t>(i)];
-  Svd svd;
-  if (!singular_value_decomposition(std::move(r), svd)) return false;
-  const double tolerance = static_cast<double>(std::max(a.rows, a.cols)) * std::numeric_limits<double>::epsilon() *
-                           svd.s.front();
-  for (const double s : svd.s)
-    if (!(s > tolerance)) return false;
-  solution.x.assign(static_cast<std::size_t>(n), 0.0);
-  solution.inverse_normal = Dense(a.cols, a.cols);
-  for (std::int32_t k = 0; k < a.cols; ++k) {
-    double projection = 0.0;  // the k-th left vector of R against Qᵀb
-    for (std::int32_t i = 0; i < a.cols; ++i) projection += svd.u.at(i, k) * rotated[static_cast<std::size_t>(i)];
-    const double s = svd.s[static_cast<std::size_t>(k)];
-    for (std::int32_t j = 0; j < a.cols; ++j) solution.x[static_cast<std::size_t>(j)] += svd.vt.at(k, j) * projection / s;
-    for (std::int32_t p = 0; p < a.cols; ++p)
-      for (std::int32_t q = 0; q < a.cols; ++q) solution.inverse_normal.at(p, q) += svd.vt.at(k, p) * svd.vt.at(k, q) / (s * s);
-  }
-  solution.residual_sum_of_squares = 0.0;
-  for (std::int32_t i = 0; i < a.rows; ++i) {
-    double fitted = 0.0;
-    for (std::int32_t j = 0; j < a.cols; ++j) fitted += a.at(i, j) * solution.x[static_cast<std::size_t>(j)];
-    const double residual = b[static_cast<std::size_t>(i)] - fitted;
-    solution.residual_sum_of_squares += residual * residual;
-  }
-  return true;
-}
-
 }  // namespace respmat::analysis

@@ -75,15 +75,6 @@ struct MinimumNormSolution {
 [[nodiscard]] bool minimum_norm_solution(std::int32_t rows, std::int32_t cols, std::vector<double> &&a_columns,
                                          const std::vector<double> &b, double rcond, MinimumNormSolution &solution);
 
-// The least-squares solution of A x = b (A rows x cols, rows >= cols, full column
-// rank), with (AᵀA)⁻¹ for the covariance. False when A is rank deficient.
-struct LeastSquares {
-  std::vector<double> x;
-  Dense inverse_normal;  // (AᵀA)⁻¹, cols x cols
-  double residual_sum_of_squares = 0.0;
-};
-[[nodiscard]] bool least_squares(const Dense &a, const std::vector<double> &b, LeastSquares &solution);
-
 }  // namespace respmat::analysis
 
 #endif

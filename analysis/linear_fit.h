@@ -1,8 +1,10 @@
 // Weighted linear least squares: target ≈ basis · coefficients, with the
-// coefficients' covariance.
+// coefficients' covariance, for problems of millions of points handed over in blocks.
 #ifndef RESPMAT_ANALYSIS_LINEAR_FIT_H
 #define RESPMAT_ANALYSIS_LINEAR_FIT_H
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,12 +22,18 @@ struct LinearFit {
   std::size_t points = 0;
 };
 
-// `basis` has a row per point and a column per coefficient; `weights` (one per point,
-// 1/sigma²) are inverse variances when given. Fails, saying why, when there are too
-// few points or the basis is singular (its columns dependent, e.g. every phase
-// advance equal).
-[[nodiscard]] std::optional<LinearFit> fit_linear(const Dense &basis, const std::vector<double> &target,
-                                                  const std::vector<double> *weights, std::string &reason);
+// Sets `rows` to the rows of one block of points, one after another: each the
+// point's basis values (one per coefficient) and then its target, all multiplied by
+// the square root of the point's weight (1 without weights).
+using PointBlock = std::function<void(std::size_t block, std::vector<double> &rows)>;
+
+// Fits `unknowns` coefficients to the points of `blocks` blocks, which `fill` gives;
+// it is called from several threads at once, once per block. The result depends on
+// the blocks alone, not on the number of threads. `inverse_variances`: the weights
+// are 1/sigma². Fails, saying why, when there are too few points or the basis is
+// singular (its columns dependent, e.g. every phase advance equal).
+[[nodiscard]] std::optional<LinearFit> fit_linear(std::size_t blocks, std::int32_t unknowns, const PointBlock &fill,
+                                                  bool inverse_variances, std::string &reason);
 
 }  // namespace respmat::analysis
 

@@ -359,7 +359,7 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
     result.m = c.measured.rows;
     FitFailure failure;
     const std::optional<ResponseFit> fit =
-        fit_response(c, {options.fit, options.exclude_outliers, options.outlier_k}, failure);
+        fit_response(c, {options.fit, options.exclude_outliers, options.outlier_k, options.output.has_value()}, failure);
     if (!fit) {
       const std::string &measured = options.measurement.measured;
       result.error = failure.kind == FitFailure::Kind::needs_phase_advances

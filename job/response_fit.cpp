@@ -1,14 +1,13 @@
 #include "job/response_fit.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <numbers>
 
 #include "analysis/calibration_fit.h"
 #include "analysis/comparison.h"
 #include "analysis/linear_fit.h"
-#include "base/worker_threads.h"
+#include "analysis/parallel_blocks.h"
 #include "job/model.h"
 #include "job/optics_model.h"
 
@@ -17,106 +16,79 @@ namespace {
 
 using analysis::Dense;
 
-// The basis of the linear fit at every entry the model reaches: columns whose
-// combination is the model with the fitted constants.
-struct Basis {
-  Dense columns;                     // a row per reachable entry
-  std::vector<std::size_t> entries;  // the entry of each row
-  // The model's amplitude factor and phase advance (radians) at each row, for the
-  // calibrations (a phase model or a line).
-  std::vector<double> factors, angles;
+// Entries of a monitor's row per block of the linear fit: a block's points stay in
+// the caches while LAPACK reduces them, and its small calls run on the calling thread.
+constexpr std::size_t kColumnsPerBlock = 2048;
+// Monitors per block of the pass over the fitted model.
+constexpr std::size_t kRowsPerBlock = 16;
+
+// The model's amplitude factor and phase advance (radians) at an entry, for a phase
+// model or an optics line: what the calibrations fit works with.
+struct PhaseAdvance {
+  double factor;
+  double angle;
 };
 
-// `calibration_terms`: also the factors and angles the calibrations fit needs.
-Basis fit_basis(const MeasuredResponse &c, bool calibration_terms) {
-  Basis basis;
-  const ResponseModel *model = c.inputs.model.get();
-  const auto *optics = dynamic_cast<const OpticsModel *>(model);
-  const bool ring = optics != nullptr && optics->lattice() == Lattice::ring;
-  const auto cols = static_cast<std::size_t>(c.measured.cols);
-  const std::size_t width = ring ? 1 : 2;
-  // Where each monitor's points begin, so that rows can be filled on any thread.
-  std::vector<std::size_t> first_point(static_cast<std::size_t>(c.measured.rows) + 1, 0);
-  for (std::size_t i = 0; i + 1 < first_point.size(); ++i)
-    first_point[i + 1] = first_point[i] + static_cast<std::size_t>(std::count(
-                                              c.reachable.begin() + static_cast<std::ptrdiff_t>(i * cols),
-                                              c.reachable.begin() + static_cast<std::ptrdiff_t>((i + 1) * cols), 1));
-  const std::size_t points = first_point.back();
-  basis.columns.rows = static_cast<std::int32_t>(points);
-  basis.columns.cols = static_cast<std::int32_t>(width);
-  basis.columns.values.resize(points * width);
-  basis.entries.resize(points);
-  const bool terms = calibration_terms && !ring;
-  if (terms) {
-    basis.factors.resize(points);
-    basis.angles.resize(points);
-  }
-  const auto fill_row = [&](std::int32_t i) {
-    std::size_t p = first_point[static_cast<std::size_t>(i)];
-    for (std::size_t j = 0; j < cols; ++j) {
-      const std::size_t k = static_cast<std::size_t>(i) * cols + j;
-      if (!c.reachable[k]) continue;
-      basis.entries[p] = k;
-      double *const values = &basis.columns.values[p * width];
-      const auto column = static_cast<std::size_t>(c.corrector_columns[j]);
-      if (optics == nullptr) {
-        // The phase advance as the model forms it, rounded once; the basis is a fit's
-        // design, where double precision is plenty.
-        const auto angle = static_cast<double>((static_cast<long double>(c.inputs.phases[static_cast<std::size_t>(i)]) -
-                                                c.inputs.phases[column]) * static_cast<long double>(kFullTurn));
-        values[0] = std::sin(angle);
-        values[1] = std::cos(angle);
-        if (terms) {
-          basis.factors[p] = 1.0;
-          basis.angles[p] = angle;
-        }
-        ++p;
-        continue;
-      }
-      const OpticsElement &mon = optics->monitors()[static_cast<std::size_t>(i)];
-      const OpticsElement &cor = optics->correctors()[column];
-      const double root = std::sqrt(mon.beta) * std::sqrt(cor.beta);
-      if (ring) {
-        const double q = optics->tune();
-        values[0] = root / (2.0 * std::sin(std::numbers::pi * q)) *
-                    std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
-        ++p;
-        continue;
-      }
-      const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
-      values[0] = root * std::sin(2.0 * std::numbers::pi * turns);
-      values[1] = root * std::cos(2.0 * std::numbers::pi * turns);
-      if (terms) {
-        basis.factors[p] = root;
-        basis.angles[p] = 2.0 * std::numbers::pi * turns;
-      }
-      ++p;
+// The basis of the linear fit at an entry: values whose combination with the fitted
+// constants is the model there.
+class PointBasis {
+ public:
+  explicit PointBasis(const MeasuredResponse &c)
+      : c_(c), optics_(dynamic_cast<const OpticsModel *>(c.inputs.model.get())),
+        ring_(optics_ != nullptr && optics_->lattice() == Lattice::ring) {}
+
+  [[nodiscard]] bool optics() const { return optics_ != nullptr; }
+  [[nodiscard]] bool has_phase_advances() const { return !ring_; }
+  [[nodiscard]] std::int32_t width() const { return ring_ ? 1 : 2; }
+
+  // Not for a ring, which has none.
+  [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
+    if (optics_ == nullptr) {
+      // The phase advance as the model forms it, rounded once; the basis is a fit's
+      // design, where double precision is plenty.
+      const auto angle = static_cast<double>((static_cast<long double>(c_.inputs.phases[i]) - c_.inputs.phases[column]) *
+                                             static_cast<long double>(kFullTurn));
+      return {1.0, angle};
     }
-  };
-  // Each point depends on its own entry alone: the same basis on any number of threads.
-  std::atomic<std::int32_t> next_row{0};
-  detail::run_workers(detail::choose_threads(0), [&] {
-    for (std::int32_t i; (i = next_row.fetch_add(1, std::memory_order_relaxed)) < c.measured.rows;) fill_row(i);
-  });
-  return basis;
-}
+    const OpticsElement &mon = optics_->monitors()[i];
+    const OpticsElement &cor = optics_->correctors()[column];
+    const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
+    return {std::sqrt(mon.beta) * std::sqrt(cor.beta), 2.0 * std::numbers::pi * turns};
+  }
+
+  // width() values at the monitor i and the model's column `column`.
+  void values(std::size_t i, std::size_t column, double *out) const {
+    if (ring_) {
+      const OpticsElement &mon = optics_->monitors()[i];
+      const OpticsElement &cor = optics_->correctors()[column];
+      const double q = optics_->tune();
+      out[0] = std::sqrt(mon.beta) * std::sqrt(cor.beta) / (2.0 * std::sin(std::numbers::pi * q)) *
+               std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
+      return;
+    }
+    const PhaseAdvance advance = phase_advance(i, column);
+    out[0] = advance.factor * std::sin(advance.angle);
+    out[1] = advance.factor * std::cos(advance.angle);
+  }
+
+ private:
+  const MeasuredResponse &c_;
+  const OpticsModel *optics_;
+  bool ring_;
+};
 
 double weight(const MeasuredResponse &c, std::size_t entry) {
   return 1.0 / (c.sigma->values[entry] * c.sigma->values[entry]);
 }
 
-// Which rows of the basis the fit uses: the reachable entries, less the outliers when asked.
-std::vector<unsigned char> used_points(const MeasuredResponse &c, const Basis &basis, const FitSettings &settings) {
-  std::vector<unsigned char> used(basis.entries.size(), 1);
-  if (!settings.exclude_outliers) return used;
+// The reachable entries less the outliers compare finds.
+std::vector<unsigned char> without_outliers(const MeasuredResponse &c, const FitSettings &settings) {
+  std::vector<unsigned char> used = c.reachable;
   const analysis::Comparison before =
       analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, settings.outlier_k);
-  for (const analysis::Outlier &o : before.outliers) {
-    const std::size_t k = static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
-                          static_cast<std::size_t>(o.corrector);
-    used[static_cast<std::size_t>(std::lower_bound(basis.entries.begin(), basis.entries.end(), k) -
-                                  basis.entries.begin())] = 0;
-  }
+  for (const analysis::Outlier &o : before.outliers)
+    used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
+         static_cast<std::size_t>(o.corrector)] = 0;
   return used;
 }
 
@@ -132,43 +104,55 @@ std::vector<FitParameter> linear_parameters(const analysis::LinearFit &fit, bool
           {"offset", offset, std::sqrt(var_offset), {}}};
 }
 
-Dense linear_fitted(const MeasuredResponse &c, const Basis &basis, const analysis::LinearFit &fit) {
-  Dense fitted(c.measured.rows, c.measured.cols);
-  for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-    double value = 0.0;
-    for (std::int32_t col = 0; col < basis.columns.cols; ++col)
-      value += basis.columns.at(static_cast<std::int32_t>(p), col) * fit.coefficients[static_cast<std::size_t>(col)];
-    fitted.values[basis.entries[p]] = value;
-  }
-  return fitted;
+// The amplitude-offset fit (scale and offset of a line, scale of a ring), by linear
+// least squares over blocks of each monitor's row.
+std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &c, const PointBasis &basis,
+                                                 const unsigned char *used, std::string &reason) {
+  const auto cols = static_cast<std::size_t>(c.measured.cols);
+  const std::size_t blocks_per_row = analysis::detail::block_count(cols, kColumnsPerBlock);
+  const auto fill = [&](std::size_t block, std::vector<double> &rows) {
+    const std::size_t i = block / blocks_per_row, begin = block % blocks_per_row * kColumnsPerBlock;
+    rows.clear();
+    double values[2];
+    for (std::size_t j = begin; j < std::min(cols, begin + kColumnsPerBlock); ++j) {
+      const std::size_t k = i * cols + j;
+      if (!used[k]) continue;
+      basis.values(i, static_cast<std::size_t>(c.corrector_columns[j]), values);
+      const double root = c.sigma ? std::sqrt(weight(c, k)) : 1.0;
+      for (std::int32_t col = 0; col < basis.width(); ++col) rows.push_back(values[col] * root);
+      rows.push_back(c.measured.values[k] * root);
+    }
+  };
+  return analysis::fit_linear(static_cast<std::size_t>(c.measured.rows) * blocks_per_row, basis.width(), fill,
+                              c.sigma.has_value(), reason);
 }
 
-// Replaces the amplitude-offset fit's parameters and fitted model by the calibrations,
-// started from its amplitude and offset.
-bool fit_calibrations(const MeasuredResponse &c, const Basis &basis, const std::vector<unsigned char> &used,
-                      ResponseFit &fit, FitFailure &failure) {
-  if (basis.factors.empty() && !basis.entries.empty()) {
+// Replaces the amplitude-offset fit's parameters by the calibrations, started from
+// its amplitude and offset.
+std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &c, const PointBasis &basis,
+                                                         const unsigned char *used, ResponseFit &fit,
+                                                         FitFailure &failure) {
+  if (!basis.has_phase_advances()) {
     failure = {FitFailure::Kind::needs_phase_advances, {}};
-    return false;
+    return std::nullopt;
   }
   std::vector<analysis::CalibrationPoint> points;
-  const auto cols = static_cast<std::size_t>(c.measured.cols);
-  for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-    if (!used[p]) continue;
-    const std::size_t k = basis.entries[p];
-    points.push_back({static_cast<std::int32_t>(k / cols), static_cast<std::int32_t>(k % cols), c.measured.values[k],
-                      c.sigma ? weight(c, k) : 1.0, basis.factors[p], basis.angles[p]});
-  }
-  const std::optional<analysis::CalibrationFit> calibrations =
+  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
+  for (std::size_t i = 0; i < rows; ++i)
+    for (std::size_t j = 0; j < cols; ++j) {
+      const std::size_t k = i * cols + j;
+      if (!used[k]) continue;
+      const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(c.corrector_columns[j]));
+      points.push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), c.measured.values[k],
+                        c.sigma ? weight(c, k) : 1.0, advance.factor, advance.angle});
+    }
+  std::optional<analysis::CalibrationFit> calibrations =
       analysis::fit_calibrations(points, c.measured.rows, c.measured.cols, fit.parameters[0].value,
                                  fit.parameters[1].value, c.sigma.has_value(), failure.reason);
-  if (!calibrations) return false;
+  if (!calibrations) return std::nullopt;
   fit.parameters.clear();
-  for (std::int32_t i = 0; i < c.measured.rows; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    fit.parameters.push_back(
-        {"monitor_gain", calibrations->gains[k], calibrations->gain_errors[k], c.monitor_names[k]});
-  }
+  for (std::size_t i = 0; i < rows; ++i)
+    fit.parameters.push_back({"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], c.monitor_names[i]});
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back(
         {"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j], c.corrector_names[j]});
@@ -177,63 +161,82 @@ bool fit_calibrations(const MeasuredResponse &c, const Basis &basis, const std::
         {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], c.corrector_names[j]});
   for (const std::int32_t j : calibrations->left_out)
     fit.left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
-  for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-    const std::size_t k = basis.entries[p];
-    fit.fitted.values[k] = calibrations->gains[k / cols] * calibrations->strengths[k % cols] * basis.factors[p] *
-                           std::sin(basis.angles[p] + calibrations->offsets[k % cols]);
-  }
   fit.chi2_reduced = calibrations->chi2_reduced;
   fit.iterations = calibrations->iterations;
-  return true;
+  return calibrations;
+}
+
+// The fitted model at every reachable entry, kept when asked for, and the rms of the
+// measurement against the model before and after, over the points used. Each
+// monitor's sums run along its row and are added in monitor order.
+template <typename FittedValue>
+void compare_fitted(const MeasuredResponse &c, const unsigned char *used, FittedValue fitted_value, bool keep,
+                    ResponseFit &fit) {
+  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
+  if (keep) fit.fitted = Dense::unset(c.measured.rows, c.measured.cols);
+  std::vector<double> before(rows), after(rows);
+  analysis::detail::for_each_block(rows, kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+      for (std::size_t j = 0; j < cols; ++j) {
+        const std::size_t k = i * cols + j;
+        const double value = c.reachable[k] ? fitted_value(i, j) : 0.0;
+        if (keep) fit.fitted.values[k] = value;
+        if (!used[k]) continue;
+        const double m = c.measured.values[k];
+        before[i] += (m - c.model.values[k]) * (m - c.model.values[k]);
+        after[i] += (m - value) * (m - value);
+      }
+  });
+  double before_sum = 0.0, after_sum = 0.0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    before_sum += before[i];
+    after_sum += after[i];
+  }
+  const double count = static_cast<double>(fit.points);
+  fit.rms_before = std::sqrt(before_sum / count);
+  fit.rms_after = std::sqrt(after_sum / count);
 }
 
 }  // namespace
 
 std::optional<ResponseFit> fit_response(const MeasuredResponse &c, const FitSettings &settings, FitFailure &failure) {
-  const Basis basis = fit_basis(c, settings.kind == FitKind::calibrations);
-  const std::vector<unsigned char> used = used_points(c, basis, settings);
-  // The basis at the points used: the whole of it unless outliers are left out.
-  const auto used_count = static_cast<std::size_t>(std::count(used.begin(), used.end(), 1));
-  const bool every_point = used_count == basis.entries.size();
-  Dense picked(0, basis.columns.cols);
-  std::vector<double> target, weights;
-  target.reserve(used_count);
-  if (c.sigma) weights.reserve(used_count);
-  if (!every_point) picked.values.reserve(used_count * static_cast<std::size_t>(basis.columns.cols));
-  double before = 0.0;
-  for (std::size_t p = 0; p < basis.entries.size(); ++p) {
-    if (!used[p]) continue;
-    const std::size_t k = basis.entries[p];
-    if (!every_point) {
-      for (std::int32_t col = 0; col < basis.columns.cols; ++col)
-        picked.values.push_back(basis.columns.at(static_cast<std::int32_t>(p), col));
-      ++picked.rows;
-    }
-    target.push_back(c.measured.values[k]);
-    if (c.sigma) weights.push_back(weight(c, k));
-    before += (c.measured.values[k] - c.model.values[k]) * (c.measured.values[k] - c.model.values[k]);
-  }
+  const PointBasis basis(c);
+  const std::vector<unsigned char> kept = settings.exclude_outliers ? without_outliers(c, settings)
+                                                                    : std::vector<unsigned char>{};
+  const unsigned char *used = settings.exclude_outliers ? kept.data() : c.reachable.data();
   failure = {};
-  const std::optional<analysis::LinearFit> linear =
-      analysis::fit_linear(every_point ? basis.columns : picked, target, c.sigma ? &weights : nullptr, failure.reason);
+  const std::optional<analysis::LinearFit> linear = fit_constants(c, basis, used, failure.reason);
   if (!linear) return std::nullopt;
 
   ResponseFit fit;
-  fit.parameters = linear_parameters(*linear, dynamic_cast<const OpticsModel *>(c.inputs.model.get()) != nullptr);
-  fit.fitted = linear_fitted(c, basis, *linear);
+  fit.parameters = linear_parameters(*linear, basis.optics());
   fit.chi2_reduced = linear->chi2_reduced;
   fit.points = linear->points;
-  if (settings.kind == FitKind::calibrations && !fit_calibrations(c, basis, used, fit, failure)) return std::nullopt;
-
-  double after = 0.0;
-  for (std::size_t p = 0; p < basis.entries.size(); ++p)
-    if (used[p]) {
-      const double r = c.measured.values[basis.entries[p]] - fit.fitted.values[basis.entries[p]];
-      after += r * r;
-    }
-  const double count = static_cast<double>(fit.points);
-  fit.rms_before = std::sqrt(before / count);
-  fit.rms_after = std::sqrt(after / count);
+  const std::vector<std::int32_t> &columns = c.corrector_columns;
+  if (settings.kind == FitKind::calibrations) {
+    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(c, basis, used, fit, failure);
+    if (!calibrations) return std::nullopt;
+    compare_fitted(
+        c, used,
+        [&](std::size_t i, std::size_t j) {
+          const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(columns[j]));
+          return calibrations->gains[i] * calibrations->strengths[j] * advance.factor *
+                 std::sin(advance.angle + calibrations->offsets[j]);
+        },
+        settings.keep_fitted, fit);
+    return fit;
+  }
+  compare_fitted(
+      c, used,
+      [&](std::size_t i, std::size_t j) {
+        double values[2];
+        basis.values(i, static_cast<std::size_t>(columns[j]), values);
+        double value = 0.0;
+        for (std::int32_t col = 0; col < basis.width(); ++col)
+          value += values[col] * linear->coefficients[static_cast<std::size_t>(col)];
+        return value;
+      },
+      settings.keep_fitted, fit);
   return fit;
 }
 

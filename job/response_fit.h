@@ -22,6 +22,7 @@ struct FitSettings {
   FitKind kind = FitKind::amplitude_offset;
   bool exclude_outliers = false;  // leave out the outliers compare finds
   double outlier_k = 5.0;         // past how many sigma an entry is one
+  bool keep_fitted = true;        // keep the fitted model, not only its rms
 };
 
 struct FitParameter {
@@ -34,7 +35,8 @@ struct FitParameter {
 
 struct ResponseFit {
   std::vector<FitParameter> parameters;
-  // The model with the fitted constants, monitors x correctors; 0 where it does not reach.
+  // The model with the fitted constants, monitors x correctors; 0 where it does not
+  // reach. Empty unless kept.
   analysis::Dense fitted;
   double chi2_reduced = 0.0;
   double rms_before = 0.0;  // of measured - model, over the points of the fit
