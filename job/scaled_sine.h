@@ -74,8 +74,7 @@ inline constexpr long double kTinyRest = 0x1p-30L;
 inline constexpr double kStep = 1.0 / 128;
 
 // Series for sin h - h and cos h - 1 with |h| <= 1/256 (a little more when a point is
-// chosen one off): the omitted terms are below 2^-70, and these small corrections are
-// accurate enough in double precision.
+// chosen one off): the omitted terms are below 2^-70.
 inline constexpr double kS3 = -1.0 / 6;
 inline constexpr double kS5 = 1.0 / 120;
 inline constexpr double kS7 = -1.0 / 5040;
@@ -83,37 +82,43 @@ inline constexpr double kC2 = -1.0 / 2;
 inline constexpr double kC4 = 1.0 / 24;
 inline constexpr double kC6 = -1.0 / 720;
 
-// Rounds to the nearest integer for |x| < 2^51. The library's nearbyint functions
-// save and restore the floating-point environment, which costs more than a whole
-// evaluation here. A quadrant or table point chosen one off near a half is harmless:
-// the rest then lies just past pi/4 or 1/256, which the table and series still cover.
-inline double nearest_integer(double x) {
-  constexpr double kShift = 0x1.8p52;
+// Rounds to the nearest integer for |x| < 2^62, in extended precision: past 1.5 x 2^63
+// the spacing of long doubles is 1.
+inline long double nearest_integer_extended(long double x) {
+  constexpr long double kShift = 0x1.8p63L;
   return (x + kShift) - kShift;
 }
 
+// The combined index of approximate(): the quadrant times kIndexSpan plus the table
+// point plus kIndexBias, which keeps the point's part from 0 to kIndexSpan - 1.
+inline constexpr int kIndexShift = 8;
+inline constexpr int kIndexSpan = 1 << kIndexShift;
+inline constexpr int kIndexBias = kIndexSpan / 2;
+
 }  // namespace detail
 
-// Defined here so that the loops that evaluate millions of entries inline it.
+// Defined here so that the loops that evaluate millions of entries inline it. It stays
+// in extended precision throughout: every move between the x87 unit and the SSE
+// registers goes through memory and costs more than the arithmetic, so the only one
+// is the combined integer index of the quadrant and the table point.
 inline ScaledSine::Approximation ScaledSine::approximate(long double u) const {
   using namespace detail;
-  const double quadrant = nearest_integer(static_cast<double>(u) * kTwoOverPi);
-  const long double q = quadrant;
+  const long double q = nearest_integer_extended(u * static_cast<long double>(kTwoOverPi));
   const long double rest = ((u - q * kHalfPi1) - q * kHalfPi2) - q * kHalfPi3;
-
-  const double point = nearest_integer(static_cast<double>(rest) * kStepsPerRadian);
-  const long double h = rest - point * kStep;
-  const double hd = static_cast<double>(h);
-  const double h2 = hd * hd;
-  const double sin_tail = hd * h2 * (kS3 + h2 * (kS5 + h2 * kS7));
-  const double cos_minus_1 = h2 * (kC2 + h2 * (kC4 + h2 * kC6));
+  const long double point = nearest_integer_extended(rest * kStepsPerRadian);
+  const long double h = rest - point * static_cast<long double>(kStep);
+  const long double h2 = h * h;
+  const long double sin_tail = h * h2 * (kS3 + h2 * (kS5 + h2 * kS7));
+  const long double cos_minus_1 = h2 * (kC2 + h2 * (kC4 + h2 * kC6));
   const long double sin_h = h + sin_tail;
 
-  const Point &p = table_[static_cast<std::size_t>(static_cast<int>(point) + kHalfSpan)];
+  // One conversion for both integers: the index is exact in a double.
+  const int index = static_cast<int>(static_cast<double>(q * kIndexSpan + (point + kIndexBias)));
+  const int quadrant_bits = (index >> kIndexShift) & 3;
+  const Point &p = table_[static_cast<std::size_t>((index & (kIndexSpan - 1)) - kIndexBias + kHalfSpan)];
   const long double s = static_cast<long double>(p.sin_high) + p.sin_low;
   const long double c = static_cast<long double>(p.cos_high) + p.cos_low;
   // sin u is +-sin(rest) or +-cos(rest), by quadrant.
-  const int quadrant_bits = static_cast<int>(static_cast<long long>(quadrant) & 3);
   const long double value = (quadrant_bits & 1) != 0 ? c + (c * cos_minus_1 - s * sin_h)
                                                       : s + (s * cos_minus_1 + c * sin_h);
   return {(quadrant_bits & 2) != 0 ? -value : value, rest};
