@@ -29,13 +29,34 @@ struct PhaseAdvance {
   double angle;
 };
 
+// The sine and cosine of a phase (radians), in extended precision, and the root of
+// the beta function there (1 for a phase model).
+struct Phase {
+  long double sin, cos;
+  double root;
+};
+
 // The basis of the linear fit at an entry: values whose combination with the fitted
-// constants is the model there.
+// constants is the model there. The sine and cosine of a phase advance come from
+// those of its two ends by the angle-difference formulas in extended precision: as
+// accurate as one double rounding of the advance, for a few multiplications.
 class PointBasis {
  public:
   explicit PointBasis(const MeasuredResponse &c)
       : c_(c), optics_(dynamic_cast<const OpticsModel *>(c.inputs.model.get())),
-        ring_(optics_ != nullptr && optics_->lattice() == Lattice::ring) {}
+        ring_(optics_ != nullptr && optics_->lattice() == Lattice::ring) {
+    if (ring_) return;
+    if (optics_ == nullptr) {
+      for (const double phase : c.inputs.phases)
+        monitor_phases_.push_back(phase_of(static_cast<long double>(phase) * static_cast<long double>(kFullTurn), 1.0));
+      return;
+    }
+    const auto of_element = [](const OpticsElement &e) {
+      return phase_of(2 * std::numbers::pi_v<long double> * e.mu, std::sqrt(e.beta));
+    };
+    for (const OpticsElement &e : optics_->monitors()) monitor_phases_.push_back(of_element(e));
+    for (const OpticsElement &e : optics_->correctors()) corrector_phases_.push_back(of_element(e));
+  }
 
   [[nodiscard]] bool optics() const { return optics_ != nullptr; }
   [[nodiscard]] bool has_phase_advances() const { return !ring_; }
@@ -44,8 +65,7 @@ class PointBasis {
   // Not for a ring, which has none.
   [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
     if (optics_ == nullptr) {
-      // The phase advance as the model forms it, rounded once; the basis is a fit's
-      // design, where double precision is plenty.
+      // The phase advance as the model forms it, rounded once.
       const auto angle = static_cast<double>((static_cast<long double>(c_.inputs.phases[i]) - c_.inputs.phases[column]) *
                                              static_cast<long double>(kFullTurn));
       return {1.0, angle};
@@ -66,15 +86,22 @@ class PointBasis {
                std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
       return;
     }
-    const PhaseAdvance advance = phase_advance(i, column);
-    out[0] = advance.factor * std::sin(advance.angle);
-    out[1] = advance.factor * std::cos(advance.angle);
+    const Phase &m = monitor_phases_[i];
+    const Phase &k = (optics_ == nullptr ? monitor_phases_ : corrector_phases_)[column];
+    const double factor = m.root * k.root;
+    out[0] = factor * static_cast<double>(m.sin * k.cos - m.cos * k.sin);
+    out[1] = factor * static_cast<double>(m.cos * k.cos + m.sin * k.sin);
   }
 
  private:
+  static Phase phase_of(long double angle, double root) { return {sinl(angle), cosl(angle), root}; }
+
   const MeasuredResponse &c_;
   const OpticsModel *optics_;
   bool ring_;
+  // At every phase of a phase model (monitors and correctors alike), or at the
+  // monitors and the correctors of a line.
+  std::vector<Phase> monitor_phases_, corrector_phases_;
 };
 
 double weight(const MeasuredResponse &c, std::size_t entry) {
