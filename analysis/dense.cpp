@@ -7,17 +7,27 @@
 #include <limits>
 #include <utility>
 
+#include "analysis/parallel_blocks.h"
+
 namespace respmat::analysis {
 
+namespace {
+
+// Tiles that fit the first-level cache: a row-by-row copy would read or write a whole
+// cache line for every entry of a large matrix.
+constexpr std::int32_t kTile = 32;
+
+}  // namespace
+
 Dense transposed(const Dense &a) {
-  // Tiles that fit the first-level cache: a row-by-row copy would read or write a
-  // whole cache line for every entry of a large matrix.
-  constexpr std::int32_t kTile = 32;
   Dense t = Dense::unset(a.cols, a.rows);
-  for (std::int32_t i0 = 0; i0 < a.rows; i0 += kTile)
+  // Each band of rows fills its own columns of the copy.
+  detail::for_each_block(static_cast<std::size_t>(a.rows), kTile, [&](std::size_t, std::size_t begin, std::size_t end) {
+    const auto i0 = static_cast<std::int32_t>(begin), i1 = static_cast<std::int32_t>(end);
     for (std::int32_t j0 = 0; j0 < a.cols; j0 += kTile)
-      for (std::int32_t i = i0; i < std::min(i0 + kTile, a.rows); ++i)
+      for (std::int32_t i = i0; i < i1; ++i)
         for (std::int32_t j = j0; j < std::min(j0 + kTile, a.cols); ++j) t.at(j, i) = a.at(i, j);
+  });
   return t;
 }
 
@@ -26,13 +36,15 @@ void transpose(Dense &a) {
     a = transposed(a);
     return;
   }
-  // Tile by tile at and above the diagonal, each entry swapped with its mirror once.
-  constexpr std::int32_t kTile = 32;
+  // Tile by tile at and above the diagonal, each entry swapped with its mirror once; a
+  // band of tile rows touches no entry another band does.
   const std::int32_t n = a.rows;
-  for (std::int32_t i0 = 0; i0 < n; i0 += kTile)
+  detail::for_each_block(static_cast<std::size_t>(n), kTile, [&](std::size_t, std::size_t begin, std::size_t end) {
+    const auto i0 = static_cast<std::int32_t>(begin), i1 = static_cast<std::int32_t>(end);
     for (std::int32_t j0 = i0; j0 < n; j0 += kTile)
-      for (std::int32_t i = i0; i < std::min(i0 + kTile, n); ++i)
+      for (std::int32_t i = i0; i < i1; ++i)
         for (std::int32_t j = j0 == i0 ? i + 1 : j0; j < std::min(j0 + kTile, n); ++j) std::swap(a.at(i, j), a.at(j, i));
+  });
 }
 
 bool singular_value_decomposition(const Dense &a, Svd &svd) { return singular_value_decomposition(Dense(a), svd); }

@@ -99,6 +99,26 @@ def test_compare_finds_an_injected_outlier_and_sizes_like_numpy(tmp_path, rng):
     np.testing.assert_allclose(written, residual, rtol=0, atol=1e-13)  # the test's model is in double
 
 
+def test_results_do_not_depend_on_the_number_of_threads(tmp_path, rng):
+    # Large enough for several blocks of work in every pass, medians included, and
+    # with outliers, so that the second pass runs.
+    phases, model = synthetic(rng, m=1100, amplitude=0.47247222310000003, offset=0.1696)
+    measured = model + rng.normal(0, 0.001, model.shape)
+    measured[500:510, 3] += 0.05
+    write(tmp_path, phases, measured)
+    outputs = []
+    for threads in ["1", "2", "3"]:
+        environment = dict(os.environ, RESPMAT_THREADS=threads)
+        for command in [["compare", "--summary", "s.json"], ["fit", "--summary", "s.json", "-o", "residual.csv",
+                                                              "--exclude-outliers", "--parameters", "p.csv"]]:
+            done = subprocess.run([TOOL, *command, "-p", "phases.csv", "--measured", "measured.csv"], cwd=tmp_path,
+                                  env=environment, capture_output=True, text=True)
+            assert done.returncode == 0, done.stderr
+            outputs.append([(tmp_path / name).read_bytes() for name in ["s.json", "residual.csv"]])
+    assert json.loads(outputs[0][0])["outliers"]
+    assert outputs[0::2] == [outputs[0]] * 3 and outputs[1::2] == [outputs[1]] * 3
+
+
 def test_bad_measurements_are_refused_in_one_line(tmp_path, rng):
     phases, measured = synthetic(rng, m=5)
     write(tmp_path, phases, measured)
