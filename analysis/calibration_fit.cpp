@@ -1,13 +1,16 @@
 #include "analysis/calibration_fit.h"
 
 #include <ceres/ceres.h>
+#include <lapacke.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 
+#include "analysis/dense.h"
 #include "analysis/quiet_solver_log.h"
 
 namespace respmat::analysis {
@@ -35,6 +38,49 @@ class EntryResidual final : public ceres::SizedCostFunction<1, 1, 1, 1> {
  private:
   double root_weight_, value_, factor_, angle_;
 };
+
+
+// (JᵀJ)⁻¹ of the free parameters at the solution, lower triangle: the covariance of
+// unit weights. JᵀJ is dense in the gains, a few thousand rows for the largest
+// machines, and LAPACK's Cholesky factorisation inverts it; a condition worse than
+// Ceres' own limit for its covariances is a singular problem. Null then.
+std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &points,
+                                           const std::vector<int> &per_corrector, std::span<const double> log_gains,
+                                           std::span<const double> strengths, std::span<const double> offsets,
+                                           const std::vector<std::int32_t> &gain_index,
+                                           const std::vector<std::int32_t> &corrector_index, std::int32_t size) {
+  constexpr double kLeastReciprocalCondition = 1e-14;
+  Dense normal(size, size);
+  for (const CalibrationPoint &p : points) {
+    const auto j = static_cast<std::size_t>(p.corrector);
+    if (per_corrector[j] < 2) continue;
+    const auto i = static_cast<std::size_t>(p.monitor);
+    const double *parameters[] = {&log_gains[i], &strengths[j], &offsets[j]};
+    double residual = 0.0, d_gain = 0.0, d_strength = 0.0, d_offset = 0.0;
+    double *jacobians[] = {&d_gain, &d_strength, &d_offset};
+    static_cast<void>(EntryResidual(p).Evaluate(parameters, &residual, jacobians));
+    const std::int32_t index[] = {gain_index[i], corrector_index[j], corrector_index[j] + 1};
+    const double derivative[] = {d_gain, d_strength, d_offset};
+    for (int a = 0; a < 3; ++a)
+      for (int b = 0; b < 3; ++b)
+        if (index[a] >= 0 && index[b] >= 0 && index[a] >= index[b])
+          normal.at(index[a], index[b]) += derivative[a] * derivative[b];
+  }
+  // Row-major lower is LAPACK's column-major upper.
+  double norm = 0.0;  // the 1-norm, from the lower triangle
+  for (std::int32_t k = 0; k < size; ++k) {
+    double column = 0.0;
+    for (std::int32_t r = 0; r < size; ++r) column += std::fabs(r >= k ? normal.at(r, k) : normal.at(k, r));
+    norm = std::max(norm, column);
+  }
+  double reciprocal_condition = 0.0;
+  if (LAPACKE_dpotrf(LAPACK_COL_MAJOR, 'U', size, normal.values.data(), size) != 0 ||
+      LAPACKE_dpocon(LAPACK_COL_MAJOR, 'U', size, normal.values.data(), size, norm, &reciprocal_condition) != 0 ||
+      !(reciprocal_condition >= kLeastReciprocalCondition) ||
+      LAPACKE_dpotri(LAPACK_COL_MAJOR, 'U', size, normal.values.data(), size) != 0)
+    return std::nullopt;
+  return normal;
+}
 
 }  // namespace
 
@@ -111,46 +157,39 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
 
   // Errors from the covariance of the problem as solved, carried to the gauge of
   // sum log g = 0: log g'_i = u_i - mean(u), log c'_j = log c_j + mean(u).
-  ceres::Covariance::Options covariance_options;
-  covariance_options.algorithm_type = ceres::SPARSE_QR;
-  ceres::Covariance covariance(covariance_options);
-  std::vector<std::pair<const double *, const double *>> blocks;
+  std::vector<std::int32_t> gain_index(monitor_count, -1), corrector_index(corrector_count, -1);
+  std::int32_t free_parameters = 0;
   for (std::int32_t i = 0; i < monitors; ++i)
-    for (std::int32_t k = i; k < monitors; ++k)
-      if (i != anchor && k != anchor)
-        blocks.emplace_back(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(k)]);
-  for (std::int32_t j = 0; j < correctors; ++j) {
-    if (per_corrector[static_cast<std::size_t>(j)] < 2) continue;
-    const double *strength = &strengths[static_cast<std::size_t>(j)];
-    blocks.emplace_back(strength, strength);
-    blocks.emplace_back(&offsets[static_cast<std::size_t>(j)], &offsets[static_cast<std::size_t>(j)]);
-    for (std::int32_t k = 0; k < monitors; ++k)
-      if (k != anchor) blocks.emplace_back(strength, &log_gains[static_cast<std::size_t>(k)]);
-  }
-  if (!covariance.Compute(blocks, &problem)) {
+    if (i != anchor) gain_index[static_cast<std::size_t>(i)] = free_parameters++;
+  for (std::int32_t j = 0; j < correctors; ++j)
+    if (per_corrector[static_cast<std::size_t>(j)] >= 2) {
+      corrector_index[static_cast<std::size_t>(j)] = free_parameters;
+      free_parameters += 2;  // the strength, then the offset
+    }
+  const std::optional<Dense> inverse = inverse_normal_matrix(points, per_corrector, log_gains, strengths, offsets,
+                                                             gain_index, corrector_index, free_parameters);
+  if (!inverse) {
     reason = "gives a singular problem: the points do not tell the calibrations apart";
     return std::nullopt;
   }
   const double scale = weighted ? 1.0 : fit.chi2_reduced;
-  const auto cov = [&](const double *a, const double *b) {
-    double value = 0.0;
-    covariance.GetCovarianceBlock(a, b, &value);
-    return value * scale;
-  };
+  // The covariance of two free parameters, by index.
+  const auto cov = [&](std::int32_t a, std::int32_t b) { return inverse->at(std::max(a, b), std::min(a, b)) * scale; };
   const double n = monitors;
   std::vector<double> with_mean(static_cast<std::size_t>(monitors), 0.0);  // cov(u_i, mean u)
   double mean_variance = 0.0;
   for (std::int32_t i = 0; i < monitors; ++i)
     for (std::int32_t k = 0; k < monitors; ++k) {
       if (i == anchor || k == anchor) continue;
-      const double c = cov(&log_gains[static_cast<std::size_t>(std::min(i, k))], &log_gains[static_cast<std::size_t>(std::max(i, k))]);
+      const double c = cov(gain_index[static_cast<std::size_t>(i)], gain_index[static_cast<std::size_t>(k)]);
       with_mean[static_cast<std::size_t>(i)] += c / n;
       mean_variance += c / (n * n);
     }
   double mean = 0.0;
   for (const double u : log_gains) mean += u / n;
   for (std::int32_t i = 0; i < monitors; ++i) {
-    const double own = i == anchor ? 0.0 : cov(&log_gains[static_cast<std::size_t>(i)], &log_gains[static_cast<std::size_t>(i)]);
+    const std::int32_t g = gain_index[static_cast<std::size_t>(i)];
+    const double own = i == anchor ? 0.0 : cov(g, g);
     const double gain = std::exp(log_gains[static_cast<std::size_t>(i)] - mean);
     fit.gains.push_back(gain);
     fit.gain_errors.push_back(gain * std::sqrt(std::max(0.0, own - 2.0 * with_mean[static_cast<std::size_t>(i)] + mean_variance)));
@@ -163,17 +202,17 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
       strength = 0.0;
       continue;
     }
+    const std::int32_t c = corrector_index[static_cast<std::size_t>(j)];
     double with_gains = 0.0;  // cov(c_j, mean u)
     for (std::int32_t k = 0; k < monitors; ++k)
-      if (k != anchor) with_gains += cov(&strength, &log_gains[static_cast<std::size_t>(k)]) / n;
-    const double own = cov(&strength, &strength);
+      if (k != anchor) with_gains += cov(c, gain_index[static_cast<std::size_t>(k)]) / n;
+    const double own = cov(c, c);
     const double rescaled = strength * std::exp(mean);
     // d(c e^m) = e^m dc + c e^m dm
     fit.strength_errors[static_cast<std::size_t>(j)] =
         std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
     strength = rescaled;
-    fit.offset_errors[static_cast<std::size_t>(j)] =
-        std::sqrt(cov(&offsets[static_cast<std::size_t>(j)], &offsets[static_cast<std::size_t>(j)]));
+    fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
   }
   fit.strengths.assign(strengths.begin(), strengths.end());
   fit.offsets.assign(offsets.begin(), offsets.end());
