@@ -46,6 +46,10 @@ std::string not_a_number(std::string_view field, std::int64_t column) {
   return "column " + std::to_string(column) + ": " + quoted_field(field) + " is not a finite number";
 }
 
+// An orbit, weights or limits hold a few values per monitor or corrector: a larger
+// input is a mistaken file or an endless stream, refused before it fills the memory.
+constexpr std::size_t kLargestVectorInput = std::size_t{256} << 20;
+
 // The whole input, read once: its readers each get a stream over the same bytes, as
 // a pipe could give them to one reader only.
 std::optional<JobError> read_whole(const std::string &path, std::string &bytes) {
@@ -53,7 +57,12 @@ std::optional<JobError> read_whole(const std::string &path, std::string &bytes) 
   const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return unreadable(path, errno);
   char block[1 << 16];
-  for (std::size_t got; (got = detail::read_fully(block, 1, sizeof block, file.get())) != 0;) bytes.append(block, got);
+  for (std::size_t got; (got = detail::read_fully(block, 1, sizeof block, file.get())) != 0;) {
+    if (bytes.size() + got > kLargestVectorInput)
+      return input_error(path, "is larger than " + std::to_string(kLargestVectorInput >> 20) +
+                                   " MiB, more than an orbit, weights or limits hold");
+    bytes.append(block, got);
+  }
   if (std::ferror(file.get())) return unreadable(path, errno);
   return std::nullopt;
 }
