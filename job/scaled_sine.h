@@ -106,6 +106,9 @@ inline ScaledSine::Approximation ScaledSine::approximate(long double u) const {
   const long double q = nearest_integer_extended(u * static_cast<long double>(kTwoOverPi));
   const long double rest = ((u - q * kHalfPi1) - q * kHalfPi2) - q * kHalfPi3;
   const long double point = nearest_integer_extended(rest * kStepsPerRadian);
+  // Off the table only where long double arithmetic is not extended (under an
+  // emulator, or with the x87 precision lowered): a rest of 0 sends the caller to sinl.
+  if (!(fabsl(point) <= kHalfSpan)) return {0.0L, 0.0L};
   const long double h = rest - point * static_cast<long double>(kStep);
   const long double h2 = h * h;
   const long double sin_tail = h * h2 * (kS3 + h2 * (kS5 + h2 * kS7));
