@@ -15,7 +15,8 @@ using detail::for_each_block;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Rows and columns per block of work: a few hundred thousand entries each.
+// Rows and columns per block of work: enough entries to be worth handing out, and
+// enough blocks for every core even in a matrix of a few hundred rows.
 constexpr std::size_t kRowsPerBlock = 16;
 constexpr std::size_t kColumnsPerBlock = 512;
 
@@ -28,8 +29,10 @@ std::size_t entry(std::size_t i, std::size_t j, std::size_t cols) { return i * c
 // kMadToSigma times the median absolute deviation of the residuals of the entries
 // `included`.
 double robust_sigma(const Dense &residual, const std::vector<unsigned char> &included) {
-  const double centre = detail::masked_median(residual.values.data(), included.data(), residual.values.size());
-  return kMadToSigma * detail::masked_median_distance(residual.values.data(), included.data(), residual.values.size(), centre);
+  const double *values = residual.values.data();
+  const std::size_t count = residual.values.size();
+  const double centre = detail::masked_median(values, included.data(), count);
+  return kMadToSigma * detail::masked_median_distance(values, included.data(), count, centre);
 }
 
 std::vector<Outlier> outliers_with(const Dense &residual, const std::vector<unsigned char> &considered,
@@ -70,7 +73,8 @@ std::vector<Outlier> find_outliers(const Dense &residual, const std::vector<unsi
   if (first.empty()) return first;  // the second pass would measure the same spread
   std::vector<unsigned char> kept = considered;
   for (const Outlier &o : first)
-    kept[entry(static_cast<std::size_t>(o.monitor), static_cast<std::size_t>(o.corrector), static_cast<std::size_t>(residual.cols))] = 0;
+    kept[entry(static_cast<std::size_t>(o.monitor), static_cast<std::size_t>(o.corrector),
+               static_cast<std::size_t>(residual.cols))] = 0;
   return outliers_with(residual, considered, nullptr, robust_sigma(residual, kept), outlier_k);
 }
 
@@ -126,13 +130,15 @@ Comparison compare(Dense measured, const Dense &model, const std::vector<unsigne
     total.reached_count += sums.reached_count;
     result.per_monitor_rms.push_back(rms(sums.reached, sums.reached_count));
   }
-  for (std::size_t j = 0; j < cols; ++j) result.per_corrector_rms.push_back(rms(corrector_sums[j], corrector_counts[j]));
+  for (std::size_t j = 0; j < cols; ++j)
+    result.per_corrector_rms.push_back(rms(corrector_sums[j], corrector_counts[j]));
   const std::size_t entries = residual.values.size();
   result.rms_measured = rms(total.measured, entries);
   result.rms_model = rms(total.model, entries);
   result.rms_residual = rms(total.reached, total.reached_count);
   result.rms_upstream = rms(total.upstream, entries - total.reached_count);
-  if (sigma != nullptr && total.reached_count != 0) result.chi2_reduced = total.chi2 / static_cast<double>(total.reached_count);
+  if (sigma != nullptr && total.reached_count != 0)
+    result.chi2_reduced = total.chi2 / static_cast<double>(total.reached_count);
   result.outliers = find_outliers(residual, reachable, sigma, outlier_k);
   return result;
 }

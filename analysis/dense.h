@@ -40,7 +40,9 @@ struct Dense {
   }
 
  private:
-  static std::size_t size(std::int32_t r, std::int32_t c) { return static_cast<std::size_t>(r) * static_cast<std::size_t>(c); }
+  static std::size_t size(std::int32_t r, std::int32_t c) {
+    return static_cast<std::size_t>(r) * static_cast<std::size_t>(c);
+  }
 };
 
 // Aᵀ: a row per column of `a`.

@@ -69,11 +69,14 @@ std::optional<LinearFit> fit_linear(std::size_t blocks, std::int32_t unknowns, c
     return std::nullopt;
   }
   const std::vector<double> r = triangle_of(stacked, width);
+  const auto r_at = [&](std::int32_t i, std::int32_t j) {
+    return r[static_cast<std::size_t>(i) * width + static_cast<std::size_t>(j)];
+  };
 
   // The basis's part of R by its singular values: a vanishing one is a singular problem.
   Dense basis_part(unknowns, unknowns);
   for (std::int32_t i = 0; i < unknowns; ++i)
-    for (std::int32_t j = i; j < unknowns; ++j) basis_part.at(i, j) = r[static_cast<std::size_t>(i) * width + static_cast<std::size_t>(j)];
+    for (std::int32_t j = i; j < unknowns; ++j) basis_part.at(i, j) = r_at(i, j);
   Svd svd;
   if (!singular_value_decomposition(std::move(basis_part), svd)) {
     reason = "gives a problem LAPACK could not decompose";
@@ -91,14 +94,16 @@ std::optional<LinearFit> fit_linear(std::size_t blocks, std::int32_t unknowns, c
   fit.coefficients.assign(width - 1, 0.0);
   fit.covariance = Dense(unknowns, unknowns);
   for (std::int32_t k = 0; k < unknowns; ++k) {
-    double projection = 0.0;  // the k-th left vector against Qᵀ target
-    for (std::int32_t i = 0; i < unknowns; ++i) projection += svd.u.at(i, k) * r[static_cast<std::size_t>(i) * width + width - 1];
+    double projection = 0.0;  // the k-th left vector against Qᵀ target, R's last column
+    for (std::int32_t i = 0; i < unknowns; ++i) projection += svd.u.at(i, k) * r_at(i, unknowns);
     const double s = svd.s[static_cast<std::size_t>(k)];
-    for (std::int32_t j = 0; j < unknowns; ++j) fit.coefficients[static_cast<std::size_t>(j)] += svd.vt.at(k, j) * projection / s;
+    for (std::int32_t j = 0; j < unknowns; ++j)
+      fit.coefficients[static_cast<std::size_t>(j)] += svd.vt.at(k, j) * projection / s;
     for (std::int32_t p = 0; p < unknowns; ++p)
-      for (std::int32_t q = 0; q < unknowns; ++q) fit.covariance.at(p, q) += svd.vt.at(k, p) * svd.vt.at(k, q) / (s * s);
+      for (std::int32_t q = 0; q < unknowns; ++q)
+        fit.covariance.at(p, q) += svd.vt.at(k, p) * svd.vt.at(k, q) / (s * s);
   }
-  const double residual_norm = r[width * width - 1];
+  const double residual_norm = r_at(unknowns, unknowns);
   fit.chi2_reduced = residual_norm * residual_norm / static_cast<double>(points - static_cast<std::size_t>(unknowns));
   if (!inverse_variances)
     for (double &c : fit.covariance.values) c *= fit.chi2_reduced;

@@ -30,9 +30,10 @@ void for_each_block(std::size_t count, std::size_t block_size, Work &&work) {
   std::atomic<bool> failed{false};
   std::exception_ptr first_failure;
   std::mutex failure_mutex;
-  const int threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(respmat::detail::choose_threads(0)), blocks));
-  respmat::detail::run_workers(threads, [&] {
-    for (std::size_t b; !failed.load(std::memory_order_relaxed) && (b = next.fetch_add(1, std::memory_order_relaxed)) < blocks;) {
+  const auto cores = static_cast<std::size_t>(respmat::detail::choose_threads(0));
+  respmat::detail::run_workers(static_cast<int>(std::min(cores, blocks)), [&] {
+    for (std::size_t b; !failed.load(std::memory_order_relaxed) &&
+                        (b = next.fetch_add(1, std::memory_order_relaxed)) < blocks;) {
       try {
         work(b, b * block_size, std::min(count, (b + 1) * block_size));
       } catch (...) {

@@ -179,7 +179,8 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
   if (!calibrations) return std::nullopt;
   fit.parameters.clear();
   for (std::size_t i = 0; i < rows; ++i)
-    fit.parameters.push_back({"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], c.monitor_names[i]});
+    fit.parameters.push_back(
+        {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], c.monitor_names[i]});
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back(
         {"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j], c.corrector_names[j]});
