@@ -99,6 +99,28 @@ def test_compare_finds_an_injected_outlier_and_sizes_like_numpy(tmp_path, rng):
     np.testing.assert_allclose(written, residual, rtol=0, atol=1e-13)  # the test's model is in double
 
 
+def test_python_compare_gives_the_tools_numbers_bit_for_bit(tmp_path, rng):
+    import respmat
+    phases, model = synthetic(rng, m=60, amplitude=0.47247222310000003, offset=0.1696)
+    measured = model + rng.normal(0, 0.001, model.shape)
+    measured[40, 5] += 0.02
+    sigma = rng.uniform(0.0005, 0.002, model.shape)
+    write(tmp_path, phases, measured, sigma=sigma, step=0.1)
+    done = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "measured.csv", "--sigma", "sigma.csv",
+               "--step", "0.1", "--summary", "s.json", "-f", "bin", "-o", "r.bin")
+    assert done.returncode == 0, done.stderr
+    tool = json.loads((tmp_path / "s.json").read_text())
+    # The files' numbers as the tool reads them, divided by the step as it does.
+    read = [np.loadtxt(tmp_path / name, delimiter=",").T / 0.1 for name in ["measured.csv", "sigma.csv"]]
+    result = respmat.compare(read[0], respmat.model(phases), reach=np.tri(60, dtype=bool), sigma=read[1])
+    for key in ["rms_measured", "rms_model", "rms_residual", "rms_upstream", "chi2_reduced"]:
+        assert result[key] == tool[key], key
+    assert list(result["per_monitor_rms"]) == tool["per_monitor_rms"]
+    assert list(result["per_corrector_rms"]) == tool["per_corrector_rms"]
+    assert result["outliers"] == tool["outliers"] and tool["outliers"]
+    assert np.array_equal(result["residual"], respmat.read_bin(tmp_path / "r.bin").T)
+
+
 def test_results_do_not_depend_on_the_number_of_threads(tmp_path, rng):
     # Large enough for several blocks of work in every pass, medians included, and
     # with outliers, so that the second pass runs.
