@@ -15,9 +15,9 @@ using detail::for_each_block;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Rows and columns per block of work: enough entries to be worth handing out, and
-// enough blocks for every core even in a matrix of a few hundred rows.
-constexpr std::size_t kRowsPerBlock = 16;
+using detail::kRowsPerBlock;
+
+// Columns per block of the pass down the columns.
 constexpr std::size_t kColumnsPerBlock = 512;
 
 double rms(double sum_of_squares, std::size_t count) {

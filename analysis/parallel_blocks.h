@@ -12,6 +12,10 @@
 
 namespace respmat::analysis::detail {
 
+// Rows of a matrix per block of work: tens of thousands of entries for matrices of
+// thousands of columns, and blocks enough for every core in one of a few hundred rows.
+inline constexpr std::size_t kRowsPerBlock = 16;
+
 // How many blocks of `block_size` indices cover [0, count).
 [[nodiscard]] constexpr std::size_t block_count(std::size_t count, std::size_t block_size) {
   return (count + block_size - 1) / block_size;

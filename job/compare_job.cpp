@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-
 #include "analysis/comparison.h"
 #include "job/heat_map.h"
 #include "job/model_rows.h"
@@ -273,7 +272,8 @@ nlohmann::json fit_summary(const ResponseFit &fit) {
 }
 
 // The parameters, the summary and the fitted model, each when asked for.
-std::optional<JobError> write_fit(const CompareOptions &options, const MeasuredResponse &c, const ResponseFit &fit) {
+// The fitted model goes to its writer in its own storage.
+std::optional<JobError> write_fit(const CompareOptions &options, const MeasuredResponse &c, ResponseFit &fit) {
   std::vector<Output> outputs;
   std::optional<JobError> error;
   if (options.parameters) {
@@ -291,7 +291,8 @@ std::optional<JobError> write_fit(const CompareOptions &options, const MeasuredR
   }
   if (options.output) {
     if ((error = open_output(*options.output, outputs)) ||
-        (error = on(*options.output, write_matrix(options, c, fit.fitted, outputs.back().sink->stream()))))
+        (error = on(*options.output,
+                    write_matrix(options, c, std::move(fit.fitted), outputs.back().sink->stream()))))
       return error;
   }
   return finish_outputs(outputs);
@@ -358,7 +359,7 @@ JobResult run_fit(const CompareOptions &options, std::string &line) {
     if ((result.error = prepare(options, c, result))) return result;
     result.m = c.measured.rows;
     FitFailure failure;
-    const std::optional<ResponseFit> fit =
+    std::optional<ResponseFit> fit =
         fit_response(c, {options.fit, options.exclude_outliers, options.outlier_k, options.output.has_value()}, failure);
     if (!fit) {
       const std::string &measured = options.measurement.measured;

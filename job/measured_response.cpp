@@ -7,12 +7,6 @@
 #include "job/model.h"
 
 namespace respmat {
-namespace {
-
-// Rows per block of work: tens of thousands of entries.
-constexpr std::size_t kRowsPerBlock = 16;
-
-}  // namespace
 
 void place_model(MeasuredResponse &response) {
   const ResponseModel &model = *response.inputs.model;
@@ -31,7 +25,7 @@ void place_model(MeasuredResponse &response) {
   if (!every_column_in_order) response.model = analysis::Dense::unset(measured.rows, measured.cols);
   response.reachable.resize(response.model.values.size());
   const auto cols = static_cast<std::size_t>(measured.cols), full_cols = static_cast<std::size_t>(full.cols);
-  analysis::detail::for_each_block(static_cast<std::size_t>(measured.rows), kRowsPerBlock,
+  analysis::detail::for_each_block(static_cast<std::size_t>(measured.rows), analysis::detail::kRowsPerBlock,
                                    [&](std::size_t, std::size_t begin, std::size_t end) {
                                      for (std::size_t i = begin; i < end; ++i)
                                        for (std::size_t j = 0; j < cols; ++j) {

@@ -19,8 +19,6 @@ using analysis::Dense;
 // Entries of a monitor's row per block of the linear fit: a block's points stay in
 // the caches while LAPACK reduces them, and its small calls run on the calling thread.
 constexpr std::size_t kColumnsPerBlock = 2048;
-// Monitors per block of the pass over the fitted model.
-constexpr std::size_t kRowsPerBlock = 16;
 
 // The model's amplitude factor and phase advance (radians) at an entry, for a phase
 // model or an optics line: what the calibrations fit works with.
@@ -203,7 +201,7 @@ void compare_fitted(const MeasuredResponse &c, const unsigned char *used, Fitted
   const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
   if (keep) fit.fitted = Dense::unset(c.measured.rows, c.measured.cols);
   std::vector<double> before(rows), after(rows);
-  analysis::detail::for_each_block(rows, kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
+  analysis::detail::for_each_block(rows, analysis::detail::kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i)
       for (std::size_t j = 0; j < cols; ++j) {
         const std::size_t k = i * cols + j;
