@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
+#include "app/report.h"
+#include "reference_job.h"
 #include "matrix/matrix_reference.h"
 #include "base/worker_threads.h"
 #include "respmat/matrix.h"

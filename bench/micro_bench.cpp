@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "job/model.h"
-#include "job/scaled_sine.h"
+#include "model/phase_model.h"
+#include "model/scaled_sine.h"
 #include "text/number_text.h"
 #include "text/line_source.h"
 #include "respmat/text.h"

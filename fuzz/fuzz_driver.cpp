@@ -11,8 +11,8 @@
 #include <iterator>
 #include <string>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
+#include "app/report.h"
+#include "reference_job.h"
 #include "fuzz_test_support.h"
 
 using respmat::fuzz::check;

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "fuzz_test_support.h"
-#include "job/correction_inputs.h"
-#include "job/measured_matrix.h"
-#include "job/optics_table.h"
+#include "input/correction_vectors.h"
+#include "input/measured_matrix.h"
+#include "input/optics_table.h"
+#include "input/response_matrix.h"
 
 using respmat::fuzz::check;
 
@@ -36,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const char *path = file.write(in.ConsumeRemainingBytesAsString());
 
   const respmat::MeasuredMatrixResult measured = respmat::read_measured_matrix(path);
-  if (!measured.error.empty()) {
-    check_one_line(measured.error);
+  if (measured.failure) {
+    check_one_line(measured.failure->message);
   } else {
     check_values(measured.matrix.values);
     check(measured.matrix.row_names.empty() ||
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
 
   const respmat::OpticsTableResult optics = respmat::read_optics_table(path);
-  if (!optics.error.empty()) check_one_line(optics.error);
+  if (optics.failure) check_one_line(optics.failure->message);
   for (const auto &row : optics.table.rows) check(row.size() == optics.table.columns.size(), "a row's fields differ");
 
   respmat::NamedMatrix matrix;
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   // The orbit and the limits of a correction, from the same bytes.
   respmat::MonitorValues orbit;
-  if (const auto error = respmat::read_monitor_values(path, std::nullopt, respmat::Plane::x, orbit)) {
+  if (const auto error = respmat::read_monitor_values(path, std::nullopt, "X", orbit)) {
     check_one_line(error->message);
   } else {
     for (const double v : orbit.values) check(std::isfinite(v), "an orbit holds a value that is not finite");

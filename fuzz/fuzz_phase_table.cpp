@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "job/phase_table.h"
+#include "input/phase_table.h"
 #include "fuzz_test_support.h"
 
 using respmat::fuzz::check;

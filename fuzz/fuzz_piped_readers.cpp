@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "fuzz_test_support.h"
-#include "job/phase_table.h"
+#include "input/phase_table.h"
 #include "respmat/owners.hpp"
 
 using respmat::fuzz::check;

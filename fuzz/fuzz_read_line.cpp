@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_test_support.h"
-#include "job/line_blocks.h"
+#include "input/line_blocks.h"
 #include "text/first_line_fields.h"
 #include "text/line_source.h"
 #include "respmat/text.h"

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
-#include "job/model.h"
+#include "app/report.h"
+#include "reference_job.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"
 
@@ -233,20 +232,20 @@ TEST(Job, RowStreamedOutputsEqualTheStraightforwardMatrix) {
       text += number;
     }
     write_bytes(dir.file("phases.csv"), text);
-    respmat::JobOptions job;
-    job.phases = dir.file("phases.csv");
-    job.monitors = m;
-    job.strict_phases = false;  // infinities and NaNs as well
+    respmat::ModelOptions job;
+    job.source.phases = dir.file("phases.csv");
+    job.source.monitors = m;
+    job.source.strict_phases = false;  // infinities and NaNs as well
     OwnedFile out(std::tmpfile()), err(std::tmpfile());
     job.output = dir.file("plain.csv");
-    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    ASSERT_EQ(respmat::run_reported(job, out.get(), err.get()), 0);
     job.output = dir.file("with_map.csv");
     job.heatmap = dir.file("map.png");
-    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    ASSERT_EQ(respmat::run_reported(job, out.get(), err.get()), 0);
     EXPECT_EQ(read_bytes(dir.file("plain.csv")), read_bytes(dir.file("with_map.csv")));
     job.output = dir.file("model.bin");
-    job.format = respmat::OutputFormat::bin;
-    ASSERT_EQ(respmat::run_job(job, out.get(), err.get()), 0);
+    job.form.format = respmat::OutputFormat::bin;
+    ASSERT_EQ(respmat::run_reported(job, out.get(), err.get()), 0);
     const respmat::OwnedMatrix model(matrix_alloc(m, m));
     respmat::fill_model(model.get(), phases.get());
     matrix_save_bin(model.get(), dir.file("expected.bin").c_str());

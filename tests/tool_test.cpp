@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
-#include "job/model.h"
-#include "job/picture_test_support.h"
+#include "app/report.h"
+#include "reference_job.h"
+#include "model/phase_model.h"
+#include "picture/picture_test_support.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "respmat/version.h"

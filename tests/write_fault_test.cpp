@@ -7,7 +7,7 @@
 #include <csignal>
 #include <string>
 
-#include "job/job_report.h"
+#include "app/report.h"
 #include "test_support.h"
 
 namespace {

@@ -51,6 +51,13 @@ void raise_content_error(const FileName &file, const std::string &reason) {
   throw py::error_already_set();
 }
 
+void raise_failure(const Failure &failure) {
+  if (failure.error_number != 0) raise_os_error(failure.error_number, native_file_name(failure.path));
+  if (failure.kind == Failure::Kind::output || failure.kind == Failure::Kind::standard_output)
+    raise_os_error(EIO, native_file_name(failure.path));
+  raise_value_error(failure.message);
+}
+
 void raise_value_error(const std::string &message) {
   PyErr_SetObject(PyExc_ValueError, decoded(message).ptr());
   throw py::error_already_set();

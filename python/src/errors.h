@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/failure.h"
+
 namespace respmat::python {
 
 // A file name as Python shows it (a str) and as the C library takes it (encoded the
@@ -33,6 +35,11 @@ struct FileName {
 
 // Raises ValueError with a message from the C side.
 [[noreturn]] void raise_value_error(const std::string &message);
+
+// Raises what a command's failure is to Python: the OSError of the system's reason
+// when it gave one (an input/output error for a failed write without one), else
+// ValueError with the tool's message.
+[[noreturn]] void raise_failure(const Failure &failure);
 
 }  // namespace respmat::python
 

@@ -13,8 +13,8 @@
 #include "array_view.h"
 #include "docstrings.h"
 #include "errors.h"
-#include "job/model.h"
-#include "job/response_fit.h"
+#include "commands/response_fit.h"
+#include "model/phase_model.h"
 #include "optics.h"
 #include "phases.h"
 
@@ -24,8 +24,7 @@ namespace respmat::python {
 namespace {
 
 FitKind kind_argument(const std::string &kind) {
-  if (kind == "amplitude-offset") return FitKind::amplitude_offset;
-  if (kind == "calibrations") return FitKind::calibrations;
+  if (const auto parsed = parse_fit_kind(kind)) return *parsed;
   throw py::value_error("kind must be 'amplitude-offset' or 'calibrations', not '" + kind + "'");
 }
 

@@ -9,7 +9,7 @@
 #include "array_view.h"
 #include "docstrings.h"
 #include "errors.h"
-#include "job/heat_map.h"
+#include "picture/heat_map.h"
 #include "output_file.h"
 
 namespace py = pybind11;

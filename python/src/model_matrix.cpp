@@ -6,7 +6,8 @@
 #include <string>
 
 #include "docstrings.h"
-#include "job/model.h"
+#include "model/model_matrix.h"
+#include "model/phase_model.h"
 #include "array_view.h"
 #include "interruptible.h"
 

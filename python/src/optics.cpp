@@ -8,8 +8,8 @@
 #include "array_view.h"
 #include "docstrings.h"
 #include "errors.h"
-#include "job/model.h"
-#include "job/optics_model.h"
+#include "input/optics_table_model.h"
+#include "model/model_matrix.h"
 
 namespace py = pybind11;
 
@@ -17,14 +17,12 @@ namespace respmat::python {
 namespace {
 
 Plane plane_argument(const std::string &plane) {
-  if (plane == "x") return Plane::x;
-  if (plane == "y") return Plane::y;
+  if (const auto parsed = parse_plane(plane)) return *parsed;
   throw py::value_error("plane must be 'x' or 'y', not '" + plane + "'");
 }
 
 Lattice lattice_argument(const std::string &lattice) {
-  if (lattice == "line") return Lattice::line;
-  if (lattice == "ring") return Lattice::ring;
+  if (const auto parsed = parse_lattice(lattice)) return *parsed;
   throw py::value_error("lattice must be 'line' or 'ring', not '" + lattice + "'");
 }
 
@@ -59,11 +57,10 @@ OpticsModel optics_table_model(const OpticsArguments &arguments) {
     py::gil_scoped_release release;
     table = read_optics_table(name.native);
   }
-  if (table.error_number != 0) raise_os_error(table.error_number, name);
-  if (!table.error.empty()) raise_value_error(table.error);
-  OpticsModelResult made = respmat::optics_model(table.table, name.native, options);
-  if (!made.model) raise_value_error(made.error);
-  return std::move(*made.model);
+  if (table.failure) raise_failure(*table.failure);
+  std::optional<OpticsModel> made;
+  if (const auto failure = optics_table_model(table.table, name.native, options, made)) raise_failure(*failure);
+  return std::move(*made);
 }
 
 void bind_optics(py::module_ &module) {

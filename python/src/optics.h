@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "job/optics_model.h"
+#include "model/optics_model.h"
 
 namespace respmat::python {
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "job/replace_file.h"
+#include "output/replace_file.h"
 #include "errors.h"
 #include "interruptible.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "docstrings.h"
-#include "job/phase_table.h"
+#include "input/phase_table.h"
 #include "errors.h"
 
 namespace py = pybind11;
@@ -45,11 +45,6 @@ std::int32_t count_argument(const py::handle &value, const char *what) {
   return static_cast<std::int32_t>(count);
 }
 
-void raise_phase_table_error(const PhaseTableError &error) {
-  if (error.kind == PhaseTableError::Kind::io) raise_os_error(error.error_number, native_file_name(error.file));
-  raise_value_error(error.message());
-}
-
 py::array load_phases(const py::object &path, const py::object &column) {
   const FileName name = file_name(path);
   const std::optional<PhaseColumn> chosen = phase_column(column);
@@ -58,7 +53,7 @@ py::array load_phases(const py::object &path, const py::object &column) {
     py::gil_scoped_release release;
     result = load_phase_table(name.native, chosen);
   }
-  if (result.error) raise_phase_table_error(*result.error);
+  if (result.error) raise_failure(result.error->failure());
   return to_array(result.phases);
 }
 

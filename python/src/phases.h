@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "job/phase_table.h"
+#include "input/phase_table.h"
 
 namespace respmat::python {
 
@@ -22,10 +22,6 @@ namespace respmat::python {
 // A count or index argument (an int or anything with __index__) as a 32-bit count;
 // raises ValueError, naming `what`, for one below 0 or beyond 2**31 - 1.
 [[nodiscard]] std::int32_t count_argument(const pybind11::handle &value, const char *what);
-
-// Raises what a failure of the phase-table reader is to Python: OSError (with errno
-// and filename) when the table cannot be read, ValueError otherwise.
-[[noreturn]] void raise_phase_table_error(const PhaseTableError &error);
 
 // Adds load_phases to the module.
 void bind_phases(pybind11::module_ &module);

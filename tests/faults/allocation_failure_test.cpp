@@ -14,8 +14,8 @@
 #include <functional>
 #include <vector>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
+#include "app/report.h"
+#include "reference_job.h"
 #include "respmat/garray.h"
 #include "failing_malloc.h"
 #include "respmat/matrix.h"

@@ -21,8 +21,8 @@
 #include <filesystem>
 #include <string>
 
-#include "job/job_report.h"
-#include "job/reference_job.h"
+#include "app/report.h"
+#include "reference_job.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"
 #include "test_support.h"

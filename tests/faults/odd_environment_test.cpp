@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "job/job_report.h"
+#include "app/report.h"
 #include "respmat/garray.h"
 #include "respmat/matrix.h"
 #include "respmat/owners.hpp"

@@ -1,0 +1,291 @@
+#include "app/analysis_flags.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "app/model_flags.h"
+
+namespace respmat {
+namespace {
+
+std::vector<std::string> comma_separated(std::string_view text) {
+  std::vector<std::string> items;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    if (comma != 0) items.emplace_back(text.substr(0, comma));
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return items;
+}
+
+FlagProblem read_layout(const FlagUse &use, MatrixLayout &layout, const char *expected) {
+  const auto read = parse_layout(use.value);
+  if (!read) return use.bad(expected);
+  layout = *read;
+  return std::nullopt;
+}
+
+FlagProblem read_threads(const FlagUse &use, int &threads) {
+  const auto count = count_of(use.value, 1024);
+  if (!count) return use.bad("expected 0 (one per core) to 1024 threads");
+  threads = *count;
+  return std::nullopt;
+}
+
+// The measurement of compare and fit: its file, layout, step, uncertainties and
+// where its correctors sit; the outliers and the summary.
+template <typename Options>
+FlagSection<Options> measurement_section() {
+  return {"Measurement",
+          {{"measured", 0, "FILE",
+            "the measured matrix (default ../reponsematx_H0.1A.csv):\n"
+            "comma-separated numbers, optionally with a header row of\n"
+            "names and a first column of names (its first cell empty),\n"
+            "or an optics-style table",
+            nullptr,
+            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }},
+           {"layout", 0, "L",
+            "correctors-by-monitors (default: a row per corrector) or\n"
+            "monitors-by-correctors (what respmat model writes)",
+            nullptr,
+            [](const FlagUse &use, Options &o) {
+              return read_layout(use, o.measurement.layout,
+                                 "expected correctors-by-monitors or monitors-by-correctors");
+            }},
+           {"step", 0, "X", "the corrector change of the measurement (default 1)", nullptr,
+            [](const FlagUse &use, Options &o) -> FlagProblem {
+              const auto step = finite_number(use.value);
+              if (!step || *step == 0.0) return use.bad("expected a finite number other than 0");
+              o.measurement.step = *step;
+              return std::nullopt;
+            }},
+           {"sigma", 0, "FILE", "uncertainties, laid out as the measured matrix", nullptr,
+            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.sigma); }},
+           {"corrector-monitors", 0, "LIST",
+            "the monitor (index or name) at which each\n"
+            "measured corrector sits, for a phase model; without it\n"
+            "the matrix must be square",
+            nullptr,
+            [](const FlagUse &use, Options &o) -> FlagProblem {
+              o.measurement.corrector_monitors = std::string(use.value);
+              return std::nullopt;
+            }},
+           {"outlier-k", 0, "K",
+            "an entry is an outlier past K sigma (default 5); sigma from\n"
+            "--sigma, else 1.4826 x the median absolute deviation",
+            nullptr,
+            [](const FlagUse &use, Options &o) -> FlagProblem {
+              const auto k = finite_number(use.value);
+              if (!k || !(*k > 0.0)) return use.bad("expected a number above 0");
+              o.outlier_k = *k;
+              return std::nullopt;
+            }},
+           {"summary", 0, "FILE", "also write a summary as JSON", nullptr,
+            [](const FlagUse &use, Options &o) { return read_file_name(use, o.summary); }}}};
+}
+
+// The model's flags and the matrix's form, for compare and fit.
+template <typename Options>
+void add_model_and_form(FlagList<Options> &list, FlagSection<Options> outputs) {
+  for (FlagSection<Options> &section : lifted(model_source_flags(ChoosesM::no), &Options::model))
+    list.push_back(std::move(section));
+  const FlagList<Options> form = lifted(matrix_form_flags(), &Options::form);
+  for (const Flag<Options> &flag : form.front().flags) outputs.flags.push_back(flag);
+  outputs.flags.push_back({"threads", 0, "N", "writer threads (default 0: one per core)", nullptr,
+                           [](const FlagUse &use, Options &o) { return read_threads(use, o.form.threads); }});
+  for (const Flag<Options> &flag : help_flags<Options>().flags) outputs.flags.push_back(flag);
+  list.push_back(std::move(outputs));
+}
+
+}  // namespace
+
+FlagList<CompareOptions> compare_command_flags() {
+  using C = CompareOptions;
+  FlagList<C> list{measurement_section<C>()};
+  FlagSection<C> outputs{
+      "Outputs",
+      {{"output", 'o', "FILE", "the residual (default residual.csv), in the measured\nfile's layout", nullptr,
+        [](const FlagUse &use, C &o) { return read_file_name(use, o.output); }},
+       {"heatmap", 0, "FILE", "also draw the residual: PNG, SVG or PDF by the extension", nullptr,
+        [](const FlagUse &use, C &o) -> FlagProblem {
+          if (use.value == "-" || use.value.empty()) return use.bad("expected a file name for the picture");
+          o.heatmap = std::string(use.value);
+          return std::nullopt;
+        }}}};
+  add_model_and_form(list, std::move(outputs));
+  return list;
+}
+
+FlagList<FitOptions> fit_command_flags() {
+  using F = FitOptions;
+  FlagList<F> list{
+      {"Fit",
+       {{"fit", 0, "KIND",
+         "amplitude-offset (default), or calibrations: a gain per\n"
+         "monitor, a strength and a phase offset per corrector\n"
+         "(sum of log gains 0; for a phase model or an optics line)",
+         nullptr,
+         [](const FlagUse &use, F &o) -> FlagProblem {
+           const auto kind = parse_fit_kind(use.value);
+           if (!kind) return use.bad("expected amplitude-offset or calibrations");
+           o.kind = *kind;
+           return std::nullopt;
+         }},
+        {"parameters", 0, "FILE", "also write the parameters as CSV: kind,name,value,error", nullptr,
+         [](const FlagUse &use, F &o) { return read_file_name(use, o.parameters); }},
+        {"exclude-outliers", 0, nullptr, "leave out the outliers compare finds", nullptr,
+         [](const FlagUse &, F &o) -> FlagProblem {
+           o.exclude_outliers = true;
+           return std::nullopt;
+         }}}},
+      measurement_section<F>()};
+  FlagSection<F> outputs{"Outputs",
+                         {{"output", 'o', "FILE", "also write the fitted model, in the measured file's\nlayout",
+                           nullptr, [](const FlagUse &use, F &o) { return read_file_name(use, o.output); }}}};
+  add_model_and_form(list, std::move(outputs));
+  return list;
+}
+
+FlagList<CorrectOptions> correct_command_flags() {
+  using C = CorrectOptions;
+  const auto column = [](std::optional<PhaseColumn> C::*member) {
+    return [member](const FlagUse &use, C &o) -> FlagProblem {
+      auto read = PhaseColumn::parse(use.value);
+      if (!read) return use.bad("expected a column index or name");
+      o.*member = std::move(read);
+      return std::nullopt;
+    };
+  };
+  const auto file = [](std::optional<std::string> C::*member) {
+    return [member](const FlagUse &use, C &o) { return read_file_name(use, o.*member); };
+  };
+  const auto list_of = [](std::vector<std::string> C::*member) {
+    return [member](const FlagUse &use, C &o) -> FlagProblem {
+      o.*member = comma_separated(use.value);
+      return std::nullopt;
+    };
+  };
+  const auto non_negative = [](const FlagUse &use) -> std::optional<double> {
+    const auto number = finite_number(use.value);
+    if (!number || *number < 0.0) return std::nullopt;
+    return number;
+  };
+  FlagList<C> list{
+      {"Inputs",
+       {{"matrix", 0, "FILE",
+         "the response matrix: CSV, CSV with names (first cell\n"
+         "empty), the binary form (.bin) or an optics-style table\n"
+         "(respmat model -f tfs); without it the model of the model\n"
+         "options (see respmat model --help) is computed",
+         "the response matrix: CSV; CSV with names (first cell empty, corrector names in the header, monitor names "
+         "in the first column, as `model --labels` writes); the binary form (a name ending in `.bin`); an "
+         "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
+         "model` would write it",
+         file(&C::matrix)},
+        {"layout", 0, "L", "monitors-by-correctors (default) or correctors-by-monitors",
+         "`monitors-by-correctors` (default, what `model` writes) or `correctors-by-monitors`",
+         [](const FlagUse &use, C &o) {
+           return read_layout(use, o.layout, "expected monitors-by-correctors or correctors-by-monitors");
+         }},
+        {"orbit", 0, "FILE",
+         "one value per monitor: a column of a CSV or optics-style\n"
+         "table; matched by name when both it and the matrix name\n"
+         "their monitors, else taken in order",
+         "one value per monitor: a column of a CSV table, or of an optics-style table. When both the orbit (its "
+         "first column, or `NAME`) and the matrix name their monitors, values are matched by name in any order and "
+         "names without a partner are an error; otherwise they are taken in order and the counts must agree",
+         [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }},
+        {"orbit-column", 0, "COL",
+         "its column, an index or a name (default 0; in an\n"
+         "optics-style table X or Y by --plane)",
+         "the orbit's column, an index or a name (default 0, a header row as in phase tables; in an optics-style "
+         "table `X` or `Y` by `--plane`)",
+         column(&C::orbit_column)},
+        {"weights", 0, "FILE", "one weight per monitor, read like the orbit",
+         "one weight ≥ 0 per monitor, read like the orbit. An orbit, weights or limits input (any of them may be a "
+         "pipe) larger than 256 MiB is refused",
+         file(&C::weights)},
+        {"weights-column", 0, "COL", "its column", "the weights' column, as `--orbit-column`",
+         column(&C::weights_column)},
+        {"exclude-monitors", 0, "LIST", "comma-separated 0-based indices or names", nullptr,
+         list_of(&C::exclude_monitors)},
+        {"exclude-correctors", 0, "LIST", "the same for correctors: their change is 0", nullptr,
+         list_of(&C::exclude_correctors)},
+        {"limits", 0, "FILE",
+         "a line lower,upper per corrector: bounds on the change,\n"
+         "solved as a bounded least-squares problem",
+         "a line `lower,upper` per corrector: bounds on the change. The bounded problem min ‖W(x + RΔθ)‖² + "
+         "α²‖Δθ‖² is then solved to rounding: L-BFGS-B, from the unbounded answer clamped into the box, finds which "
+         "correctors sit at a limit, LAPACK solves exactly for the others, and the answer is kept once it meets the "
+         "optimality conditions. The singular-value cut does not apply to it; a problem too badly conditioned to "
+         "settle is an error that says so",
+         file(&C::limits)}}},
+      {"Correction",
+       {{"singular-values", 0, "N", "keep the N largest singular values", nullptr,
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           const auto count = count_of(use.value, INT32_MAX);
+           if (!count) return use.bad("expected a count of singular values");
+           o.singular_values = *count;
+           return std::nullopt;
+         }},
+        {"rcond", 0, "R",
+         "keep those above R times the largest (default: above\n"
+         "max(rows, cols) x machine epsilon x the largest)",
+         "keep s_k > R·s₁ (default: s_k > max(rows, cols)·ε·s₁, numpy's rank tolerance)",
+         [non_negative](const FlagUse &use, C &o) -> FlagProblem {
+           if (!(o.rcond = non_negative(use))) return use.bad("expected a finite number >= 0");
+           return std::nullopt;
+         }},
+        {"tikhonov", 0, "A", "regularisation alpha >= 0 (default 0)", "α ≥ 0 (default 0: the pseudo-inverse)",
+         [non_negative](const FlagUse &use, C &o) -> FlagProblem {
+           const auto alpha = non_negative(use);
+           if (!alpha) return use.bad("expected a finite number >= 0");
+           o.tikhonov = *alpha;
+           return std::nullopt;
+         }},
+        {"threads", 0, "N",
+         "threads of the linear algebra (default RESPMAT_THREADS,\n"
+         "else one per core)",
+         "threads of the linear algebra (OpenBLAS); default `RESPMAT_THREADS`, else one per core",
+         [](const FlagUse &use, C &o) { return read_threads(use, o.threads); }}}},
+      {"Outputs (each replaced whole, none written on failure)",
+       {{"output", 'o', "FILE", "name,change per corrector (default correctors.csv)",
+         "`name,change` per corrector, after a header line (default `correctors.csv`); names, or 0-based indices "
+         "where the matrix names none",
+         [](const FlagUse &use, C &o) { return read_file_name(use, o.output); }},
+        {"predicted", 0, "FILE", "name,predicted: the orbit after the change, per monitor",
+         "`name,predicted`: the orbit after the change, x + RΔθ, per monitor", file(&C::predicted)},
+        {"spectrum", 0, "FILE", "value,kept per singular value, largest first",
+         "`value,kept` per singular value of the weighted matrix, largest first, no header", file(&C::spectrum)},
+        {"summary", 0, "FILE",
+         "JSON: rows, cols, kept, alpha, rms_before,\n"
+         "rms_after_predicted, max_change, condition_number",
+         "JSON: `rows`, `cols` (in use), `kept`, `alpha`, `rms_before`, `rms_after_predicted` (plain rms over the "
+         "monitors in use), `max_change`, `condition_number` (s₁ over the smallest kept value; `null` when none is "
+         "kept)",
+         file(&C::summary)},
+        {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
+         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           if (use.value == "-") return use.bad("expected a file name for the picture");
+           return read_file_name(use, o.spectrum_plot);
+         }}}}};
+  for (const Flag<C> &flag : help_flags<C>().flags) list.back().flags.push_back(flag);
+  for (FlagSection<C> &section : lifted(model_source_flags(ChoosesM::yes), &C::model))
+    list.push_back(std::move(section));
+  return list;
+}
+
+FlagProblem correct_conflict(const CorrectOptions &options) {
+  if (options.orbit.empty()) return "correct needs --orbit FILE";
+  if (options.singular_values && options.rcond) return "--singular-values and --rcond both choose the cut; use one";
+  if (options.weights_column && !options.weights) return "--weights-column needs --weights";
+  const ModelSource &model = options.model;
+  if (options.matrix && (model.phases || model.response || model.monitors || model.optics))
+    return "--matrix is read as it is; the model options do not apply";
+  return std::nullopt;
+}
+
+}  // namespace respmat

@@ -1,0 +1,167 @@
+#include "app/report.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "output/output_sink.h"
+
+namespace respmat {
+namespace {
+
+// The one place the tool's usage hint is written.
+constexpr char kUsageHint[] = "try 'respmat --help'";
+
+// Prints "respmat: <text>" on `err`.
+void print_line(std::FILE *err, const std::string &text) { std::fprintf(err, "respmat: %s\n", text.c_str()); }
+
+int exit_status(Failure::Kind kind) {
+  switch (kind) {
+    case Failure::Kind::usage:
+      return kExitUsage;
+    case Failure::Kind::input:
+      return kExitBadInput;
+    case Failure::Kind::output:
+    case Failure::Kind::standard_output:
+      break;
+  }
+  return kExitWriteFailed;
+}
+
+// A line printed on a stream the caller keeps, and whether it got out.
+class StatusLine {
+ public:
+  explicit StatusLine(std::FILE *stream) : stream_(stream) {}
+
+  void print(const char *text) {
+    std::fprintf(stream_, "%s\n", text);
+    errno = 0;
+    failed_ = std::fflush(stream_) != 0 || std::ferror(stream_);
+    error_number_ = errno;
+  }
+
+  // Reports a failure of the line once the outputs are written; returns the status.
+  [[nodiscard]] int report(std::FILE *out, std::FILE *err) const {
+    if (!failed_) return kExitOk;
+    const char *name = stream_ == out ? "standard output" : "standard error";
+    print_line(err, std::string(name) + ": " + std::strerror(error_number_ != 0 ? error_number_ : EIO));
+    return kExitStdoutFailed;
+  }
+
+ private:
+  std::FILE *stream_;
+  bool failed_ = false;
+  int error_number_ = 0;
+};
+
+std::string formatted(const char *pattern, double a, double b = 0.0) {
+  char text[160];
+  std::snprintf(text, sizeof text, pattern, a, b);
+  return text;
+}
+
+std::string shape(std::int32_t rows, std::int32_t cols) {
+  return std::to_string(rows) + " monitors x " + std::to_string(cols) + " correctors";
+}
+
+// The one line of each analysis command.
+struct FiguresLine {
+  std::string operator()(const std::monostate &) const { return {}; }
+  std::string operator()(const ComparisonFigures &c) const {
+    return "compare: " + shape(c.rows, c.cols) +
+           formatted("; rms measured %.6g, residual %.6g", c.rms_measured, c.rms_residual) + "; " +
+           std::to_string(c.outliers) + " outlier" + (c.outliers == 1 ? "" : "s");
+  }
+  std::string operator()(const FitFigures &f) const {
+    const double points = static_cast<double>(f.points);
+    if (f.kind == FitKind::calibrations)
+      return "fit: calibrations of " + std::to_string(f.monitors) + " monitors and " + std::to_string(f.correctors) +
+             " correctors" + formatted(", chi2/dof %.4g over %.0f points", f.chi2_reduced, points) +
+             formatted(", rms %.4g -> %.4g", f.rms_before, f.rms_after);
+    std::string line = "fit:";
+    for (const FitParameter &p : f.parameters) line += " " + p.kind + formatted(" %.10g ± %.2g,", p.value, p.error);
+    return line + formatted(" chi2/dof %.4g over %.0f points", f.chi2_reduced, points);
+  }
+  std::string operator()(const CorrectionFigures &c) const {
+    return "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) + " singular values" +
+           formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
+  }
+};
+
+// Runs an analysis command: its warnings, then its line once every output is written.
+int run_analysis(const std::function<CommandResult(const CommandHooks &)> &run, std::FILE *out, std::FILE *err) {
+  CommandHooks hooks;
+  hooks.standard_output = out;
+  const CommandResult result = run(hooks);
+  for (const std::string &warning : result.warnings) print_line(err, warning);
+  if (result.error) return report_failure(*result.error, err);
+  StatusLine line(out);
+  line.print(std::visit(FiguresLine{}, result.figures).c_str());
+  return line.report(out, err);
+}
+
+}  // namespace
+
+void report_usage(std::FILE *err, const std::string &what) {
+  std::fprintf(err, "respmat: %s; %s\n", what.c_str(), kUsageHint);
+}
+
+int report_failure(const Failure &failure, std::FILE *err) {
+  if (failure.kind == Failure::Kind::usage)
+    report_usage(err, failure.message);
+  else
+    print_line(err, failure.message);
+  return exit_status(failure.kind);
+}
+
+int report_model_run(const std::function<CommandResult(const CommandHooks &)> &run, bool matrix_to_out,
+                     std::FILE *out, std::FILE *err) {
+  StatusLine size_line(matrix_to_out ? err : out);
+  CommandHooks hooks;
+  hooks.standard_output = out;
+  hooks.inputs_read = [&](const CommandResult &inputs) {
+    for (const std::string &warning : inputs.warnings) print_line(err, warning);
+    char text[24];  // formatted without allocating: memory may be short by now
+    std::snprintf(text, sizeof text, "m=%d", *inputs.m);
+    size_line.print(text);
+  };
+  const CommandResult result = run(hooks);
+  if (result.error) return report_failure(*result.error, err);
+  return size_line.report(out, err);
+}
+
+int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err) {
+  if (const auto *model = std::get_if<ModelOptions>(&options))
+    return report_model_run([&](const CommandHooks &hooks) { return run_model(*model, hooks); },
+                            named_descriptor(model->output) == 1, out, err);
+  return run_analysis(
+      [&](const CommandHooks &hooks) {
+        return std::visit(
+            [&](const auto &command) -> CommandResult {
+              using Options = std::decay_t<decltype(command)>;
+              if constexpr (std::is_same_v<Options, CompareOptions>) return run_compare(command, hooks);
+              if constexpr (std::is_same_v<Options, FitOptions>) return run_fit(command, hooks);
+              if constexpr (std::is_same_v<Options, CorrectOptions>) return run_correct(command, hooks);
+              return {};
+            },
+            options);
+      },
+      out, err);
+}
+
+int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {
+  try {
+    ModelOptions options;
+    options.source.response = paths.response;
+    options.source.phases = paths.phases;
+    options.source.strict_phases = false;
+    options.output = paths.output;
+    return run_reported(options, out, err);
+  } catch (const std::bad_alloc &) {
+    // Said without allocating, since memory ran out.
+    std::fprintf(err, "respmat: %s: %s\n", paths.phases, std::strerror(ENOMEM));
+    return kExitBadInput;
+  }
+}
+
+}  // namespace respmat

@@ -1,0 +1,86 @@
+#include "commands/compare_command.h"
+
+#include <cerrno>
+#include <new>
+#include <nlohmann/json.hpp>
+
+#include "analysis/comparison.h"
+#include "commands/matrix_output.h"
+#include "output/json_text.h"
+#include "output/output_set.h"
+
+namespace respmat {
+namespace {
+
+nlohmann::json comparison_summary(const CompareOptions &options, const analysis::Comparison &comparison) {
+  nlohmann::json summary = {{"rows", comparison.residual.rows},
+                            {"cols", comparison.residual.cols},
+                            {"layout", layout_name(options.measurement.layout)},
+                            {"step", options.measurement.step},
+                            {"rms_measured", finite_or_null(comparison.rms_measured)},
+                            {"rms_model", finite_or_null(comparison.rms_model)},
+                            {"rms_residual", finite_or_null(comparison.rms_residual)},
+                            {"rms_upstream", finite_or_null(comparison.rms_upstream)},
+                            {"per_monitor_rms", numbers(comparison.per_monitor_rms)},
+                            {"per_corrector_rms", numbers(comparison.per_corrector_rms)},
+                            {"chi2_reduced", finite_or_null(comparison.chi2_reduced)}};
+  nlohmann::json outliers = nlohmann::json::array();
+  for (const analysis::Outlier &o : comparison.outliers)
+    outliers.push_back({{"monitor", o.monitor}, {"corrector", o.corrector}, {"residual", o.residual},
+                        {"score", finite_or_null(o.score)}});
+  summary["outliers"] = std::move(outliers);
+  return summary;
+}
+
+// The summary and the picture first: the residuals then go to the matrix's writer in
+// their own storage. The residual is opened first, so that it changes last.
+std::optional<Failure> write_outputs(const CompareOptions &options, const MeasuredResponse &response,
+                                     analysis::Comparison &comparison, std::FILE *standard_output) {
+  OutputSet outputs(standard_output);
+  std::optional<Failure> failure;
+  const std::optional<std::size_t> residual = outputs.open(options.output, failure);
+  if (!residual) return failure;
+  if (options.summary) {
+    const std::optional<std::size_t> summary = outputs.open(*options.summary, failure);
+    if (!summary) return failure;
+    std::fputs(json_text(comparison_summary(options, comparison)).c_str(), outputs.stream(*summary));
+    if ((failure = outputs.check(*summary))) return failure;
+  }
+  if (options.heatmap) {
+    const std::optional<std::size_t> picture = outputs.open(*options.heatmap, failure);
+    if (!picture) return failure;
+    errno = 0;
+    const bool drawn = draw_measured("residual: " + options.measurement.measured, *options.heatmap, response,
+                                     comparison.residual, outputs.stream(*picture));
+    if ((failure = outputs.check(*picture, drawn))) return failure;
+  }
+  if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
+                                        std::move(comparison.residual), outputs.stream(*residual)))
+    return outputs.failure_of(*residual, error);
+  if ((failure = outputs.check(*residual))) return failure;
+  return outputs.commit();
+}
+
+}  // namespace
+
+CommandResult run_compare(const CompareOptions &options, const CommandHooks &hooks) {
+  CommandResult result;
+  try {
+    MeasuredResponse response;
+    if ((result.error = read_measurement(options.model, options.measurement, response, result.warnings)))
+      return result;
+    result.m = response.measured.rows;
+    if (hooks.inputs_read) hooks.inputs_read(result);
+    analysis::Comparison comparison = analysis::compare(std::move(response.measured), response.model,
+                                                        response.reachable,
+                                                        response.sigma ? &*response.sigma : nullptr, options.outlier_k);
+    result.figures = ComparisonFigures{comparison.residual.rows, comparison.residual.cols, comparison.rms_measured,
+                                       comparison.rms_residual, comparison.outliers.size()};
+    result.error = write_outputs(options, response, comparison, hooks.standard_output);
+  } catch (const std::bad_alloc &) {
+    result.error = unreadable(options.measurement.measured, ENOMEM);
+  }
+  return result;
+}
+
+}  // namespace respmat

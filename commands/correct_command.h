@@ -1,0 +1,47 @@
+// `respmat correct`: reads a response matrix (or computes the model) and a measured
+// orbit, finds the corrector changes that bring the orbit back, and writes them with
+// the predicted orbit, the singular values, a summary and a plot of the spectrum.
+#ifndef RESPMAT_COMMANDS_CORRECT_COMMAND_H
+#define RESPMAT_COMMANDS_CORRECT_COMMAND_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands/command_result.h"
+#include "commands/model_inputs.h"
+#include "input/measured_matrix.h"
+#include "input/phase_table.h"
+
+namespace respmat {
+
+struct CorrectOptions {
+  std::optional<std::string> matrix;  // unset: the model of `model` is computed
+  MatrixLayout layout = MatrixLayout::monitors_by_correctors;
+  ModelSource model;  // the model's inputs; its plane also chooses an optics table's orbit column
+  std::string orbit;
+  std::optional<PhaseColumn> orbit_column;
+  std::optional<std::string> weights;
+  std::optional<PhaseColumn> weights_column;
+  std::vector<std::string> exclude_monitors;  // 0-based indices or names
+  std::vector<std::string> exclude_correctors;
+  std::optional<std::string> limits;
+  std::optional<std::int32_t> singular_values;
+  std::optional<double> rcond;
+  double tikhonov = 0.0;
+  std::string output = "correctors.csv";
+  std::optional<std::string> predicted;
+  std::optional<std::string> spectrum;
+  std::optional<std::string> summary;
+  std::optional<std::string> spectrum_plot;
+  int threads = 0;  // of the linear algebra; 0: RESPMAT_THREADS, else OpenBLAS's choice
+};
+
+// Every output is replaced, or none is; the figures of the result are the
+// correction's.
+[[nodiscard]] CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hooks = {});
+
+}  // namespace respmat
+
+#endif

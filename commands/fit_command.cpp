@@ -1,0 +1,108 @@
+#include "commands/fit_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <nlohmann/json.hpp>
+
+#include "commands/matrix_output.h"
+#include "output/json_text.h"
+#include "output/output_set.h"
+
+namespace respmat {
+namespace {
+
+nlohmann::json fit_summary(const ResponseFit &fit) {
+  nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit.chi2_reduced)},
+                            {"rms_before", finite_or_null(fit.rms_before)},
+                            {"rms_after", finite_or_null(fit.rms_after)},
+                            {"points", fit.points},
+                            {"iterations", fit.iterations},
+                            {"converged", true},
+                            {"left_out", fit.left_out}};
+  nlohmann::json list = nlohmann::json::array();
+  for (const FitParameter &p : fit.parameters)
+    list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
+  summary["parameters"] = std::move(list);
+  return summary;
+}
+
+std::string parameters_text(const ResponseFit &fit) {
+  std::string text = "kind,name,value,error\n";
+  for (const FitParameter &p : fit.parameters) {
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, ",%.17g,%.17g\n", p.value, p.error);
+    text += p.kind + "," + p.name + numbers;
+  }
+  return text;
+}
+
+// The parameters, the summary and the fitted model, each when asked for, as one set
+// in that order. The fitted model goes to its writer in its own storage.
+std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredResponse &response, ResponseFit &fit,
+                                     std::FILE *standard_output) {
+  OutputSet outputs(standard_output);
+  std::optional<Failure> failure;
+  const auto write_text = [&](const std::optional<std::string> &path, const std::string &text) {
+    if (!path) return true;
+    const std::optional<std::size_t> output = outputs.open(*path, failure);
+    if (!output) return false;
+    std::fputs(text.c_str(), outputs.stream(*output));
+    return !(failure = outputs.check(*output));
+  };
+  if (!write_text(options.parameters, parameters_text(fit)) ||
+      !write_text(options.summary, json_text(fit_summary(fit))))
+    return failure;
+  if (options.output) {
+    const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
+    if (!fitted) return failure;
+    if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
+                                          std::move(fit.fitted), outputs.stream(*fitted)))
+      return outputs.failure_of(*fitted, error);
+    if ((failure = outputs.check(*fitted))) return failure;
+  }
+  return outputs.commit();
+}
+
+FitFigures figures_of(const FitOptions &options, const MeasuredResponse &response, const ResponseFit &fit) {
+  FitFigures figures;
+  figures.kind = options.kind;
+  figures.monitors = response.measured.rows;
+  figures.correctors = response.measured.cols - static_cast<std::int32_t>(fit.left_out.size());
+  figures.chi2_reduced = fit.chi2_reduced;
+  figures.points = fit.points;
+  figures.rms_before = fit.rms_before;
+  figures.rms_after = fit.rms_after;
+  if (options.kind == FitKind::amplitude_offset) figures.parameters = fit.parameters;
+  return figures;
+}
+
+}  // namespace
+
+CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
+  CommandResult result;
+  const std::string &measured = options.measurement.measured;
+  try {
+    MeasuredResponse response;
+    if ((result.error = read_measurement(options.model, options.measurement, response, result.warnings)))
+      return result;
+    result.m = response.measured.rows;
+    if (hooks.inputs_read) hooks.inputs_read(result);
+    FitFailure failure;
+    std::optional<ResponseFit> fit = fit_response(
+        response, {options.kind, options.exclude_outliers, options.outlier_k, options.output.has_value()}, failure);
+    if (!fit) {
+      result.error = failure.kind == FitFailure::Kind::needs_phase_advances
+                         ? usage_failure("--fit calibrations needs a phase model or an optics line")
+                         : content_failure(measured, failure.reason);
+      return result;
+    }
+    result.figures = figures_of(options, response, *fit);
+    result.error = write_outputs(options, response, *fit, hooks.standard_output);
+  } catch (const std::bad_alloc &) {
+    result.error = unreadable(measured, ENOMEM);
+  }
+  return result;
+}
+
+}  // namespace respmat

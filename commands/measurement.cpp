@@ -1,0 +1,133 @@
+#include "commands/measurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "analysis/dense.h"
+
+namespace respmat {
+namespace {
+
+using analysis::Dense;
+
+// A matrix as the measured file lays it out, turned to monitors x correctors, with
+// its names (indices where the file gives none).
+struct MonitorsByCorrectors {
+  Dense values;
+  std::vector<std::string> monitors, correctors;
+};
+
+std::optional<Failure> read_in_model_layout(const std::string &path, MatrixLayout layout,
+                                            MonitorsByCorrectors &matrix) {
+  MeasuredMatrixResult read = read_measured_matrix(path);
+  if (read.failure) return std::move(read.failure);
+  matrix.values = std::move(read.matrix.values);
+  if (layout == MatrixLayout::correctors_by_monitors) {
+    analysis::transpose(matrix.values);
+    matrix.monitors = std::move(read.matrix.column_names);
+    matrix.correctors = std::move(read.matrix.row_names);
+  } else {
+    matrix.monitors = std::move(read.matrix.row_names);
+    matrix.correctors = std::move(read.matrix.column_names);
+  }
+  if (matrix.monitors.empty()) matrix.monitors = index_names(matrix.values.rows);
+  if (matrix.correctors.empty()) matrix.correctors = index_names(matrix.values.cols);
+  return std::nullopt;
+}
+
+std::string shape(std::int32_t rows, std::int32_t cols) {
+  return std::to_string(rows) + " monitors x " + std::to_string(cols) + " correctors";
+}
+
+// The monitor at which each corrector sits, from a list of indices or names.
+std::optional<Failure> corrector_places(const std::string &list, const MeasuredResponse &response,
+                                        std::vector<std::int32_t> &columns) {
+  const std::vector<std::string> &names = response.monitor_names;
+  const std::int32_t monitors = response.measured.rows;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    const std::string item = list.substr(start, comma - start);
+    start = comma + 1;
+    const auto named = std::find(names.begin(), names.end(), item);
+    if (named != names.end()) {
+      columns.push_back(static_cast<std::int32_t>(named - names.begin()));
+      continue;
+    }
+    std::int32_t index = -1;
+    if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos ||
+        (index = static_cast<std::int32_t>(std::strtol(item.c_str(), nullptr, 10))) >= monitors)
+      return usage_failure("--corrector-monitors '" + item + "': no such monitor among " + std::to_string(monitors));
+    columns.push_back(index);
+  }
+  if (static_cast<std::int32_t>(columns.size()) != response.measured.cols)
+    return usage_failure("--corrector-monitors gives " + std::to_string(columns.size()) + " monitors for " +
+                         std::to_string(response.measured.cols) + " correctors");
+  return std::nullopt;
+}
+
+// The model's column of each measured corrector.
+std::optional<Failure> place_correctors(const ModelSource &source, const MeasurementOptions &measurement,
+                                        MeasuredResponse &response) {
+  const ResponseModel &model = *response.inputs.model;
+  const Dense &measured = response.measured;
+  const std::string &path = measurement.measured;
+  if (!source.optics && measurement.corrector_monitors)
+    return corrector_places(*measurement.corrector_monitors, response, response.corrector_columns);
+  const bool fits = source.optics ? model.rows() == measured.rows && model.cols() == measured.cols
+                                  : measured.cols == measured.rows;
+  if (!fits)
+    return content_failure(path, "holds " + shape(measured.rows, measured.cols) + ", but the model has " +
+                                     shape(model.rows(), model.cols()) +
+                                     (source.optics ? "" : " (--corrector-monitors says where correctors sit)"));
+  for (std::int32_t j = 0; j < model.cols(); ++j) response.corrector_columns.push_back(j);
+  return std::nullopt;
+}
+
+// The uncertainties, per unit corrector change, laid out as the measurement.
+std::optional<Failure> read_sigma(const MeasurementOptions &measurement, MeasuredResponse &response) {
+  const std::string &path = *measurement.sigma;
+  MonitorsByCorrectors sigma;
+  if (auto failure = read_in_model_layout(path, measurement.layout, sigma)) return failure;
+  if (sigma.values.rows != response.measured.rows || sigma.values.cols != response.measured.cols)
+    return content_failure(path, "holds " + shape(sigma.values.rows, sigma.values.cols) + ", but the measurement " +
+                                     shape(response.measured.rows, response.measured.cols));
+  for (double &s : sigma.values.values) {
+    if (!(s > 0.0)) return content_failure(path, "an uncertainty must be above 0");
+    s /= std::fabs(measurement.step);
+  }
+  response.sigma = std::move(sigma.values);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> MeasurementOptions::files() const {
+  std::vector<std::string> files{measured};
+  if (sigma) files.push_back(*sigma);
+  return files;
+}
+
+std::optional<Failure> read_measurement(const ModelSource &source, const MeasurementOptions &measurement,
+                                        MeasuredResponse &response, std::vector<std::string> &warnings) {
+  MonitorsByCorrectors measured;
+  if (auto failure = read_in_model_layout(measurement.measured, measurement.layout, measured)) return failure;
+  if (measured.values.values.empty()) return content_failure(measurement.measured, "holds no values");
+  if (measurement.step != 1.0)
+    for (double &v : measured.values.values) v /= measurement.step;
+  response.measured = std::move(measured.values);
+  response.monitor_names = std::move(measured.monitors);
+  response.corrector_names = std::move(measured.correctors);
+
+  ModelSource model = source;
+  if (!model.optics) model.monitors = response.measured.rows;
+  if (auto failure = read_model(model, response.inputs, warnings)) return failure;
+  if (auto failure = place_correctors(source, measurement, response)) return failure;
+  place_model(response);
+  if (measurement.sigma)
+    if (auto failure = read_sigma(measurement, response)) return failure;
+  return std::nullopt;
+}
+
+}  // namespace respmat

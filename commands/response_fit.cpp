@@ -1,0 +1,279 @@
+#include "commands/response_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "analysis/calibration_fit.h"
+#include "analysis/comparison.h"
+#include "analysis/linear_fit.h"
+#include "analysis/parallel_blocks.h"
+#include "model/phase_model.h"
+#include "model/optics_model.h"
+
+namespace respmat {
+namespace {
+
+using analysis::Dense;
+
+// Entries of a monitor's row per block of the linear fit: a block's points stay in
+// the caches while LAPACK reduces them, and its small calls run on the calling thread.
+constexpr std::size_t kColumnsPerBlock = 2048;
+
+// The model's amplitude factor and phase advance (radians) at an entry, for a phase
+// model or an optics line: what the calibrations fit works with.
+struct PhaseAdvance {
+  double factor;
+  double angle;
+};
+
+// The sine and cosine of a phase (radians), in extended precision, and the root of
+// the beta function there (1 for a phase model).
+struct Phase {
+  long double sin, cos;
+  double root;
+};
+
+// The basis of the linear fit at an entry: values whose combination with the fitted
+// constants is the model there. The sine and cosine of a phase advance come from
+// those of its two ends by the angle-difference formulas in extended precision: as
+// accurate as one double rounding of the advance, for a few multiplications.
+class PointBasis {
+ public:
+  explicit PointBasis(const MeasuredResponse &c)
+      : c_(c), optics_(dynamic_cast<const OpticsModel *>(c.inputs.model.get())),
+        ring_(optics_ != nullptr && optics_->lattice() == Lattice::ring) {
+    if (ring_) return;
+    if (optics_ == nullptr) {
+      for (const double phase : c.inputs.phases)
+        monitor_phases_.push_back(phase_of(static_cast<long double>(phase) * static_cast<long double>(kFullTurn), 1.0));
+      return;
+    }
+    const auto of_element = [](const OpticsElement &e) {
+      return phase_of(2 * std::numbers::pi_v<long double> * e.mu, std::sqrt(e.beta));
+    };
+    for (const OpticsElement &e : optics_->monitors()) monitor_phases_.push_back(of_element(e));
+    for (const OpticsElement &e : optics_->correctors()) corrector_phases_.push_back(of_element(e));
+  }
+
+  [[nodiscard]] bool optics() const { return optics_ != nullptr; }
+  [[nodiscard]] bool has_phase_advances() const { return !ring_; }
+  [[nodiscard]] std::int32_t width() const { return ring_ ? 1 : 2; }
+
+  // Not for a ring, which has none.
+  [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
+    if (optics_ == nullptr) {
+      // The phase advance as the model forms it, rounded once.
+      const auto angle = static_cast<double>((static_cast<long double>(c_.inputs.phases[i]) - c_.inputs.phases[column]) *
+                                             static_cast<long double>(kFullTurn));
+      return {1.0, angle};
+    }
+    const OpticsElement &mon = optics_->monitors()[i];
+    const OpticsElement &cor = optics_->correctors()[column];
+    const double turns = mon.mu - cor.mu - std::nearbyint(mon.mu - cor.mu);
+    return {std::sqrt(mon.beta) * std::sqrt(cor.beta), 2.0 * std::numbers::pi * turns};
+  }
+
+  // width() values at the monitor i and the model's column `column`.
+  void values(std::size_t i, std::size_t column, double *out) const {
+    if (ring_) {
+      const OpticsElement &mon = optics_->monitors()[i];
+      const OpticsElement &cor = optics_->correctors()[column];
+      const double q = optics_->tune();
+      out[0] = std::sqrt(mon.beta) * std::sqrt(cor.beta) / (2.0 * std::sin(std::numbers::pi * q)) *
+               std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
+      return;
+    }
+    const Phase &m = monitor_phases_[i];
+    const Phase &k = (optics_ == nullptr ? monitor_phases_ : corrector_phases_)[column];
+    const double factor = m.root * k.root;
+    out[0] = factor * static_cast<double>(m.sin * k.cos - m.cos * k.sin);
+    out[1] = factor * static_cast<double>(m.cos * k.cos + m.sin * k.sin);
+  }
+
+ private:
+  static Phase phase_of(long double angle, double root) { return {sinl(angle), cosl(angle), root}; }
+
+  const MeasuredResponse &c_;
+  const OpticsModel *optics_;
+  bool ring_;
+  // At every phase of a phase model (monitors and correctors alike), or at the
+  // monitors and the correctors of a line.
+  std::vector<Phase> monitor_phases_, corrector_phases_;
+};
+
+double weight(const MeasuredResponse &c, std::size_t entry) {
+  return 1.0 / (c.sigma->values[entry] * c.sigma->values[entry]);
+}
+
+// The reachable entries less the outliers compare finds.
+std::vector<unsigned char> without_outliers(const MeasuredResponse &c, const FitSettings &settings) {
+  std::vector<unsigned char> used = c.reachable;
+  const analysis::Comparison before =
+      analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, settings.outlier_k);
+  for (const analysis::Outlier &o : before.outliers)
+    used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
+         static_cast<std::size_t>(o.corrector)] = 0;
+  return used;
+}
+
+// The constants and their errors from the covariance of the linear coefficients.
+std::vector<FitParameter> linear_parameters(const analysis::LinearFit &fit, bool optics) {
+  if (fit.coefficients.size() == 1) return {{"scale", fit.coefficients[0], std::sqrt(fit.covariance.at(0, 0)), {}}};
+  const double a = fit.coefficients[0], b = fit.coefficients[1];
+  const double amplitude = std::hypot(a, b), offset = std::atan2(b, a);
+  const double caa = fit.covariance.at(0, 0), cbb = fit.covariance.at(1, 1), cab = fit.covariance.at(0, 1);
+  const double var_amplitude = (a * a * caa + 2 * a * b * cab + b * b * cbb) / (amplitude * amplitude);
+  const double var_offset = (b * b * caa - 2 * a * b * cab + a * a * cbb) / std::pow(amplitude, 4);
+  return {{optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude), {}},
+          {"offset", offset, std::sqrt(var_offset), {}}};
+}
+
+// The amplitude-offset fit (scale and offset of a line, scale of a ring), by linear
+// least squares over blocks of each monitor's row.
+std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &c, const PointBasis &basis,
+                                                 const unsigned char *used, std::string &reason) {
+  const auto cols = static_cast<std::size_t>(c.measured.cols);
+  const std::size_t blocks_per_row = analysis::detail::block_count(cols, kColumnsPerBlock);
+  const auto fill = [&](std::size_t block, std::vector<double> &rows) {
+    const std::size_t i = block / blocks_per_row, begin = block % blocks_per_row * kColumnsPerBlock;
+    rows.clear();
+    double values[2];
+    for (std::size_t j = begin; j < std::min(cols, begin + kColumnsPerBlock); ++j) {
+      const std::size_t k = i * cols + j;
+      if (!used[k]) continue;
+      basis.values(i, static_cast<std::size_t>(c.corrector_columns[j]), values);
+      const double root = c.sigma ? std::sqrt(weight(c, k)) : 1.0;
+      for (std::int32_t col = 0; col < basis.width(); ++col) rows.push_back(values[col] * root);
+      rows.push_back(c.measured.values[k] * root);
+    }
+  };
+  return analysis::fit_linear(static_cast<std::size_t>(c.measured.rows) * blocks_per_row, basis.width(), fill,
+                              c.sigma.has_value(), reason);
+}
+
+// Replaces the amplitude-offset fit's parameters by the calibrations, started from
+// its amplitude and offset.
+std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &c, const PointBasis &basis,
+                                                         const unsigned char *used, ResponseFit &fit,
+                                                         FitFailure &failure) {
+  if (!basis.has_phase_advances()) {
+    failure = {FitFailure::Kind::needs_phase_advances, {}};
+    return std::nullopt;
+  }
+  std::vector<analysis::CalibrationPoint> points;
+  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
+  for (std::size_t i = 0; i < rows; ++i)
+    for (std::size_t j = 0; j < cols; ++j) {
+      const std::size_t k = i * cols + j;
+      if (!used[k]) continue;
+      const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(c.corrector_columns[j]));
+      points.push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), c.measured.values[k],
+                        c.sigma ? weight(c, k) : 1.0, advance.factor, advance.angle});
+    }
+  std::optional<analysis::CalibrationFit> calibrations =
+      analysis::fit_calibrations(points, c.measured.rows, c.measured.cols, fit.parameters[0].value,
+                                 fit.parameters[1].value, c.sigma.has_value(), failure.reason);
+  if (!calibrations) return std::nullopt;
+  fit.parameters.clear();
+  for (std::size_t i = 0; i < rows; ++i)
+    fit.parameters.push_back(
+        {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], c.monitor_names[i]});
+  for (std::size_t j = 0; j < cols; ++j)
+    fit.parameters.push_back(
+        {"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j], c.corrector_names[j]});
+  for (std::size_t j = 0; j < cols; ++j)
+    fit.parameters.push_back(
+        {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], c.corrector_names[j]});
+  for (const std::int32_t j : calibrations->left_out)
+    fit.left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
+  fit.chi2_reduced = calibrations->chi2_reduced;
+  fit.iterations = calibrations->iterations;
+  return calibrations;
+}
+
+// The fitted model at every reachable entry, kept when asked for, and the rms of the
+// measurement against the model before and after, over the points used. Each
+// monitor's sums run along its row and are added in monitor order.
+template <typename FittedValue>
+void compare_fitted(const MeasuredResponse &c, const unsigned char *used, FittedValue fitted_value, bool keep,
+                    ResponseFit &fit) {
+  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
+  if (keep) fit.fitted = Dense::unset(c.measured.rows, c.measured.cols);
+  std::vector<double> before(rows), after(rows);
+  analysis::detail::for_each_block(rows, analysis::detail::kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+      for (std::size_t j = 0; j < cols; ++j) {
+        const std::size_t k = i * cols + j;
+        const double value = c.reachable[k] ? fitted_value(i, j) : 0.0;
+        if (keep) fit.fitted.values[k] = value;
+        if (!used[k]) continue;
+        const double m = c.measured.values[k];
+        before[i] += (m - c.model.values[k]) * (m - c.model.values[k]);
+        after[i] += (m - value) * (m - value);
+      }
+  });
+  double before_sum = 0.0, after_sum = 0.0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    before_sum += before[i];
+    after_sum += after[i];
+  }
+  const double count = static_cast<double>(fit.points);
+  fit.rms_before = std::sqrt(before_sum / count);
+  fit.rms_after = std::sqrt(after_sum / count);
+}
+
+}  // namespace
+
+const char *fit_kind_name(FitKind kind) {
+  return kind == FitKind::amplitude_offset ? "amplitude-offset" : "calibrations";
+}
+
+std::optional<FitKind> parse_fit_kind(std::string_view name) {
+  for (const FitKind kind : {FitKind::amplitude_offset, FitKind::calibrations})
+    if (name == fit_kind_name(kind)) return kind;
+  return std::nullopt;
+}
+
+std::optional<ResponseFit> fit_response(const MeasuredResponse &c, const FitSettings &settings, FitFailure &failure) {
+  const PointBasis basis(c);
+  const std::vector<unsigned char> kept = settings.exclude_outliers ? without_outliers(c, settings)
+                                                                    : std::vector<unsigned char>{};
+  const unsigned char *used = settings.exclude_outliers ? kept.data() : c.reachable.data();
+  failure = {};
+  const std::optional<analysis::LinearFit> linear = fit_constants(c, basis, used, failure.reason);
+  if (!linear) return std::nullopt;
+
+  ResponseFit fit;
+  fit.parameters = linear_parameters(*linear, basis.optics());
+  fit.chi2_reduced = linear->chi2_reduced;
+  fit.points = linear->points;
+  const std::vector<std::int32_t> &columns = c.corrector_columns;
+  if (settings.kind == FitKind::calibrations) {
+    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(c, basis, used, fit, failure);
+    if (!calibrations) return std::nullopt;
+    compare_fitted(
+        c, used,
+        [&](std::size_t i, std::size_t j) {
+          const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(columns[j]));
+          return calibrations->gains[i] * calibrations->strengths[j] * advance.factor *
+                 std::sin(advance.angle + calibrations->offsets[j]);
+        },
+        settings.keep_fitted, fit);
+    return fit;
+  }
+  compare_fitted(
+      c, used,
+      [&](std::size_t i, std::size_t j) {
+        double values[2];
+        basis.values(i, static_cast<std::size_t>(columns[j]), values);
+        double value = 0.0;
+        for (std::int32_t col = 0; col < basis.width(); ++col)
+          value += values[col] * linear->coefficients[static_cast<std::size_t>(col)];
+        return value;
+      },
+      settings.keep_fitted, fit);
+  return fit;
+}
+
+}  // namespace respmat

@@ -1,0 +1,156 @@
+#include "input/optics_table_model.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <regex>
+#include <utility>
+#include <vector>
+
+#include "text/field_text.h"
+
+namespace respmat {
+namespace {
+
+// The columns and keywords of one plane.
+struct PlaneNames {
+  const char *beta;
+  const char *mu;
+  const char *tune;
+  const char *monitor;    // besides MONITOR
+  const char *corrector;  // besides KICKER
+};
+
+PlaneNames names_of(Plane plane) {
+  if (plane == Plane::x) return {"BETX", "MUX", "Q1", "HMONITOR", "HKICKER"};
+  return {"BETY", "MUY", "Q2", "VMONITOR", "VKICKER"};
+}
+
+bool same_word(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
+
+// Which rows are monitors or correctors: those whose NAME matches the regular
+// expression when one is given, else those whose KEYWORD is one of two.
+class RowChoice {
+ public:
+  RowChoice(std::optional<std::regex> pattern, const char *keyword, const char *plane_keyword)
+      : pattern_(std::move(pattern)), keyword_(keyword), plane_keyword_(plane_keyword) {}
+
+  [[nodiscard]] bool given() const { return pattern_.has_value(); }
+
+  [[nodiscard]] bool chooses(const std::string &name, const std::string *keyword) const {
+    if (pattern_) return std::regex_search(name, *pattern_);
+    return keyword != nullptr && (same_word(*keyword, keyword_) || same_word(*keyword, plane_keyword_));
+  }
+
+ private:
+  std::optional<std::regex> pattern_;
+  const char *keyword_;
+  const char *plane_keyword_;
+};
+
+// The columns of the table that the model reads.
+struct Columns {
+  std::optional<std::size_t> name, keyword, s, beta, mu;
+};
+
+std::optional<std::regex> compile(const std::optional<std::string> &pattern, const char *option,
+                                  std::optional<Failure> &failure) {
+  if (!pattern) return std::nullopt;
+  try {
+    return std::regex(*pattern, std::regex::ECMAScript);
+  } catch (const std::regex_error &) {
+    failure = usage_failure(std::string(option) + " '" + *pattern + "': not a regular expression");
+    return std::nullopt;
+  }
+}
+
+// The failure of field `column` of row `r`.
+Failure field_failure(const OpticsTable &table, const std::string &path, std::size_t r, std::size_t column,
+                      const std::string &reason) {
+  return content_failure(path, "column " + table.columns[column] + ": " + reason, table.lines[r]);
+}
+
+std::optional<Failure> number_at(const OpticsTable &table, const std::string &path, std::size_t r,
+                                 std::size_t column, double &value) {
+  if (const auto reason = detail::read_finite_field(table.rows[r][column], value))
+    return field_failure(table, path, r, column, *reason);
+  return std::nullopt;
+}
+
+std::optional<Failure> element_at(const OpticsTable &table, const std::string &path, std::size_t r,
+                                  const Columns &columns, OpticsElement &element) {
+  element.name = columns.name ? table.rows[r][*columns.name] : std::to_string(r);
+  if (columns.s)
+    if (auto failure = number_at(table, path, r, *columns.s, element.s)) return failure;
+  if (auto failure = number_at(table, path, r, *columns.beta, element.beta)) return failure;
+  if (auto failure = number_at(table, path, r, *columns.mu, element.mu)) return failure;
+  if (element.beta < 0.0) return field_failure(table, path, r, *columns.beta, "a beta function cannot be negative");
+  return std::nullopt;
+}
+
+// A ring's tune, from the header value of the plane.
+std::optional<Failure> ring_tune(const OpticsTable &table, const std::string &path, const PlaneNames &plane,
+                                 double &tune) {
+  const std::optional<double> q = table.header_number(plane.tune);
+  if (!q || !std::isfinite(*q))
+    return content_failure(path, std::string("has no header value ") + plane.tune + ", the tune a ring needs");
+  if (*q == std::nearbyint(*q))
+    return content_failure(path, std::string("the tune ") + plane.tune +
+                                     " is a whole number, where a ring has no closed orbit");
+  tune = *q;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Failure> optics_table_model(const OpticsTable &table, const std::string &path,
+                                          const OpticsModelOptions &options, std::optional<OpticsModel> &model) {
+  const PlaneNames plane = names_of(options.plane);
+  std::optional<Failure> failure;
+  const RowChoice monitor_choice(compile(options.monitors_match, "--monitors-match", failure), "MONITOR",
+                                 plane.monitor);
+  const RowChoice corrector_choice(compile(options.correctors_match, "--correctors-match", failure), "KICKER",
+                                   plane.corrector);
+  if (failure) return failure;
+
+  Columns columns{table.column("NAME"), table.column("KEYWORD"), table.column("S"), table.column(plane.beta),
+                  table.column(plane.mu)};
+  for (const auto &[column, name] : {std::pair{columns.beta, plane.beta}, std::pair{columns.mu, plane.mu},
+                                     std::pair{columns.s, "S"}}) {
+    if (!column && (options.lattice == Lattice::line || std::string(name) != "S"))
+      return content_failure(path, std::string("has no column ") + name + ", which the model needs");
+  }
+  if (options.lattice == Lattice::ring) columns.s.reset();
+
+  // Without a keyword column or a pattern, every row is a monitor.
+  const bool every_row_a_monitor = !monitor_choice.given() && !columns.keyword;
+  std::vector<OpticsElement> monitors, correctors;
+  for (std::size_t r = 0; r < table.rows.size(); ++r) {
+    const std::string name = columns.name ? table.rows[r][*columns.name] : std::string();
+    const std::string *keyword = columns.keyword ? &table.rows[r][*columns.keyword] : nullptr;
+    const bool monitor = every_row_a_monitor || monitor_choice.chooses(name, keyword);
+    const bool corrector = corrector_choice.chooses(name, keyword);
+    if (!monitor && !corrector) continue;
+    OpticsElement element;
+    if ((failure = element_at(table, path, r, columns, element))) return failure;
+    if (monitor) monitors.push_back(element);
+    if (corrector) correctors.push_back(std::move(element));
+  }
+  if (options.monitor_count) {
+    if (static_cast<std::size_t>(*options.monitor_count) > monitors.size())
+      return content_failure(path, "has " + std::to_string(monitors.size()) + " monitors, but " +
+                                       std::to_string(*options.monitor_count) + " are asked for");
+    monitors.resize(static_cast<std::size_t>(*options.monitor_count));
+  }
+  if (monitors.empty()) return content_failure(path, "no monitor is selected");
+  const bool at_monitors = options.correctors_at_monitors.value_or(correctors.empty() && !corrector_choice.given());
+  if (at_monitors) correctors = monitors;
+  if (correctors.empty()) return content_failure(path, "no corrector is selected");
+
+  double tune = 0.0;
+  if (options.lattice == Lattice::ring && (failure = ring_tune(table, path, plane, tune))) return failure;
+  model.emplace(std::move(monitors), std::move(correctors), options.lattice, options.scale, tune, at_monitors);
+  return std::nullopt;
+}
+
+}  // namespace respmat
