@@ -1,6 +1,7 @@
 #include "app/analysis_flags.h"
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -99,6 +100,149 @@ void add_model_and_form(FlagList<Options> &list, FlagSection<Options> outputs) {
   list.push_back(std::move(outputs));
 }
 
+using C = CorrectOptions;
+
+// Readers of the correct command's values into the member they fill.
+std::function<FlagProblem(const FlagUse &, C &)> column(std::optional<PhaseColumn> C::*member) {
+  return [member](const FlagUse &use, C &o) -> FlagProblem {
+    auto read = PhaseColumn::parse(use.value);
+    if (!read) return use.bad("expected a column index or name");
+    o.*member = std::move(read);
+    return std::nullopt;
+  };
+}
+
+std::function<FlagProblem(const FlagUse &, C &)> file(std::optional<std::string> C::*member) {
+  return [member](const FlagUse &use, C &o) { return read_file_name(use, o.*member); };
+}
+
+std::function<FlagProblem(const FlagUse &, C &)> list_of(std::vector<std::string> C::*member) {
+  return [member](const FlagUse &use, C &o) -> FlagProblem {
+    o.*member = comma_separated(use.value);
+    return std::nullopt;
+  };
+}
+
+std::optional<double> non_negative(const FlagUse &use) {
+  const auto number = finite_number(use.value);
+  if (!number || *number < 0.0) return std::nullopt;
+  return number;
+}
+
+// The matrix, the orbit and what weighs, excludes or bounds it.
+FlagSection<CorrectOptions> correct_input_section() {
+  using C = CorrectOptions;
+  return {"Inputs",
+          {{"matrix", 0, "FILE",
+            "the response matrix: CSV, CSV with names (first cell\n"
+            "empty), the binary form (.bin) or an optics-style table\n"
+            "(respmat model -f tfs); without it the model of the model\n"
+            "options (see respmat model --help) is computed",
+            "the response matrix: CSV; CSV with names (first cell empty, corrector names in the header, monitor names "
+            "in the first column, as `model --labels` writes); the binary form (a name ending in `.bin`); an "
+            "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
+            "model` would write it",
+            file(&C::matrix)},
+           {"layout", 0, "L", "monitors-by-correctors (default) or correctors-by-monitors",
+            "`monitors-by-correctors` (default, what `model` writes) or `correctors-by-monitors`",
+            [](const FlagUse &use, C &o) {
+              return read_layout(use, o.layout, "expected monitors-by-correctors or correctors-by-monitors");
+            }},
+           {"orbit", 0, "FILE",
+            "one value per monitor: a column of a CSV or optics-style\n"
+            "table; matched by name when both it and the matrix name\n"
+            "their monitors, else taken in order",
+            "one value per monitor: a column of a CSV table, or of an optics-style table. When both the orbit (its "
+            "first column, or `NAME`) and the matrix name their monitors, values are matched by name in any order and "
+            "names without a partner are an error; otherwise they are taken in order and the counts must agree",
+            [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }},
+           {"orbit-column", 0, "COL",
+            "its column, an index or a name (default 0; in an\n"
+            "optics-style table X or Y by --plane)",
+            "the orbit's column, an index or a name (default 0, a header row as in phase tables; in an optics-style "
+            "table `X` or `Y` by `--plane`)",
+            column(&C::orbit_column)},
+           {"weights", 0, "FILE", "one weight per monitor, read like the orbit",
+            "one weight ≥ 0 per monitor, read like the orbit. An orbit, weights or limits input (any of them may be a "
+            "pipe) larger than 256 MiB is refused",
+            file(&C::weights)},
+           {"weights-column", 0, "COL", "its column", "the weights' column, as `--orbit-column`",
+            column(&C::weights_column)},
+           {"exclude-monitors", 0, "LIST", "comma-separated 0-based indices or names", nullptr,
+            list_of(&C::exclude_monitors)},
+           {"exclude-correctors", 0, "LIST", "the same for correctors: their change is 0", nullptr,
+            list_of(&C::exclude_correctors)},
+           {"limits", 0, "FILE",
+            "a line lower,upper per corrector: bounds on the change,\n"
+            "solved as a bounded least-squares problem",
+            "a line `lower,upper` per corrector: bounds on the change. The bounded problem min ‖W(x + RΔθ)‖² + "
+            "α²‖Δθ‖² is then solved to rounding: L-BFGS-B, from the unbounded answer clamped into the box, finds which "
+            "correctors sit at a limit, LAPACK solves exactly for the others, and the answer is kept once it meets the "
+            "optimality conditions. The singular-value cut does not apply to it; a problem too badly conditioned to "
+            "settle is an error that says so",
+            file(&C::limits)}}};
+}
+
+// How the singular values are cut and the correction regularised.
+FlagSection<CorrectOptions> correction_section() {
+  using C = CorrectOptions;
+  return {"Correction",
+       {{"singular-values", 0, "N", "keep the N largest singular values", nullptr,
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           const auto count = count_of(use.value, INT32_MAX);
+           if (!count) return use.bad("expected a count of singular values");
+           o.singular_values = *count;
+           return std::nullopt;
+         }},
+        {"rcond", 0, "R",
+         "keep those above R times the largest (default: above\n"
+         "max(rows, cols) x machine epsilon x the largest)",
+         "keep s_k > R·s₁ (default: s_k > max(rows, cols)·ε·s₁, numpy's rank tolerance)",
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           if (!(o.rcond = non_negative(use))) return use.bad("expected a finite number >= 0");
+           return std::nullopt;
+         }},
+        {"tikhonov", 0, "A", "regularisation alpha >= 0 (default 0)", "α ≥ 0 (default 0: the pseudo-inverse)",
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           const auto alpha = non_negative(use);
+           if (!alpha) return use.bad("expected a finite number >= 0");
+           o.tikhonov = *alpha;
+           return std::nullopt;
+         }},
+        {"threads", 0, "N",
+         "threads of the linear algebra (default RESPMAT_THREADS,\n"
+         "else one per core)",
+         "threads of the linear algebra (OpenBLAS); default `RESPMAT_THREADS`, else one per core",
+         [](const FlagUse &use, C &o) { return read_threads(use, o.threads); }}}};
+}
+
+// The corrector changes and what else is written beside them.
+FlagSection<CorrectOptions> correct_output_section() {
+  using C = CorrectOptions;
+  return {"Outputs (each replaced whole, none written on failure)",
+       {{"output", 'o', "FILE", "name,change per corrector (default correctors.csv)",
+         "`name,change` per corrector, after a header line (default `correctors.csv`); names, or 0-based indices "
+         "where the matrix names none",
+         [](const FlagUse &use, C &o) { return read_file_name(use, o.output); }},
+        {"predicted", 0, "FILE", "name,predicted: the orbit after the change, per monitor",
+         "`name,predicted`: the orbit after the change, x + RΔθ, per monitor", file(&C::predicted)},
+        {"spectrum", 0, "FILE", "value,kept per singular value, largest first",
+         "`value,kept` per singular value of the weighted matrix, largest first, no header", file(&C::spectrum)},
+        {"summary", 0, "FILE",
+         "JSON: rows, cols, kept, alpha, rms_before,\n"
+         "rms_after_predicted, max_change, condition_number",
+         "JSON: `rows`, `cols` (in use), `kept`, `alpha`, `rms_before`, `rms_after_predicted` (plain rms over the "
+         "monitors in use), `max_change`, `condition_number` (s₁ over the smallest kept value; `null` when none is "
+         "kept)",
+         file(&C::summary)},
+        {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
+         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           if (use.value == "-") return use.bad("expected a file name for the picture");
+           return read_file_name(use, o.spectrum_plot);
+         }}}};
+}
+
 }  // namespace
 
 FlagList<CompareOptions> compare_command_flags() {
@@ -149,131 +293,9 @@ FlagList<FitOptions> fit_command_flags() {
 }
 
 FlagList<CorrectOptions> correct_command_flags() {
-  using C = CorrectOptions;
-  const auto column = [](std::optional<PhaseColumn> C::*member) {
-    return [member](const FlagUse &use, C &o) -> FlagProblem {
-      auto read = PhaseColumn::parse(use.value);
-      if (!read) return use.bad("expected a column index or name");
-      o.*member = std::move(read);
-      return std::nullopt;
-    };
-  };
-  const auto file = [](std::optional<std::string> C::*member) {
-    return [member](const FlagUse &use, C &o) { return read_file_name(use, o.*member); };
-  };
-  const auto list_of = [](std::vector<std::string> C::*member) {
-    return [member](const FlagUse &use, C &o) -> FlagProblem {
-      o.*member = comma_separated(use.value);
-      return std::nullopt;
-    };
-  };
-  const auto non_negative = [](const FlagUse &use) -> std::optional<double> {
-    const auto number = finite_number(use.value);
-    if (!number || *number < 0.0) return std::nullopt;
-    return number;
-  };
-  FlagList<C> list{
-      {"Inputs",
-       {{"matrix", 0, "FILE",
-         "the response matrix: CSV, CSV with names (first cell\n"
-         "empty), the binary form (.bin) or an optics-style table\n"
-         "(respmat model -f tfs); without it the model of the model\n"
-         "options (see respmat model --help) is computed",
-         "the response matrix: CSV; CSV with names (first cell empty, corrector names in the header, monitor names "
-         "in the first column, as `model --labels` writes); the binary form (a name ending in `.bin`); an "
-         "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
-         "model` would write it",
-         file(&C::matrix)},
-        {"layout", 0, "L", "monitors-by-correctors (default) or correctors-by-monitors",
-         "`monitors-by-correctors` (default, what `model` writes) or `correctors-by-monitors`",
-         [](const FlagUse &use, C &o) {
-           return read_layout(use, o.layout, "expected monitors-by-correctors or correctors-by-monitors");
-         }},
-        {"orbit", 0, "FILE",
-         "one value per monitor: a column of a CSV or optics-style\n"
-         "table; matched by name when both it and the matrix name\n"
-         "their monitors, else taken in order",
-         "one value per monitor: a column of a CSV table, or of an optics-style table. When both the orbit (its "
-         "first column, or `NAME`) and the matrix name their monitors, values are matched by name in any order and "
-         "names without a partner are an error; otherwise they are taken in order and the counts must agree",
-         [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }},
-        {"orbit-column", 0, "COL",
-         "its column, an index or a name (default 0; in an\n"
-         "optics-style table X or Y by --plane)",
-         "the orbit's column, an index or a name (default 0, a header row as in phase tables; in an optics-style "
-         "table `X` or `Y` by `--plane`)",
-         column(&C::orbit_column)},
-        {"weights", 0, "FILE", "one weight per monitor, read like the orbit",
-         "one weight ≥ 0 per monitor, read like the orbit. An orbit, weights or limits input (any of them may be a "
-         "pipe) larger than 256 MiB is refused",
-         file(&C::weights)},
-        {"weights-column", 0, "COL", "its column", "the weights' column, as `--orbit-column`",
-         column(&C::weights_column)},
-        {"exclude-monitors", 0, "LIST", "comma-separated 0-based indices or names", nullptr,
-         list_of(&C::exclude_monitors)},
-        {"exclude-correctors", 0, "LIST", "the same for correctors: their change is 0", nullptr,
-         list_of(&C::exclude_correctors)},
-        {"limits", 0, "FILE",
-         "a line lower,upper per corrector: bounds on the change,\n"
-         "solved as a bounded least-squares problem",
-         "a line `lower,upper` per corrector: bounds on the change. The bounded problem min ‖W(x + RΔθ)‖² + "
-         "α²‖Δθ‖² is then solved to rounding: L-BFGS-B, from the unbounded answer clamped into the box, finds which "
-         "correctors sit at a limit, LAPACK solves exactly for the others, and the answer is kept once it meets the "
-         "optimality conditions. The singular-value cut does not apply to it; a problem too badly conditioned to "
-         "settle is an error that says so",
-         file(&C::limits)}}},
-      {"Correction",
-       {{"singular-values", 0, "N", "keep the N largest singular values", nullptr,
-         [](const FlagUse &use, C &o) -> FlagProblem {
-           const auto count = count_of(use.value, INT32_MAX);
-           if (!count) return use.bad("expected a count of singular values");
-           o.singular_values = *count;
-           return std::nullopt;
-         }},
-        {"rcond", 0, "R",
-         "keep those above R times the largest (default: above\n"
-         "max(rows, cols) x machine epsilon x the largest)",
-         "keep s_k > R·s₁ (default: s_k > max(rows, cols)·ε·s₁, numpy's rank tolerance)",
-         [non_negative](const FlagUse &use, C &o) -> FlagProblem {
-           if (!(o.rcond = non_negative(use))) return use.bad("expected a finite number >= 0");
-           return std::nullopt;
-         }},
-        {"tikhonov", 0, "A", "regularisation alpha >= 0 (default 0)", "α ≥ 0 (default 0: the pseudo-inverse)",
-         [non_negative](const FlagUse &use, C &o) -> FlagProblem {
-           const auto alpha = non_negative(use);
-           if (!alpha) return use.bad("expected a finite number >= 0");
-           o.tikhonov = *alpha;
-           return std::nullopt;
-         }},
-        {"threads", 0, "N",
-         "threads of the linear algebra (default RESPMAT_THREADS,\n"
-         "else one per core)",
-         "threads of the linear algebra (OpenBLAS); default `RESPMAT_THREADS`, else one per core",
-         [](const FlagUse &use, C &o) { return read_threads(use, o.threads); }}}},
-      {"Outputs (each replaced whole, none written on failure)",
-       {{"output", 'o', "FILE", "name,change per corrector (default correctors.csv)",
-         "`name,change` per corrector, after a header line (default `correctors.csv`); names, or 0-based indices "
-         "where the matrix names none",
-         [](const FlagUse &use, C &o) { return read_file_name(use, o.output); }},
-        {"predicted", 0, "FILE", "name,predicted: the orbit after the change, per monitor",
-         "`name,predicted`: the orbit after the change, x + RΔθ, per monitor", file(&C::predicted)},
-        {"spectrum", 0, "FILE", "value,kept per singular value, largest first",
-         "`value,kept` per singular value of the weighted matrix, largest first, no header", file(&C::spectrum)},
-        {"summary", 0, "FILE",
-         "JSON: rows, cols, kept, alpha, rms_before,\n"
-         "rms_after_predicted, max_change, condition_number",
-         "JSON: `rows`, `cols` (in use), `kept`, `alpha`, `rms_before`, `rms_after_predicted` (plain rms over the "
-         "monitors in use), `max_change`, `condition_number` (s₁ over the smallest kept value; `null` when none is "
-         "kept)",
-         file(&C::summary)},
-        {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
-         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
-         [](const FlagUse &use, C &o) -> FlagProblem {
-           if (use.value == "-") return use.bad("expected a file name for the picture");
-           return read_file_name(use, o.spectrum_plot);
-         }}}}};
-  for (const Flag<C> &flag : help_flags<C>().flags) list.back().flags.push_back(flag);
-  for (FlagSection<C> &section : lifted(model_source_flags(ChoosesM::yes), &C::model))
+  FlagList<CorrectOptions> list{correct_input_section(), correction_section(), correct_output_section()};
+  for (const Flag<CorrectOptions> &flag : help_flags<CorrectOptions>().flags) list.back().flags.push_back(flag);
+  for (FlagSection<CorrectOptions> &section : lifted(model_source_flags(ChoosesM::yes), &CorrectOptions::model))
     list.push_back(std::move(section));
   return list;
 }

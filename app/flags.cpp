@@ -13,10 +13,16 @@ namespace {
 constexpr std::size_t kHelpColumn = 23;
 
 // The flag's spelling in the manual: "`-r`, `--response FILE`".
+// A bar inside a table's cell is escaped.
 std::string doc_names(const std::string &names) {
-  const std::size_t comma = names.find(", ");
-  if (comma == std::string::npos) return "`" + names + "`";
-  return "`" + names.substr(0, comma) + "`, `" + names.substr(comma + 2) + "`";
+  std::string escaped;
+  for (const char c : names) {
+    if (c == '|') escaped += '\\';
+    escaped += c;
+  }
+  const std::size_t comma = escaped.find(", ");
+  if (comma == std::string::npos) return "`" + escaped + "`";
+  return "`" + escaped.substr(0, comma) + "`, `" + escaped.substr(comma + 2) + "`";
 }
 
 std::string joined_lines(const std::string &text) {

@@ -20,9 +20,8 @@ constexpr const char *kPhaseModelFlags[] = {"response", "phases", "column", "amp
 constexpr const char *kOpticsModelFlags[] = {"plane", "lattice", "scale", "monitors-match", "correctors-match",
                                              "correctors-at-monitors"};
 
-}  // namespace
-
-FlagList<ModelSource> model_source_flags(ChoosesM chooses_m) {
+// "Phase model:": the phase table, its column, m and the constants.
+FlagSection<ModelSource> phase_model_section(ChoosesM chooses_m) {
   using S = ModelSource;
   FlagSection<S> phase{"Phase model", {}};
   if (chooses_m == ChoosesM::yes)
@@ -66,7 +65,13 @@ FlagList<ModelSource> model_source_flags(ChoosesM chooses_m) {
                          "steps",
                          [](const FlagUse &use, S &s) { return read_finite(use, s.offset); }});
 
-  FlagSection<S> optics{
+  return phase;
+}
+
+// "Optics model:": the optics table and how its model is made.
+FlagSection<ModelSource> optics_model_section() {
+  using S = ModelSource;
+  return {
       "Optics model",
       {{"optics", 0, "FILE",
         "optics table with columns NAME, S, BETX, MUX, BETY, MUY\n"
@@ -122,7 +127,12 @@ FlagList<ModelSource> model_source_flags(ChoosesM chooses_m) {
           s.optics_model.correctors_at_monitors = true;
           return std::nullopt;
         }}}};
-  return {phase, optics};
+}
+
+}  // namespace
+
+FlagList<ModelSource> model_source_flags(ChoosesM chooses_m) {
+  return {phase_model_section(chooses_m), optics_model_section()};
 }
 
 FlagList<MatrixForm> matrix_form_flags() {

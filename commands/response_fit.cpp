@@ -40,12 +40,12 @@ struct Phase {
 // accurate as one double rounding of the advance, for a few multiplications.
 class PointBasis {
  public:
-  explicit PointBasis(const MeasuredResponse &c)
-      : c_(c), optics_(dynamic_cast<const OpticsModel *>(c.inputs.model.get())),
+  explicit PointBasis(const MeasuredResponse &response)
+      : response_(response), optics_(dynamic_cast<const OpticsModel *>(response.inputs.model.get())),
         ring_(optics_ != nullptr && optics_->lattice() == Lattice::ring) {
     if (ring_) return;
     if (optics_ == nullptr) {
-      for (const double phase : c.inputs.phases)
+      for (const double phase : response.inputs.phases)
         monitor_phases_.push_back(phase_of(static_cast<long double>(phase) * static_cast<long double>(kFullTurn), 1.0));
       return;
     }
@@ -64,8 +64,9 @@ class PointBasis {
   [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
     if (optics_ == nullptr) {
       // The phase advance as the model forms it, rounded once.
-      const auto angle = static_cast<double>((static_cast<long double>(c_.inputs.phases[i]) - c_.inputs.phases[column]) *
-                                             static_cast<long double>(kFullTurn));
+      const auto angle =
+          static_cast<double>((static_cast<long double>(response_.inputs.phases[i]) - response_.inputs.phases[column]) *
+                              static_cast<long double>(kFullTurn));
       return {1.0, angle};
     }
     const OpticsElement &mon = optics_->monitors()[i];
@@ -94,7 +95,7 @@ class PointBasis {
  private:
   static Phase phase_of(long double angle, double root) { return {sinl(angle), cosl(angle), root}; }
 
-  const MeasuredResponse &c_;
+  const MeasuredResponse &response_;
   const OpticsModel *optics_;
   bool ring_;
   // At every phase of a phase model (monitors and correctors alike), or at the
@@ -102,17 +103,18 @@ class PointBasis {
   std::vector<Phase> monitor_phases_, corrector_phases_;
 };
 
-double weight(const MeasuredResponse &c, std::size_t entry) {
-  return 1.0 / (c.sigma->values[entry] * c.sigma->values[entry]);
+double weight(const MeasuredResponse &response, std::size_t entry) {
+  return 1.0 / (response.sigma->values[entry] * response.sigma->values[entry]);
 }
 
 // The reachable entries less the outliers compare finds.
-std::vector<unsigned char> without_outliers(const MeasuredResponse &c, const FitSettings &settings) {
-  std::vector<unsigned char> used = c.reachable;
+std::vector<unsigned char> without_outliers(const MeasuredResponse &response, const FitSettings &settings) {
+  std::vector<unsigned char> used = response.reachable;
   const analysis::Comparison before =
-      analysis::compare(c.measured, c.model, c.reachable, c.sigma ? &*c.sigma : nullptr, settings.outlier_k);
+      analysis::compare(response.measured, response.model, response.reachable,
+                        response.sigma ? &*response.sigma : nullptr, settings.outlier_k);
   for (const analysis::Outlier &o : before.outliers)
-    used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(c.measured.cols) +
+    used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(response.measured.cols) +
          static_cast<std::size_t>(o.corrector)] = 0;
   return used;
 }
@@ -131,9 +133,9 @@ std::vector<FitParameter> linear_parameters(const analysis::LinearFit &fit, bool
 
 // The amplitude-offset fit (scale and offset of a line, scale of a ring), by linear
 // least squares over blocks of each monitor's row.
-std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &c, const PointBasis &basis,
+std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &response, const PointBasis &basis,
                                                  const unsigned char *used, std::string &reason) {
-  const auto cols = static_cast<std::size_t>(c.measured.cols);
+  const auto cols = static_cast<std::size_t>(response.measured.cols);
   const std::size_t blocks_per_row = analysis::detail::block_count(cols, kColumnsPerBlock);
   const auto fill = [&](std::size_t block, std::vector<double> &rows) {
     const std::size_t i = block / blocks_per_row, begin = block % blocks_per_row * kColumnsPerBlock;
@@ -142,19 +144,19 @@ std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &c, cons
     for (std::size_t j = begin; j < std::min(cols, begin + kColumnsPerBlock); ++j) {
       const std::size_t k = i * cols + j;
       if (!used[k]) continue;
-      basis.values(i, static_cast<std::size_t>(c.corrector_columns[j]), values);
-      const double root = c.sigma ? std::sqrt(weight(c, k)) : 1.0;
+      basis.values(i, static_cast<std::size_t>(response.corrector_columns[j]), values);
+      const double root = response.sigma ? std::sqrt(weight(response, k)) : 1.0;
       for (std::int32_t col = 0; col < basis.width(); ++col) rows.push_back(values[col] * root);
-      rows.push_back(c.measured.values[k] * root);
+      rows.push_back(response.measured.values[k] * root);
     }
   };
-  return analysis::fit_linear(static_cast<std::size_t>(c.measured.rows) * blocks_per_row, basis.width(), fill,
-                              c.sigma.has_value(), reason);
+  return analysis::fit_linear(static_cast<std::size_t>(response.measured.rows) * blocks_per_row, basis.width(), fill,
+                              response.sigma.has_value(), reason);
 }
 
 // Replaces the amplitude-offset fit's parameters by the calibrations, started from
 // its amplitude and offset.
-std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &c, const PointBasis &basis,
+std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &response, const PointBasis &basis,
                                                          const unsigned char *used, ResponseFit &fit,
                                                          FitFailure &failure) {
   if (!basis.has_phase_advances()) {
@@ -162,31 +164,32 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
     return std::nullopt;
   }
   std::vector<analysis::CalibrationPoint> points;
-  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
+  const auto rows = static_cast<std::size_t>(response.measured.rows),
+             cols = static_cast<std::size_t>(response.measured.cols);
   for (std::size_t i = 0; i < rows; ++i)
     for (std::size_t j = 0; j < cols; ++j) {
       const std::size_t k = i * cols + j;
       if (!used[k]) continue;
-      const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(c.corrector_columns[j]));
-      points.push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), c.measured.values[k],
-                        c.sigma ? weight(c, k) : 1.0, advance.factor, advance.angle});
+      const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(response.corrector_columns[j]));
+      points.push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(j), response.measured.values[k],
+                        response.sigma ? weight(response, k) : 1.0, advance.factor, advance.angle});
     }
   std::optional<analysis::CalibrationFit> calibrations =
-      analysis::fit_calibrations(points, c.measured.rows, c.measured.cols, fit.parameters[0].value,
-                                 fit.parameters[1].value, c.sigma.has_value(), failure.reason);
+      analysis::fit_calibrations(points, response.measured.rows, response.measured.cols, fit.parameters[0].value,
+                                 fit.parameters[1].value, response.sigma.has_value(), failure.reason);
   if (!calibrations) return std::nullopt;
   fit.parameters.clear();
   for (std::size_t i = 0; i < rows; ++i)
     fit.parameters.push_back(
-        {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], c.monitor_names[i]});
+        {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], response.monitor_names[i]});
+  for (std::size_t j = 0; j < cols; ++j)
+    fit.parameters.push_back({"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j],
+                              response.corrector_names[j]});
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back(
-        {"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j], c.corrector_names[j]});
-  for (std::size_t j = 0; j < cols; ++j)
-    fit.parameters.push_back(
-        {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], c.corrector_names[j]});
+        {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], response.corrector_names[j]});
   for (const std::int32_t j : calibrations->left_out)
-    fit.left_out.push_back(c.corrector_names[static_cast<std::size_t>(j)]);
+    fit.left_out.push_back(response.corrector_names[static_cast<std::size_t>(j)]);
   fit.chi2_reduced = calibrations->chi2_reduced;
   fit.iterations = calibrations->iterations;
   return calibrations;
@@ -196,23 +199,25 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
 // measurement against the model before and after, over the points used. Each
 // monitor's sums run along its row and are added in monitor order.
 template <typename FittedValue>
-void compare_fitted(const MeasuredResponse &c, const unsigned char *used, FittedValue fitted_value, bool keep,
+void compare_fitted(const MeasuredResponse &response, const unsigned char *used, FittedValue fitted_value, bool keep,
                     ResponseFit &fit) {
-  const auto rows = static_cast<std::size_t>(c.measured.rows), cols = static_cast<std::size_t>(c.measured.cols);
-  if (keep) fit.fitted = Dense::unset(c.measured.rows, c.measured.cols);
+  const auto rows = static_cast<std::size_t>(response.measured.rows),
+             cols = static_cast<std::size_t>(response.measured.cols);
+  if (keep) fit.fitted = Dense::unset(response.measured.rows, response.measured.cols);
   std::vector<double> before(rows), after(rows);
-  analysis::detail::for_each_block(rows, analysis::detail::kRowsPerBlock, [&](std::size_t, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i)
-      for (std::size_t j = 0; j < cols; ++j) {
-        const std::size_t k = i * cols + j;
-        const double value = c.reachable[k] ? fitted_value(i, j) : 0.0;
-        if (keep) fit.fitted.values[k] = value;
-        if (!used[k]) continue;
-        const double m = c.measured.values[k];
-        before[i] += (m - c.model.values[k]) * (m - c.model.values[k]);
-        after[i] += (m - value) * (m - value);
-      }
-  });
+  analysis::detail::for_each_block(rows, analysis::detail::kRowsPerBlock,
+                                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                                     for (std::size_t i = begin; i < end; ++i)
+                                       for (std::size_t j = 0; j < cols; ++j) {
+                                         const std::size_t k = i * cols + j;
+                                         const double value = response.reachable[k] ? fitted_value(i, j) : 0.0;
+                                         if (keep) fit.fitted.values[k] = value;
+                                         if (!used[k]) continue;
+                                         const double m = response.measured.values[k];
+                                         before[i] += (m - response.model.values[k]) * (m - response.model.values[k]);
+                                         after[i] += (m - value) * (m - value);
+                                       }
+                                   });
   double before_sum = 0.0, after_sum = 0.0;
   for (std::size_t i = 0; i < rows; ++i) {
     before_sum += before[i];
@@ -235,25 +240,26 @@ std::optional<FitKind> parse_fit_kind(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<ResponseFit> fit_response(const MeasuredResponse &c, const FitSettings &settings, FitFailure &failure) {
-  const PointBasis basis(c);
-  const std::vector<unsigned char> kept = settings.exclude_outliers ? without_outliers(c, settings)
+std::optional<ResponseFit> fit_response(const MeasuredResponse &response, const FitSettings &settings,
+                                        FitFailure &failure) {
+  const PointBasis basis(response);
+  const std::vector<unsigned char> kept = settings.exclude_outliers ? without_outliers(response, settings)
                                                                     : std::vector<unsigned char>{};
-  const unsigned char *used = settings.exclude_outliers ? kept.data() : c.reachable.data();
+  const unsigned char *used = settings.exclude_outliers ? kept.data() : response.reachable.data();
   failure = {};
-  const std::optional<analysis::LinearFit> linear = fit_constants(c, basis, used, failure.reason);
+  const std::optional<analysis::LinearFit> linear = fit_constants(response, basis, used, failure.reason);
   if (!linear) return std::nullopt;
 
   ResponseFit fit;
   fit.parameters = linear_parameters(*linear, basis.optics());
   fit.chi2_reduced = linear->chi2_reduced;
   fit.points = linear->points;
-  const std::vector<std::int32_t> &columns = c.corrector_columns;
+  const std::vector<std::int32_t> &columns = response.corrector_columns;
   if (settings.kind == FitKind::calibrations) {
-    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(c, basis, used, fit, failure);
+    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(response, basis, used, fit, failure);
     if (!calibrations) return std::nullopt;
     compare_fitted(
-        c, used,
+        response, used,
         [&](std::size_t i, std::size_t j) {
           const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(columns[j]));
           return calibrations->gains[i] * calibrations->strengths[j] * advance.factor *
@@ -263,7 +269,7 @@ std::optional<ResponseFit> fit_response(const MeasuredResponse &c, const FitSett
     return fit;
   }
   compare_fitted(
-      c, used,
+      response, used,
       [&](std::size_t i, std::size_t j) {
         double values[2];
         basis.values(i, static_cast<std::size_t>(columns[j]), values);

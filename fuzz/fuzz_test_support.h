@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "respmat/matrix.h"
-#include "tests/test_support.h"
+#include "test_support.h"
 
 namespace respmat::fuzz {
 

@@ -1,5 +1,7 @@
 #include "array_view.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -40,6 +42,26 @@ RowView::RowView(const Float64Array &array)
 RowView::~RowView() {
   for (std::int32_t r = 0; r < matrix_rows(matrix_); ++r) matrix_[r] = nullptr;
   matrix_free(matrix_);
+}
+
+analysis::Dense dense_of(const Float64Array &array) {
+  analysis::Dense dense(static_cast<std::int32_t>(array.shape(0)), static_cast<std::int32_t>(array.shape(1)));
+  std::copy_n(array.data(), dense.values.size(), dense.values.begin());
+  return dense;
+}
+
+Float64Array array_of(const analysis::Dense &dense) {
+  Float64Array array = new_float64(dense.rows, dense.cols);
+  std::copy(dense.values.begin(), dense.values.end(), array.mutable_data());
+  return array;
+}
+
+pybind11::array_t<double> array_of(const std::vector<double> &values) {
+  return pybind11::array_t<double>(static_cast<pybind11::ssize_t>(values.size()), values.data());
+}
+
+pybind11::object finite_or_none(double value) {
+  return std::isfinite(value) ? pybind11::object(pybind11::float_(value)) : pybind11::none();
 }
 
 }  // namespace respmat::python

@@ -5,7 +5,9 @@
 #include <pybind11/numpy.h>
 
 #include <cstdint>
+#include <vector>
 
+#include "analysis/dense.h"
 #include "respmat/matrix.h"
 
 namespace respmat::python {
@@ -20,6 +22,15 @@ using Float64Array = pybind11::array_t<double, pybind11::array::c_style>;
 
 // A new uninitialised C-contiguous rows x cols float64 array.
 [[nodiscard]] Float64Array new_float64(std::int32_t rows, std::int32_t cols);
+
+// A 2-D array's values copied into the analysis's matrix (see as_float64), and back.
+[[nodiscard]] analysis::Dense dense_of(const Float64Array &array);
+[[nodiscard]] Float64Array array_of(const analysis::Dense &dense);
+// A 1-D float64 array of `values`.
+[[nodiscard]] pybind11::array_t<double> array_of(const std::vector<double> &values);
+
+// A number as Python shows a result that may be missing: None when not finite.
+[[nodiscard]] pybind11::object finite_or_none(double value);
 
 // A Matrix whose row pointers point into a 2-D C-contiguous array, so the library's
 // writers can write the array in place. The array must outlive the view.

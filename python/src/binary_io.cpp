@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "docstrings.h"
 #include "array_view.h"
 #include "errors.h"
 #include "output_file.h"
@@ -24,6 +23,65 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
+
+constexpr char kReadBin[] = R"(read_bin(source)
+--
+
+Read a matrix in the library's binary form.
+
+The form is the row count and the column count as little-endian 32-bit integers,
+then the elements as little-endian float64 values row by row, nothing before or
+after, so several matrices can follow one another in one file.
+
+Parameters
+----------
+source : str, bytes, os.PathLike or binary file object
+    A file name gives the file's first matrix. An open binary file (anything with
+    readinto() or read(), such as open(name, "rb") or io.BytesIO) gives the next
+    matrix from its current position and leaves it just past that matrix, so
+    repeated calls read a sequence of matrices.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (rows, cols); every element bit for bit as stored.
+
+Raises
+------
+EOFError
+    The open file is at its end: no matrix is left.
+ValueError
+    The data are not a whole matrix: an incomplete header, a negative count, or
+    elements ending early (or a named file that is empty).
+OSError
+    The file cannot be opened or read (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...), with errno and filename set; or what the file object
+    raised.)";
+
+constexpr char kWriteBin[] = R"(write_bin(array, target)
+--
+
+Write a 2-D array in the library's binary form (see read_bin).
+
+Parameters
+----------
+array : array_like
+    Two-dimensional; converted once to C-contiguous float64 if it is not already.
+target : str, bytes, os.PathLike or binary file object
+    A file name is replaced whole by a file holding this one matrix (through a
+    temporary file renamed over it, so on failure it keeps its previous contents).
+    An open binary file (anything with write(), such as open(name, "wb") or
+    io.BytesIO) receives the matrix at its current position, after any written
+    before; there a failure may leave part of it written.
+
+Raises
+------
+ValueError
+    The array is not two-dimensional or has more than 2**31 - 1 rows or columns.
+OSError
+    The file cannot be created or written, with errno and filename set; or what
+    the file object raised.)";
+
 
 constexpr const char *kMalformed =
     "not a whole binary matrix (the header is incomplete, a count is negative, or the "
@@ -151,8 +209,8 @@ void write_bin(const py::handle &array, const py::object &target) {
 }
 
 void bind_binary_io(py::module_ &module) {
-  module.def("read_bin", &read_bin, py::arg("source"), docs::kReadBin);
-  module.def("write_bin", &write_bin, py::arg("array"), py::arg("target"), docs::kWriteBin);
+  module.def("read_bin", &read_bin, py::arg("source"), kReadBin);
+  module.def("write_bin", &write_bin, py::arg("array"), py::arg("target"), kWriteBin);
 }
 
 }  // namespace respmat::python

@@ -6,26 +6,44 @@
 
 #include "analysis/comparison.h"
 #include "array_view.h"
-#include "docstrings.h"
 
 namespace py = pybind11;
 
 namespace respmat::python {
 namespace {
 
-analysis::Dense dense_of(const Float64Array &array) {
-  analysis::Dense dense(static_cast<std::int32_t>(array.shape(0)), static_cast<std::int32_t>(array.shape(1)));
-  std::copy_n(array.data(), dense.values.size(), dense.values.begin());
-  return dense;
-}
+constexpr char kCompare[] = R"(compare(measured, model, *, reach=None, sigma=None, outlier_k=5.0)
+--
 
-py::object finite_or_none(double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); }
+A measured response matrix against a model, as `respmat compare` does it.
 
-py::array array_of(const std::vector<double> &values) {
-  py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
-  std::copy(values.begin(), values.end(), array.mutable_data());
-  return array;
-}
+Parameters
+----------
+measured, model : array_like
+    Two-dimensional, one layout (rows x columns as given); measured already divided
+    by its step.
+reach : array_like of bool or None
+    The entries the model may reach; None: where model != 0.
+sigma : array_like or None
+    The uncertainties of measured; None: outliers are judged against 1.4826 times
+    the median absolute deviation of the residuals, computed again without the
+    first pass's outliers.
+outlier_k : float
+    An entry is an outlier when |residual| / sigma exceeds it.
+
+Returns
+-------
+dict
+    rows, cols, rms_measured, rms_model, rms_residual (over reachable entries),
+    rms_upstream (over the others), per_monitor_rms and per_corrector_rms (arrays),
+    chi2_reduced (None without sigma), outliers (a list of dicts with monitor,
+    corrector, residual, score) and residual (measured - model).
+
+Raises
+------
+ValueError
+    The shapes differ, a value is not finite, or sigma is not above 0.)";
+
 
 py::dict compare(const py::handle &measured, const py::handle &model, const py::object &reach,
                  const py::object &sigma, double outlier_k) {
@@ -60,8 +78,7 @@ py::dict compare(const py::handle &measured, const py::handle &model, const py::
     result = analysis::compare(std::move(measured_values), model_values, reachable, uncertainties ? &*uncertainties : nullptr,
                                outlier_k);
   }
-  Float64Array residual = new_float64(result.residual.rows, result.residual.cols);
-  std::copy(result.residual.values.begin(), result.residual.values.end(), residual.mutable_data());
+  const Float64Array residual = array_of(result.residual);
   py::list outliers;
   for (const analysis::Outlier &o : result.outliers)
     outliers.append(py::dict(py::arg("monitor") = o.monitor, py::arg("corrector") = o.corrector,
@@ -85,7 +102,7 @@ py::dict compare(const py::handle &measured, const py::handle &model, const py::
 
 void bind_comparison(py::module_ &module) {
   module.def("compare", &compare, py::arg("measured"), py::arg("model"), py::kw_only(), py::arg("reach") = py::none(),
-             py::arg("sigma") = py::none(), py::arg("outlier_k") = 5.0, docs::kCompare);
+             py::arg("sigma") = py::none(), py::arg("outlier_k") = 5.0, kCompare);
 }
 
 }  // namespace respmat::python

@@ -40,25 +40,13 @@ The thin singular value decomposition R = U diag(s) Vt by LAPACK's dgesdd, as
 numpy.linalg.svd(R, full_matrices=False) gives it: U rows x k, s largest first,
 Vt k x cols, k = min(rows, cols).)";
 
-analysis::Dense dense_of(const py::handle &array) {
-  const Float64Array values = as_float64(array, 2);
-  analysis::Dense dense(static_cast<std::int32_t>(values.shape(0)), static_cast<std::int32_t>(values.shape(1)));
-  std::copy_n(values.data(), dense.values.size(), dense.values.data());
-  return dense;
-}
+analysis::Dense dense_of(const py::handle &array) { return python::dense_of(as_float64(array, 2)); }
 
 std::vector<double> vector_of(const py::handle &array) {
   const Float64Array values = as_float64(array, 1);
   return {values.data(), values.data() + values.shape(0)};
 }
 
-py::array_t<double> array_of(const std::vector<double> &values) { return py::array_t<double>(values.size(), values.data()); }
-
-py::array_t<double> array_of(const analysis::Dense &dense) {
-  py::array_t<double> array({dense.rows, dense.cols});
-  std::copy(dense.values.begin(), dense.values.end(), array.mutable_data());
-  return array;
-}
 
 py::dict correct(const py::handle &response, const py::handle &orbit, std::optional<std::int32_t> singular_values,
                  std::optional<double> rcond, double tikhonov, const py::object &weights,
@@ -78,23 +66,23 @@ py::dict correct(const py::handle &response, const py::handle &orbit, std::optio
     if (limits.shape(1) != 2) throw py::value_error("bounds must have a (lower, upper) row per corrector");
     for (py::ssize_t j = 0; j < limits.shape(0); ++j) settings.limits.push_back({limits.at(j, 0), limits.at(j, 1)});
   }
-  analysis::Correction c;
+  analysis::Correction correction;
   {
     py::gil_scoped_release release;
-    c = analysis::correct_orbit(matrix, x, settings);
+    correction = analysis::correct_orbit(matrix, x, settings);
   }
   py::dict result;
-  result["change"] = array_of(c.change);
-  result["predicted"] = array_of(c.predicted);
-  result["singular_values"] = array_of(c.singular_values);
-  result["kept"] = c.kept;
-  result["rows"] = c.rows;
-  result["cols"] = c.cols;
+  result["change"] = array_of(correction.change);
+  result["predicted"] = array_of(correction.predicted);
+  result["singular_values"] = array_of(correction.singular_values);
+  result["kept"] = correction.kept;
+  result["rows"] = correction.rows;
+  result["cols"] = correction.cols;
   result["alpha"] = tikhonov;
-  result["rms_before"] = c.rms_before;
-  result["rms_after_predicted"] = c.rms_after_predicted;
-  result["max_change"] = c.max_change;
-  result["condition_number"] = c.condition_number ? py::object(py::float_(*c.condition_number)) : py::object(py::none());
+  result["rms_before"] = correction.rms_before;
+  result["rms_after_predicted"] = correction.rms_after_predicted;
+  result["max_change"] = correction.max_change;
+  result["condition_number"] = correction.condition_number ? py::object(py::float_(*correction.condition_number)) : py::object(py::none());
   return result;
 }
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "array_view.h"
-#include "docstrings.h"
 #include "errors.h"
 #include "commands/response_fit.h"
 #include "model/phase_model.h"
@@ -22,6 +21,68 @@ namespace py = pybind11;
 
 namespace respmat::python {
 namespace {
+
+constexpr char kFit[] = R"(fit(measured, *, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None, corrector_monitors=None, amplitude=0.47247222310000003, offset=0.1696, plane="x", lattice="line", scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, exclude_outliers=False, outlier_k=5.0) -> dict
+--
+
+The model's constants fitted to a measured response matrix, as `respmat fit` fits
+them: the same numbers, bit for bit, for the same values.
+
+Parameters
+----------
+measured : array_like
+    Two-dimensional, monitors x correctors (the layout of model() and compare();
+    the transpose of the tool's default measured file), as measured: it is divided
+    by `step`.
+phases : array_like or None
+    The phase model: one phase (turns) per monitor, as model() takes them. Monitor
+    i sees corrector j when i >= j's monitor.
+optics : str, bytes, os.PathLike or None
+    The model of this optics table instead, made as optics_model() makes it with
+    `plane`, `lattice`, `scale`, `monitors_match`, `correctors_match` and
+    `correctors_at_monitors`; its monitors and correctors must be measured's.
+kind : str
+    "amplitude-offset": weighted linear least squares in a = A cos(delta),
+    b = A sin(delta) of measured ~ A sin(2 pi (phase_i - phase_j) + delta), giving
+    amplitude and offset (an optics line: scale and offset; a ring: scale alone).
+    "calibrations": a gain per monitor, a strength and an offset per corrector by
+    Ceres Solver, started from that fit, with sum(log(gain)) = 0; a corrector
+    that reaches fewer than two monitors is left out.
+step : float
+    The corrector change of the measurement; finite and not 0.
+sigma : array_like or None
+    Uncertainties of measured, in its layout (above 0): weights 1/sigma**2, and
+    errors not scaled by the reduced chi-square.
+corrector_monitors : sequence of int or None
+    With phases, the 0-based monitor at which each measured corrector sits; None:
+    measured must be square, corrector j at monitor j.
+amplitude, offset : float
+    The phase model's constants that rms_before measures against.
+exclude_outliers : bool
+    Leave out the entries compare() finds to be outliers past `outlier_k`.
+
+Returns
+-------
+dict
+    The summary's keys: parameters (a list of dicts with kind, name, value,
+    error), chi2_reduced, rms_before, rms_after, points, iterations, converged,
+    left_out (corrector names); each kind under its own key with its errors under
+    kind + "_error": amplitude or scale and offset as floats, monitor_gain,
+    corrector_strength and corrector_offset as arrays; and fitted, the model with
+    the fitted constants (monitors x correctors, 0 where it does not reach).
+
+Raises
+------
+TypeError
+    measured, phases or corrector_monitors is not of the kind described.
+ValueError
+    Shapes or counts that disagree, a value that is not finite, sigma not above 0,
+    step 0, an unknown kind, both or neither of phases and optics, a bad optics
+    table, or a fit with too few points, singular or not converging (the message
+    says which).
+OSError
+    The optics table cannot be read.)";
+
 
 FitKind kind_argument(const std::string &kind) {
   if (const auto parsed = parse_fit_kind(kind)) return *parsed;
@@ -130,8 +191,6 @@ std::vector<std::int32_t> corrector_columns(const py::object &corrector_monitors
   return columns;
 }
 
-py::object finite_or_none(double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); }
-
 // The parameters as the summary lists them, and each kind under its own key with its
 // errors under kind + "_error": floats for the constants of the whole model, arrays (in
 // monitor or corrector order) for the calibrations.
@@ -172,9 +231,7 @@ py::dict result_of(const ResponseFit &fit, FitKind kind) {
   // A fit that does not converge raises instead.
   result["converged"] = true;
   result["left_out"] = fit.left_out;
-  Float64Array fitted = new_float64(fit.fitted.rows, fit.fitted.cols);
-  std::copy(fit.fitted.values.begin(), fit.fitted.values.end(), fitted.mutable_data());
-  result["fitted"] = fitted;
+  result["fitted"] = array_of(fit.fitted);
   return result;
 }
 
@@ -223,7 +280,7 @@ void bind_fit(py::module_ &module) {
              py::arg("amplitude") = kAmplitude, py::arg("offset") = kPhaseOffset, py::arg("plane") = "x",
              py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
              py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
-             py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, docs::kFit);
+             py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, kFit);
 }
 
 }  // namespace respmat::python

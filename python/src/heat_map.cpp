@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "array_view.h"
-#include "docstrings.h"
 #include "errors.h"
 #include "picture/heat_map.h"
 #include "output_file.h"
@@ -17,6 +16,49 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
+
+constexpr char kHeatmap[] = R"(heatmap(matrix, path, *, title='', row_names=None, column_names=None, range=None)
+--
+
+Draw a 2-D array as a heat map picture, as the tool's --heatmap draws the model.
+
+The file name's extension chooses the format: '.svg' gives SVG, '.pdf' PDF (in any
+case), anything else PNG. Entries are blocks of one colour, at least 600 pixels
+(points for SVG and PDF) to a side of the plot; beyond 2048 rows or columns each
+block is the mean of several entries. Colours run from blue (-range) through white
+(0) to red (+range), entries beyond the range take the colour of its end, and a
+block with a NaN among its entries is black. A colour bar with its values stands
+beside the plot; rows (row 0 at the top) and columns are labelled with their names
+or 0-based indices, as many as fit without overlapping.
+
+Parameters
+----------
+matrix : array_like
+    Two-dimensional; converted once to C-contiguous float64 if it is not already.
+path : str, bytes or os.PathLike
+    The file to write. It is replaced whole: the picture goes to a temporary file
+    beside it that is renamed over it only when complete, so on failure the file
+    keeps its previous contents.
+title : str
+    Drawn above the plot; empty for none.
+row_names, column_names : sequence of str or None
+    One name per row or column; None labels them with their indices.
+range : float or None
+    The bound of the colour scale, a positive finite number. None: the largest
+    finite magnitude among the entries (1 when there is none but 0).
+
+Raises
+------
+ValueError
+    The array is not two-dimensional or has more than 2**31 - 1 rows or columns,
+    a sequence of names is not as long as the rows or columns, or the range is not
+    a positive finite number.
+TypeError
+    The names are not a sequence of str, or the range is not a number.
+OSError
+    The file cannot be created or written (PermissionError, FileNotFoundError for a
+    missing folder, ...), with errno and filename set.)";
+
 
 // Names for `count` rows or columns: None for none, else a sequence of that many str.
 std::vector<std::string> names_argument(const py::object &names, py::ssize_t count, const std::string &what) {
@@ -85,7 +127,7 @@ void bind_heat_map(py::module_ &module) {
         heatmap(matrix, path, HeatMapArguments{std::move(title), row_names, column_names, range});
       },
       py::arg("matrix"), py::arg("path"), py::kw_only(), py::arg("title") = "", py::arg("row_names") = py::none(),
-      py::arg("column_names") = py::none(), py::arg("range") = py::none(), docs::kHeatmap);
+      py::arg("column_names") = py::none(), py::arg("range") = py::none(), kHeatmap);
 }
 
 }  // namespace respmat::python

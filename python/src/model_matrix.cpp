@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "docstrings.h"
 #include "model/model_matrix.h"
 #include "model/phase_model.h"
 #include "array_view.h"
@@ -16,6 +15,36 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
+
+constexpr char kModel[] = R"(model(phases, *, amplitude=0.47247222310000003, offset=0.1696)
+--
+
+The model response matrix of a sequence of phases.
+
+Entry (i, j) on and below the diagonal is
+amplitude * sin(2*pi*(phases[i] - phases[j]) + offset), every step carried in x87
+extended precision and only the result rounded to float64; entries above the
+diagonal are 0.0. Every entry is bit for bit what the respmat tool writes to er.csv
+for the same phases, amplitude and offset.
+
+Parameters
+----------
+phases : array_like
+    One-dimensional, in turns (units of 2*pi); converted once to float64. Every
+    phase must be finite, as the tool requires.
+amplitude, offset : float
+    The model's constants (doubles); the defaults are the tool's.
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (m, m) for m phases.
+
+Raises
+------
+ValueError
+    phases is not one-dimensional.)";
+
 
 // Below this many entries the model takes a few milliseconds, less than a thread of
 // its own would add to it and than Ctrl-C takes to be noticed anyway.
@@ -47,7 +76,7 @@ py::array model(const py::handle &phases, double amplitude, double offset) {
 
 void bind_model(py::module_ &module) {
   module.def("model", &model, py::arg("phases"), py::kw_only(), py::arg("amplitude") = kAmplitude,
-             py::arg("offset") = kPhaseOffset, docs::kModel);
+             py::arg("offset") = kPhaseOffset, kModel);
 }
 
 }  // namespace respmat::python

@@ -7,7 +7,7 @@
 #include "correction.h"
 #include "fit.h"
 #include "heat_map.h"
-#include "job.h"
+#include "run.h"
 #include "model_matrix.h"
 #include "optics.h"
 #include "phases.h"
@@ -26,7 +26,7 @@ PYBIND11_MODULE(_respmat, module) {
   respmat::python::bind_model(module);
   respmat::python::bind_optics(module);
   respmat::python::bind_phases(module);
-  respmat::python::bind_job(module);
+  respmat::python::bind_run(module);
   respmat::python::bind_binary_io(module);
   respmat::python::bind_comparison(module);
   respmat::python::bind_fit(module);

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "array_view.h"
-#include "docstrings.h"
 #include "errors.h"
 #include "input/optics_table_model.h"
 #include "model/model_matrix.h"
@@ -15,6 +14,51 @@ namespace py = pybind11;
 
 namespace respmat::python {
 namespace {
+
+constexpr char kOpticsModel[] = R"(optics_model(path, *, plane='x', lattice='line', scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None)
+--
+
+The response matrix of a beam line or ring from its optics table.
+
+Entry (i, j) is the orbit at monitor i per unit kick of corrector j, from the beta
+functions and phase advances (in turns) of the chosen plane:
+scale * sqrt(beta_i * beta_j) * sin(2*pi*(mu_i - mu_j)) for a line, where monitor i
+is downstream of corrector j (0 elsewhere), and
+scale * sqrt(beta_i * beta_j) / (2*sin(pi*Q)) * cos(2*pi*|mu_i - mu_j| - pi*Q) for a
+ring of tune Q. The matrix is bit for bit what `respmat model --optics` writes.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    An optics table with columns NAME, S, BETX, MUX, BETY, MUY, KEYWORD where
+    present, and the tunes Q1, Q2 among its header values.
+plane : {'x', 'y'}
+    BETX, MUX and Q1, or BETY, MUY and Q2.
+lattice : {'line', 'ring'}
+scale : float
+    A factor on every entry, e.g. the kick per ampere of the correctors.
+monitors_match, correctors_match : str or None
+    Regular expressions (ECMAScript); the rows whose NAME contains a match are the
+    monitors or the correctors. None: the rows whose KEYWORD is MONITOR (or
+    HMONITOR for x, VMONITOR for y), or KICKER (or HKICKER, VKICKER).
+correctors_at_monitors : bool or None
+    A corrector at every monitor; None: so when the table has no corrector.
+
+Returns
+-------
+tuple
+    (matrix, monitor_names, corrector_names): a float64 array of shape
+    (monitors, correctors) and two lists of str.
+
+Raises
+------
+OSError
+    The table cannot be opened or read, with errno and filename set.
+ValueError
+    The table lacks a column the model needs, has a malformed or non-finite
+    value, selects no monitor or no corrector, or a ring's tune is a whole
+    number; or an argument is malformed.)";
+
 
 Plane plane_argument(const std::string &plane) {
   if (const auto parsed = parse_plane(plane)) return *parsed;
@@ -67,7 +111,7 @@ void bind_optics(py::module_ &module) {
   module.def("optics_model", &optics_model, py::arg("path"), py::kw_only(), py::arg("plane") = "x",
              py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
              py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
-             docs::kOpticsModel);
+             kOpticsModel);
 }
 
 }  // namespace respmat::python

@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "docstrings.h"
 #include "input/phase_table.h"
 #include "errors.h"
 
@@ -14,6 +13,45 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
+
+constexpr char kLoadPhases[] = R"(load_phases(path, column=0)
+--
+
+Read a column of phases from a comma-separated table or an optics table.
+
+The same reader, with the same rules, as the respmat tool's --phases and --column.
+A comma-separated table holds one phase per line in the chosen column; when the
+column is chosen by name, its first line is a header naming the columns (matched
+without regard to case). An optics table (first byte '@' or '*') has '@' header
+lines, a '*' line naming the columns, a '$' line of their types and blank-separated
+rows; only a numeric column may be chosen there, by name or by its index among the
+named columns. Every phase must be a finite number.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The table.
+column : int, str or None
+    The 0-based index or the name of the column. None takes column 0 of a
+    comma-separated table; for an optics table it fails listing the columns that
+    can be chosen.
+
+Returns
+-------
+numpy.ndarray
+    float64, shape (rows,): the phases in turns, in file order.
+
+Raises
+------
+OSError
+    The table cannot be opened or read (FileNotFoundError, PermissionError, ...),
+    with errno and filename set.
+ValueError
+    A field is not a finite number (the message names file, line and column), or
+    the column is not in the table.
+TypeError
+    column is neither an int, a str nor None.)";
+
 
 py::array to_array(const std::vector<double> &values) {
   py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
@@ -58,7 +96,7 @@ py::array load_phases(const py::object &path, const py::object &column) {
 }
 
 void bind_phases(py::module_ &module) {
-  module.def("load_phases", &load_phases, py::arg("path"), py::arg("column") = 0, docs::kLoadPhases);
+  module.def("load_phases", &load_phases, py::arg("path"), py::arg("column") = 0, kLoadPhases);
 }
 
 }  // namespace respmat::python

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "docstrings.h"
 #include "array_view.h"
 #include "errors.h"
 #include "base/huge_pages.h"
@@ -25,6 +24,83 @@ namespace py = pybind11;
 namespace respmat::python {
 
 namespace {
+
+constexpr char kLoadText[] = R"(load_text(path, *, drop_rows=0, sep=',', quote=None, skip=None, skip_blank=True)
+--
+
+Load a delimited text file of numbers into a 2-D float64 array.
+
+The values are bit for bit those of the library's matrix_load_text: the file is cut
+into lines (LF, CR or CR LF), each data line into fields, and each field is read
+like C's atof (leading blanks, '+', exponents, hex floats, 'inf' and 'nan' are
+accepted; an empty or non-numeric field is 0.0). The first data line sets the
+number of columns: missing fields of a shorter line are 0.0 and extra fields of a
+longer one are ignored. A file without data lines gives shape (0, 0). The file is
+read in large blocks and converted on several threads straight into the array.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file.
+drop_rows : int
+    Data lines to leave out at the start (a header row, say); comment lines do not
+    count. More than the file has leaves shape (0, 0).
+sep : str or None
+    The field separator, matched as a whole string; None splits at runs of blanks
+    (space, tab, ...) instead.
+quote : str or None
+    One ASCII character between whose pairs a separator does not split; the quote
+    characters stay in the field (so a quoted field reads as 0.0). None: no quoting.
+skip : str or None
+    Lines that start with this text are comments and left out. None: no comments.
+skip_blank : bool
+    Blank lines (empty, or nothing but spaces and tabs) are left out too, as numpy
+    reads them; the tool's er.csv, which ends with an empty line, loads as m x m.
+    False keeps the library's rule: a blank line is a row (of 0.0).
+
+Returns
+-------
+numpy.ndarray
+    float64, C-contiguous, shape (rows, cols).
+
+Raises
+------
+OSError
+    The file cannot be opened or read (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...), with errno and filename set.
+ValueError
+    The file has more rows or columns than 2**31 - 1, or an argument is malformed
+    (a quote of more than one character, a NUL in sep or skip, a negative drop_rows).
+MemoryError
+    The array does not fit in memory.)";
+
+constexpr char kSaveCsv[] = R"(save_csv(array, path)
+--
+
+Write a 2-D array as comma-separated text, byte for byte as the tool writes er.csv.
+
+Each row becomes one line of its values printed like C's "%.16g" (16 significant
+digits, shortest form) separated by ",", each line ends with a line feed, and one
+more line feed ends the text. An array with no rows or no columns gives a single
+line feed.
+
+Parameters
+----------
+array : array_like
+    Two-dimensional; converted once to C-contiguous float64 if it is not already.
+path : str, bytes or os.PathLike
+    The file to write. It is replaced whole: the text goes to a temporary file
+    beside it that is renamed over it only when complete, so on failure the file
+    keeps its previous contents.
+
+Raises
+------
+ValueError
+    The array is not two-dimensional or has more than 2**31 - 1 rows or columns.
+OSError
+    The file cannot be created or written (PermissionError, FileNotFoundError for a
+    missing folder, ...), with errno and filename set.)";
+
 
 // One contiguous block for the whole result, allocated once the loader knows the
 // shape; the rows are converted straight into it and the block becomes the array's
@@ -121,8 +197,8 @@ void bind_text_io(py::module_ &module) {
         return load_text(path, TextLayout{drop_rows, sep, quote, skip, skip_blank});
       },
       py::arg("path"), py::kw_only(), py::arg("drop_rows") = 0, py::arg("sep") = ",", py::arg("quote") = py::none(),
-      py::arg("skip") = py::none(), py::arg("skip_blank") = true, docs::kLoadText);
-  module.def("save_csv", &save_csv, py::arg("array"), py::arg("path"), docs::kSaveCsv);
+      py::arg("skip") = py::none(), py::arg("skip_blank") = true, kLoadText);
+  module.def("save_csv", &save_csv, py::arg("array"), py::arg("path"), kSaveCsv);
 }
 
 }  // namespace respmat::python

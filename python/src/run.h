@@ -1,6 +1,6 @@
 // The tool's whole job, for Python callers.
-#ifndef RESPMAT_PYTHON_SRC_JOB_H
-#define RESPMAT_PYTHON_SRC_JOB_H
+#ifndef RESPMAT_PYTHON_SRC_RUN_H
+#define RESPMAT_PYTHON_SRC_RUN_H
 
 #include <pybind11/pybind11.h>
 
@@ -13,7 +13,7 @@ namespace respmat::python {
                       const pybind11::object &column);
 
 // Adds run to the module.
-void bind_job(pybind11::module_ &module);
+void bind_run(pybind11::module_ &module);
 
 }  // namespace respmat::python
 
