@@ -301,12 +301,12 @@ FlagList<CorrectOptions> correct_command_flags() {
 }
 
 FlagProblem correct_conflict(const CorrectOptions &options) {
-  if (options.orbit.empty()) return "correct needs --orbit FILE";
-  if (options.singular_values && options.rcond) return "--singular-values and --rcond both choose the cut; use one";
-  if (options.weights_column && !options.weights) return "--weights-column needs --weights";
+  if (options.orbit.empty()) return "--orbit: is needed, the orbit to correct";
+  if (options.singular_values && options.rcond) return "--singular-values, --rcond: both choose the cut; use one";
+  if (options.weights_column && !options.weights) return "--weights-column: needs --weights";
   const ModelSource &model = options.model;
   if (options.matrix && (model.phases || model.response || model.monitors || model.optics))
-    return "--matrix is read as it is; the model options do not apply";
+    return "--matrix: is read as it is; the model options do not apply";
   return std::nullopt;
 }
 

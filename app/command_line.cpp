@@ -77,8 +77,8 @@ CommandLine parse_flags(const char *command, int argc, char **argv, const std::v
     bool found = false;
     FlagProblem problem = apply_flag(list, use, options, found);
     if (found) return problem;
-    std::string what = use.name + " does not apply to '" + command + "'";
-    if (use.name == "--response" || use.name == "--monitors") what += ": m is the measured matrix's";
+    std::string what = use.name + ": does not apply to '" + command + "'";
+    if (use.name == "--response" || use.name == "--monitors") what += ", whose m is the measured matrix's";
     return what;
   });
   switch (scan.end) {
@@ -93,7 +93,7 @@ CommandLine parse_flags(const char *command, int argc, char **argv, const std::v
     case FlagScan::End::done:
       break;
   }
-  if (!scan.operands.empty()) return usage_error("unexpected argument '" + scan.operands.front() + "'");
+  if (!scan.operands.empty()) return usage_error(scan.operands.front() + ": is no option, and no command takes arguments");
   if (auto problem = conflict(options, scan.given)) return usage_error(*problem);
   CommandLine line;
   line.options = std::move(options);
@@ -103,7 +103,7 @@ CommandLine parse_flags(const char *command, int argc, char **argv, const std::v
 FlagProblem model_conflict(const ModelOptions &options, const std::set<std::string> &given) {
   if (auto problem = model_source_conflict(options.source, given)) return problem;
   if (auto problem = matrix_form_conflict(options.form, given)) return problem;
-  if (given.contains("range") && !options.heatmap) return "--range needs --heatmap";
+  if (given.contains("range") && !options.heatmap) return "--range: needs --heatmap";
   return std::nullopt;
 }
 
@@ -187,6 +187,7 @@ CommandLine parse_command_line(int argc, char **argv) {
   // getopt_long reads from argv[1]; after a command it reads the command's flags.
   const int first = named != nullptr ? 1 : 0;
   CommandLine line = command.parse(argc - first, argv + first, all_flag_names());
+  if (named != nullptr) line.command = named->name;
   if (line.action == CommandLine::Action::help)
     line.text = named != nullptr ? command.usage + "\n" + help_text(command.texts()) + command.notes : tool_help();
   return line;

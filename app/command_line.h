@@ -20,6 +20,7 @@ struct CommandLine {
   enum class Action { run, help, version, usage_error };
   Action action = Action::run;
   CommandOptions options;  // for run: the command and its options
+  std::string command;     // the command as the arguments name it; empty when they name none
   std::string text;        // for help: the text to print; for usage_error: what is wrong, in one line
 };
 

@@ -59,11 +59,11 @@ TEST(CommandLine, AFlagOfAnotherCommandIsNamedAsNotApplying) {
     EXPECT_EQ(line.action, respmat::CommandLine::Action::usage_error);
     return line.text;
   };
-  EXPECT_EQ(refused({"--matrix", "m.csv"}), "--matrix does not apply to 'model'");
-  EXPECT_EQ(refused({"fit", "--heatmap", "h.png"}), "--heatmap does not apply to 'fit'");
-  EXPECT_EQ(refused({"compare", "-m", "3"}), "--monitors does not apply to 'compare': m is the measured matrix's");
-  EXPECT_EQ(refused({"correct", "--orbit", "o", "--digits", "5"}), "--digits does not apply to 'correct'");
-  EXPECT_EQ(refused({"-p"}), "option '-p' needs a value");
+  EXPECT_EQ(refused({"--matrix", "m.csv"}), "--matrix: does not apply to 'model'");
+  EXPECT_EQ(refused({"fit", "--heatmap", "h.png"}), "--heatmap: does not apply to 'fit'");
+  EXPECT_EQ(refused({"compare", "-m", "3"}), "--monitors: does not apply to 'compare', whose m is the measured matrix's");
+  EXPECT_EQ(refused({"correct", "--orbit", "o", "--digits", "5"}), "--digits: does not apply to 'correct'");
+  EXPECT_EQ(refused({"-p"}), "-p: needs a value");
   const respmat::CommandLine compare = parse({"compare", "--layout", "monitors-by-correctors", "--digits", "5"});
   ASSERT_EQ(compare.action, respmat::CommandLine::Action::run);
   const auto &options = std::get<respmat::CompareOptions>(compare.options);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "text/field_text.h"
+
 namespace respmat {
 namespace {
 
@@ -65,10 +67,11 @@ FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
   };
   for (int code; (code = getopt_long(argc, argv, short_options.c_str(), options.data(), nullptr)) != -1;) {
     const std::string offending = argv[optind - 1];
-    if (code == '?' && optopt == 0) return problem("unknown option '" + offending + "'");
-    if (code == '?' && offending.starts_with("--")) return problem("option '" + offending + "' takes no value");
-    if (code == '?') return problem("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
-    if (code == ':') return problem("option '" + offending + "' needs a value");
+    if (code == '?' && optopt == 0) return problem(offending + ": no such option");
+    if (code == '?' && offending.starts_with("--"))
+      return problem(offending.substr(0, offending.find('=')) + ": takes no value");
+    if (code == '?') return problem("-" + std::string(1, static_cast<char>(optopt)) + ": no such option");
+    if (code == ':') return problem(offending + ": needs a value");
     const std::string name = long_name_of(code);
     if (name == "help" || name == "version") {
       scan.end = name == "help" ? FlagScan::End::help : FlagScan::End::version;
@@ -129,11 +132,9 @@ std::optional<double> finite_number(std::string_view text) {
 }
 
 std::optional<int> count_of(std::string_view text, int most) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 || value > most)
-    return std::nullopt;
-  return value;
+  const std::optional<std::int64_t> count = detail::read_count(text, most);
+  if (!count) return std::nullopt;
+  return static_cast<int>(*count);
 }
 
 }  // namespace respmat

@@ -32,16 +32,17 @@ int main(int argc, char **argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   const respmat::CommandLine line = respmat::parse_command_line(argc, argv);
+  const respmat::Voice voice(line.command);
   switch (line.action) {
     case respmat::CommandLine::Action::help:
       return print(line.text);
     case respmat::CommandLine::Action::version:
       return print(std::string("respmat ") + respmat_version() + "\n");
     case respmat::CommandLine::Action::usage_error:
-      respmat::report_usage(stderr, line.text);
+      voice.usage(stderr, line.text);
       return respmat::kExitUsage;
     case respmat::CommandLine::Action::run:
       break;
   }
-  return respmat::run_reported(line.options, stdout, stderr);
+  return respmat::run_reported(line.options, stdout, stderr, voice);
 }

@@ -214,20 +214,20 @@ FlagList<ModelOptions> model_command_flags() {
 }
 
 FlagProblem model_source_conflict(const ModelSource &source, const std::set<std::string> &given) {
-  if (source.response && source.monitors) return "--response and --monitors both give m; use one";
+  if (source.response && source.monitors) return "--response, --monitors: both give m; use one";
   if (source.optics) {
     for (const char *name : kPhaseModelFlags)
-      if (given.contains(name)) return std::string("--") + name + " belongs to the phase model, not to --optics";
+      if (given.contains(name)) return std::string("--") + name + ": belongs to the phase model, not to --optics";
   } else {
     for (const char *name : kOpticsModelFlags)
-      if (given.contains(name)) return std::string("--") + name + " needs --optics";
+      if (given.contains(name)) return std::string("--") + name + ": needs --optics";
   }
   return std::nullopt;
 }
 
 FlagProblem matrix_form_conflict(const MatrixForm &form, const std::set<std::string> &given) {
-  if (given.contains("labels") && form.format != OutputFormat::csv) return "--labels applies to the csv format";
-  if (given.contains("digits") && form.format == OutputFormat::bin) return "--digits applies to the text formats";
+  if (given.contains("labels") && form.format != OutputFormat::csv) return "--labels: applies to the csv format only";
+  if (given.contains("digits") && form.format == OutputFormat::bin) return "--digits: applies to the text formats only";
   return std::nullopt;
 }
 

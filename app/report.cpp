@@ -9,12 +9,6 @@
 namespace respmat {
 namespace {
 
-// The one place the tool's usage hint is written.
-constexpr char kUsageHint[] = "try 'respmat --help'";
-
-// Prints "respmat: <text>" on `err`.
-void print_line(std::FILE *err, const std::string &text) { std::fprintf(err, "respmat: %s\n", text.c_str()); }
-
 int exit_status(Failure::Kind kind) {
   switch (kind) {
     case Failure::Kind::usage:
@@ -41,10 +35,10 @@ class StatusLine {
   }
 
   // Reports a failure of the line once the outputs are written; returns the status.
-  [[nodiscard]] int report(std::FILE *out, std::FILE *err) const {
+  [[nodiscard]] int report(std::FILE *out, std::FILE *err, const Voice &voice) const {
     if (!failed_) return kExitOk;
     const char *name = stream_ == out ? "standard output" : "standard error";
-    print_line(err, std::string(name) + ": " + std::strerror(error_number_ != 0 ? error_number_ : EIO));
+    voice.say(err, std::string(name) + ": " + std::strerror(error_number_ != 0 ? error_number_ : EIO));
     return kExitStdoutFailed;
   }
 
@@ -89,51 +83,58 @@ struct FiguresLine {
 };
 
 // Runs an analysis command: its warnings, then its line once every output is written.
-int run_analysis(const std::function<CommandResult(const CommandHooks &)> &run, std::FILE *out, std::FILE *err) {
+int run_analysis(const std::function<CommandResult(const CommandHooks &)> &run, std::FILE *out, std::FILE *err,
+                 const Voice &voice) {
   CommandHooks hooks;
   hooks.standard_output = out;
   const CommandResult result = run(hooks);
-  for (const std::string &warning : result.warnings) print_line(err, warning);
-  if (result.error) return report_failure(*result.error, err);
+  for (const std::string &warning : result.warnings) voice.say(err, warning);
+  if (result.error) return voice.failure(err, *result.error);
   StatusLine line(out);
   line.print(std::visit(FiguresLine{}, result.figures).c_str());
-  return line.report(out, err);
+  return line.report(out, err, voice);
 }
 
 }  // namespace
 
-void report_usage(std::FILE *err, const std::string &what) {
-  std::fprintf(err, "respmat: %s; %s\n", what.c_str(), kUsageHint);
+Voice::Voice(std::string command) : prefix_(command.empty() ? "respmat" : "respmat " + command) {}
+
+void Voice::say(std::FILE *err, const std::string &line) const {
+  std::fprintf(err, "%s: %s\n", prefix_.c_str(), line.c_str());
 }
 
-int report_failure(const Failure &failure, std::FILE *err) {
+void Voice::usage(std::FILE *err, const std::string &what) const {
+  std::fprintf(err, "%s: %s; try '%s --help'\n", prefix_.c_str(), what.c_str(), prefix_.c_str());
+}
+
+int Voice::failure(std::FILE *err, const Failure &failure) const {
   if (failure.kind == Failure::Kind::usage)
-    report_usage(err, failure.message);
+    usage(err, failure.message);
   else
-    print_line(err, failure.message);
+    say(err, failure.message);
   return exit_status(failure.kind);
 }
 
 int report_model_run(const std::function<CommandResult(const CommandHooks &)> &run, bool matrix_to_out,
-                     std::FILE *out, std::FILE *err) {
+                     std::FILE *out, std::FILE *err, const Voice &voice) {
   StatusLine size_line(matrix_to_out ? err : out);
   CommandHooks hooks;
   hooks.standard_output = out;
   hooks.inputs_read = [&](const CommandResult &inputs) {
-    for (const std::string &warning : inputs.warnings) print_line(err, warning);
+    for (const std::string &warning : inputs.warnings) voice.say(err, warning);
     char text[24];  // formatted without allocating: memory may be short by now
     std::snprintf(text, sizeof text, "m=%d", *inputs.m);
     size_line.print(text);
   };
   const CommandResult result = run(hooks);
-  if (result.error) return report_failure(*result.error, err);
-  return size_line.report(out, err);
+  if (result.error) return voice.failure(err, *result.error);
+  return size_line.report(out, err, voice);
 }
 
-int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err) {
+int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err, const Voice &voice) {
   if (const auto *model = std::get_if<ModelOptions>(&options))
     return report_model_run([&](const CommandHooks &hooks) { return run_model(*model, hooks); },
-                            named_descriptor(model->output) == 1, out, err);
+                            named_descriptor(model->output) == 1, out, err, voice);
   return run_analysis(
       [&](const CommandHooks &hooks) {
         return std::visit(
@@ -146,7 +147,7 @@ int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err) 
             },
             options);
       },
-      out, err);
+      out, err, voice);
 }
 
 int run_driver(const DriverPaths &paths, std::FILE *out, std::FILE *err) {

@@ -29,23 +29,37 @@ struct DriverPaths {
   const char *output = "er.csv";
 };
 
-// Prints a usage failure, "respmat: <what>; try 'respmat --help'", on `err`.
-void report_usage(std::FILE *err, const std::string &what);
+// The tool's voice in one run: every line it writes on standard error is
+// "respmat: <subject>: <reason>", or "respmat COMMAND: ..." when the command line
+// named the command, a usage failure followed by the help that goes with it.
+class Voice {
+ public:
+  // `command`: the command as the command line named it; empty when it named none.
+  explicit Voice(std::string command = {});
 
-// Prints a failure on `err` and returns its exit status.
-[[nodiscard]] int report_failure(const Failure &failure, std::FILE *err);
+  // "<prefix>: <line>" on `err`.
+  void say(std::FILE *err, const std::string &line) const;
+  // A usage failure, "<prefix>: <what>; try 'respmat [COMMAND] --help'".
+  void usage(std::FILE *err, const std::string &what) const;
+  // Says a failure and returns its exit status.
+  [[nodiscard]] int failure(std::FILE *err, const Failure &failure) const;
+
+ private:
+  std::string prefix_;  // "respmat" or "respmat compare"
+};
 
 // Runs the command as the tool does: its warnings on `err`; for model the "m=<m>"
 // line once the inputs are read (on `err` when the matrix goes to `out`), for the
 // others their one line once every output is written; a failure on `err`. Returns
 // the exit status.
-[[nodiscard]] int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err);
+[[nodiscard]] int run_reported(const CommandOptions &options, std::FILE *out, std::FILE *err,
+                               const Voice &voice = Voice());
 
 // Runs a model written another way (the tests' straightforward reference) and
-// reports it as run_reported() reports the model command; the matrix goes to `out`
-// when `matrix_to_out`.
+// reports it as run_reported() reports the bare model command; the matrix goes to
+// `out` when `matrix_to_out`.
 [[nodiscard]] int report_model_run(const std::function<CommandResult(const CommandHooks &)> &run, bool matrix_to_out,
-                                   std::FILE *out, std::FILE *err);
+                                   std::FILE *out, std::FILE *err, const Voice &voice = Voice());
 
 // Runs the bare command's job on the given files (phases read like atof).
 // Reads only what the result depends on: the first line of the response file and

@@ -10,6 +10,7 @@
 
 #include "analysis/correction.h"
 #include "base/worker_threads.h"
+#include "commands/entry_choice.h"
 #include "input/correction_vectors.h"
 #include "input/response_matrix.h"
 #include "model/model_matrix.h"
@@ -81,23 +82,6 @@ std::optional<Failure> match_monitors(const std::string &path, const std::vector
   return std::nullopt;
 }
 
-// The 0-based indices of a list of indices or names.
-std::optional<Failure> resolve(const std::vector<std::string> &items, const std::vector<std::string> &names,
-                               std::int32_t count, const char *option, std::vector<std::int32_t> &indices) {
-  for (const std::string &item : items) {
-    const bool is_index = !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
-    std::int32_t index = -1;
-    if (is_index && item.size() < 10) index = std::stoi(item);
-    for (std::size_t k = 0; !is_index && k < names.size(); ++k)
-      if (names[k] == item) index = static_cast<std::int32_t>(k);
-    if (index < 0 || index >= count)
-      return usage_failure(std::string(option) + ": " + quoted_field(item) + " is " +
-                           (is_index ? "not below " + std::to_string(count) : "not a name in the matrix"));
-    indices.push_back(index);
-  }
-  return std::nullopt;
-}
-
 // Everything the correction needs, read from the files.
 struct CorrectionInputs {
   NamedMatrix matrix;
@@ -145,11 +129,11 @@ std::optional<Failure> read_correction_inputs(const CorrectOptions &options, Cor
                                                   " limits, but the matrix has " +
                                                   std::to_string(inputs.matrix.values.cols) + " correctors");
   }
-  if (auto failure = resolve(options.exclude_monitors, inputs.monitor_names(), inputs.matrix.values.rows,
-                             "--exclude-monitors", settings.excluded_monitors))
+  if (auto failure = choose_entries("--exclude-monitors", options.exclude_monitors, inputs.monitor_names(), "monitor",
+                                    settings.excluded_monitors))
     return failure;
-  if (auto failure = resolve(options.exclude_correctors, inputs.corrector_names(), inputs.matrix.values.cols,
-                             "--exclude-correctors", settings.excluded_correctors))
+  if (auto failure = choose_entries("--exclude-correctors", options.exclude_correctors, inputs.corrector_names(),
+                                    "corrector", settings.excluded_correctors))
     return failure;
   settings.singular_values = options.singular_values;
   settings.rcond = options.rcond;

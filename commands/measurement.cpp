@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "analysis/dense.h"
+#include "commands/entry_choice.h"
 
 namespace respmat {
 namespace {
@@ -41,29 +42,13 @@ std::string shape(std::int32_t rows, std::int32_t cols) {
 }
 
 // The monitor at which each corrector sits, from a list of indices or names.
-std::optional<Failure> corrector_places(const std::string &list, const MeasuredResponse &response,
-                                        std::vector<std::int32_t> &columns) {
-  const std::vector<std::string> &names = response.monitor_names;
-  const std::int32_t monitors = response.measured.rows;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    const std::size_t comma = std::min(list.find(',', start), list.size());
-    const std::string item = list.substr(start, comma - start);
-    start = comma + 1;
-    const auto named = std::find(names.begin(), names.end(), item);
-    if (named != names.end()) {
-      columns.push_back(static_cast<std::int32_t>(named - names.begin()));
-      continue;
-    }
-    std::int32_t index = -1;
-    if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos ||
-        (index = static_cast<std::int32_t>(std::strtol(item.c_str(), nullptr, 10))) >= monitors)
-      return usage_failure("--corrector-monitors '" + item + "': no such monitor among " + std::to_string(monitors));
-    columns.push_back(index);
-  }
-  if (static_cast<std::int32_t>(columns.size()) != response.measured.cols)
-    return usage_failure("--corrector-monitors gives " + std::to_string(columns.size()) + " monitors for " +
-                         std::to_string(response.measured.cols) + " correctors");
+std::optional<Failure> corrector_places(const std::string &list, MeasuredResponse &response) {
+  if (auto failure = choose_entries("--corrector-monitors", list_items(list), response.monitor_names, "monitor",
+                                    response.corrector_columns))
+    return failure;
+  if (static_cast<std::int32_t>(response.corrector_columns.size()) != response.measured.cols)
+    return usage_failure("--corrector-monitors: gives " + std::to_string(response.corrector_columns.size()) +
+                         " monitors for " + std::to_string(response.measured.cols) + " correctors");
   return std::nullopt;
 }
 
@@ -74,7 +59,7 @@ std::optional<Failure> place_correctors(const ModelSource &source, const Measure
   const Dense &measured = response.measured;
   const std::string &path = measurement.measured;
   if (!source.optics && measurement.corrector_monitors)
-    return corrector_places(*measurement.corrector_monitors, response, response.corrector_columns);
+    return corrector_places(*measurement.corrector_monitors, response);
   const bool fits = source.optics ? model.rows() == measured.rows && model.cols() == measured.cols
                                   : measured.cols == measured.rows;
   if (!fits)

@@ -31,8 +31,8 @@ struct NamedOutput {
 };
 
 // An output written over an input, or two outputs named for one place, would lose
-// one of them: the usage failure that names it, "X is also an input" or "X is named
-// for both the matrix and the heat map". An output that names a descriptor the
+// one of them: the usage failure that names it, "X: is also an input" or "X: is
+// named for both the matrix and the heat map". An output that names a descriptor the
 // process has open ("-", /dev/stdout) is written in place and is no input's file.
 [[nodiscard]] std::optional<Failure> clashing_outputs(const std::vector<std::string> &inputs,
                                                       const std::vector<NamedOutput> &outputs);

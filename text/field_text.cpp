@@ -26,6 +26,16 @@ std::string quoted_field(std::string_view text) {
   return out + (text.size() > kMaxShown ? "...\"" : "\"");
 }
 
+std::optional<std::int64_t> read_count(std::string_view text, std::int64_t most) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  std::int64_t count = 0;
+  for (const char digit : text) {
+    if (count > (most - (digit - '0')) / 10) return std::nullopt;
+    count = count * 10 + (digit - '0');
+  }
+  return count;
+}
+
 std::optional<std::string> read_finite_field(std::string_view field, double &value) {
   if (is_blank(field)) return "is empty";
   if (!parse_whole_number(field.data(), field.data() + field.size(), value))

@@ -3,6 +3,7 @@
 #ifndef RESPMAT_TEXT_FIELD_TEXT_H
 #define RESPMAT_TEXT_FIELD_TEXT_H
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,11 @@ namespace respmat::detail {
 // A field's text as a message shows it: in double quotes, cut after 40 bytes, with
 // every byte that is not printable ASCII (which a terminal might act on) shown as '?'.
 [[nodiscard]] std::string quoted_field(std::string_view text);
+
+// A whole count or index as the command line and the lists of its options give it:
+// decimal digits alone, no sign, no blanks, at most `most`. Nothing for anything
+// else, so that no text wraps around or reads as another number.
+[[nodiscard]] std::optional<std::int64_t> read_count(std::string_view text, std::int64_t most);
 
 // Reads a field that must hold one finite number and nothing else but blanks around
 // it, as std::atof reads numbers in the "C" locale. Returns nothing when it does;
