@@ -6,20 +6,10 @@
 #include <vector>
 
 #include "app/model_flags.h"
+#include "commands/entry_choice.h"
 
 namespace respmat {
 namespace {
-
-std::vector<std::string> comma_separated(std::string_view text) {
-  std::vector<std::string> items;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    if (comma != 0) items.emplace_back(text.substr(0, comma));
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-  }
-  return items;
-}
 
 FlagProblem read_layout(const FlagUse &use, MatrixLayout &layout, const char *expected) {
   const auto read = parse_layout(use.value);
@@ -118,7 +108,10 @@ std::function<FlagProblem(const FlagUse &, C &)> file(std::optional<std::string>
 
 std::function<FlagProblem(const FlagUse &, C &)> list_of(std::vector<std::string> C::*member) {
   return [member](const FlagUse &use, C &o) -> FlagProblem {
-    o.*member = comma_separated(use.value);
+    std::vector<std::string> items = list_items(std::string(use.value));
+    for (const std::string &item : items)
+      if (item.empty()) return use.bad("expected comma-separated indices or names, none of them empty");
+    o.*member = std::move(items);
     return std::nullopt;
   };
 }
@@ -300,14 +293,46 @@ FlagList<CorrectOptions> correct_command_flags() {
   return list;
 }
 
-FlagProblem correct_conflict(const CorrectOptions &options) {
-  if (options.orbit.empty()) return "--orbit: is needed, the orbit to correct";
-  if (options.singular_values && options.rcond) return "--singular-values, --rcond: both choose the cut; use one";
-  if (options.weights_column && !options.weights) return "--weights-column: needs --weights";
-  const ModelSource &model = options.model;
-  if (options.matrix && (model.phases || model.response || model.monitors || model.optics))
-    return "--matrix: is read as it is; the model options do not apply";
+FlagProblem compare_conflict(const CompareOptions &options, const std::set<std::string> &given) {
+  if (auto problem = model_source_conflict(options.model, given)) return problem;
+  if (auto problem = matrix_form_conflict(options.form, given)) return problem;
+  if (options.model.optics && given.contains("corrector-monitors"))
+    return "--corrector-monitors: has no effect with --optics, whose table places the correctors";
+  if (given.contains("threads") && options.form.format == OutputFormat::bin)
+    return "--threads: applies to the text forms only";
   return std::nullopt;
 }
 
+FlagProblem fit_conflict(const FitOptions &options, const std::set<std::string> &given) {
+  if (auto problem = model_source_conflict(options.model, given)) return problem;
+  if (auto problem = matrix_form_conflict(options.form, given)) return problem;
+  if (options.model.optics && given.contains("corrector-monitors"))
+    return "--corrector-monitors: has no effect with --optics, whose table places the correctors";
+  if (given.contains("outlier-k") && !options.exclude_outliers)
+    return "--outlier-k: needs --exclude-outliers, the fit's only use of outliers";
+  for (const char *form : {"format", "digits", "labels", "threads"})
+    if (given.contains(form) && !options.output)
+      return std::string("--") + form + ": applies to the fitted model, written only with -o";
+  if (given.contains("threads") && options.form.format == OutputFormat::bin)
+    return "--threads: applies to the text forms only";
+  return std::nullopt;
+}
+
+FlagProblem correct_conflict(const CorrectOptions &options, const std::set<std::string> &given) {
+  if (options.orbit.empty()) return "--orbit: is needed, the orbit to correct";
+  if (options.singular_values && options.rcond) return "--singular-values, --rcond: both choose the cut; use one";
+  if (options.limits && (options.singular_values || options.rcond))
+    return std::string(options.rcond ? "--rcond" : "--singular-values") +
+           ": has no effect with --limits, whose bounded problem takes no singular-value cut";
+  if (options.weights_column && !options.weights) return "--weights-column: needs --weights";
+  if (given.contains("layout") && !options.matrix) return "--layout: needs --matrix; a computed model has no layout";
+  if (options.matrix)
+    for (const char *name : {"response", "phases", "column", "monitors", "amplitude", "offset", "optics", "lattice",
+                             "scale", "monitors-match", "correctors-match", "correctors-at-monitors"})
+      if (given.contains(name))
+        return std::string("--") + name + ": does not apply with --matrix, which is read as it is";
+  return model_source_conflict(options.model, given, true);
+}
+
 }  // namespace respmat
+

@@ -3,6 +3,7 @@
 #ifndef RESPMAT_APP_ANALYSIS_FLAGS_H
 #define RESPMAT_APP_ANALYSIS_FLAGS_H
 
+#include <set>
 #include <string>
 
 #include "app/flags.h"
@@ -16,8 +17,10 @@ namespace respmat {
 [[nodiscard]] FlagList<FitOptions> fit_command_flags();
 [[nodiscard]] FlagList<CorrectOptions> correct_command_flags();
 
-// What is missing or contradictory once every flag of correct is read.
-[[nodiscard]] FlagProblem correct_conflict(const CorrectOptions &options);
+// What is missing, contradictory or without effect once every flag is read.
+[[nodiscard]] FlagProblem compare_conflict(const CompareOptions &options, const std::set<std::string> &given);
+[[nodiscard]] FlagProblem fit_conflict(const FitOptions &options, const std::set<std::string> &given);
+[[nodiscard]] FlagProblem correct_conflict(const CorrectOptions &options, const std::set<std::string> &given);
 
 }  // namespace respmat
 

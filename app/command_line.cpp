@@ -100,19 +100,6 @@ CommandLine parse_flags(const char *command, int argc, char **argv, const std::v
   return line;
 }
 
-FlagProblem model_conflict(const ModelOptions &options, const std::set<std::string> &given) {
-  if (auto problem = model_source_conflict(options.source, given)) return problem;
-  if (auto problem = matrix_form_conflict(options.form, given)) return problem;
-  if (given.contains("range") && !options.heatmap) return "--range: needs --heatmap";
-  return std::nullopt;
-}
-
-template <typename Options>
-FlagProblem measurement_conflict(const Options &options, const std::set<std::string> &given) {
-  if (auto problem = model_source_conflict(options.model, given)) return problem;
-  return matrix_form_conflict(options.form, given);
-}
-
 const std::vector<Command> &commands() {
   static const std::vector<Command> list = {
       {"model", "write a model response matrix",
@@ -122,7 +109,8 @@ const std::vector<Command> &commands() {
          ModelOptions options;
          // The command alone is the bare command, which reads its phases as it always has.
          options.source.strict_phases = argc > 1;
-         return parse_flags<ModelOptions>("model", argc, argv, all, model_command_flags(), options, model_conflict);
+         return parse_flags<ModelOptions>("model", argc, argv, all, model_command_flags(), options,
+                                                   model_command_conflict);
        }},
       {"compare", "compare a measured response matrix with the model",
        "Usage: respmat compare [options]\n"
@@ -132,7 +120,7 @@ const std::vector<Command> &commands() {
        kMeasurementNotes, [] { return flag_texts(compare_command_flags()); },
        [](int argc, char **argv, const std::vector<FlagName> &all) {
          return parse_flags<CompareOptions>("compare", argc, argv, all, compare_command_flags(), {},
-                                            measurement_conflict<CompareOptions>);
+                                            compare_conflict);
        }},
       {"fit", "fit the model's constants to a measured response matrix",
        "Usage: respmat fit [options]\n"
@@ -142,8 +130,7 @@ const std::vector<Command> &commands() {
        "Prints them with their standard errors.\n",
        kMeasurementNotes, [] { return flag_texts(fit_command_flags()); },
        [](int argc, char **argv, const std::vector<FlagName> &all) {
-         return parse_flags<FitOptions>("fit", argc, argv, all, fit_command_flags(), {},
-                                        measurement_conflict<FitOptions>);
+         return parse_flags<FitOptions>("fit", argc, argv, all, fit_command_flags(), {}, fit_conflict);
        }},
       {"correct", "corrector changes that correct an orbit",
        "Usage: respmat correct --orbit FILE [--matrix FILE | model options] [options]\n"
@@ -153,9 +140,7 @@ const std::vector<Command> &commands() {
        kCorrectNotes, [] { return flag_texts(correct_command_flags()); },
        [](int argc, char **argv, const std::vector<FlagName> &all) {
          return parse_flags<CorrectOptions>("correct", argc, argv, all, correct_command_flags(), {},
-                                            [](const CorrectOptions &options, const std::set<std::string> &) {
-                                              return correct_conflict(options);
-                                            });
+                                            correct_conflict);
        }}};
   return list;
 }

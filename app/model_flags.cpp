@@ -213,15 +213,28 @@ FlagList<ModelOptions> model_command_flags() {
   return list;
 }
 
-FlagProblem model_source_conflict(const ModelSource &source, const std::set<std::string> &given) {
+FlagProblem model_source_conflict(const ModelSource &source, const std::set<std::string> &given, bool plane_alone) {
   if (source.response && source.monitors) return "--response, --monitors: both give m; use one";
   if (source.optics) {
     for (const char *name : kPhaseModelFlags)
       if (given.contains(name)) return std::string("--") + name + ": belongs to the phase model, not to --optics";
   } else {
-    for (const char *name : kOpticsModelFlags)
-      if (given.contains(name)) return std::string("--") + name + ": needs --optics";
+    for (const std::string name : kOpticsModelFlags)
+      if (given.contains(name) && !(plane_alone && name == "plane")) return "--" + name + ": needs --optics";
   }
+  if (given.contains("correctors-match") && given.contains("correctors-at-monitors"))
+    return "--correctors-match: has no effect with --correctors-at-monitors, which puts a corrector at every monitor";
+  return std::nullopt;
+}
+
+FlagProblem model_command_conflict(const ModelOptions &options, const std::set<std::string> &given) {
+  if (auto problem = model_source_conflict(options.source, given)) return problem;
+  if (auto problem = matrix_form_conflict(options.form, given)) return problem;
+  if (given.contains("range") && !options.heatmap) return "--range: needs --heatmap";
+  // The text forms alone are written on several threads; beside a picture, or in the
+  // binary form, rows go one at a time.
+  if (given.contains("threads") && (options.form.format == OutputFormat::bin || options.heatmap))
+    return "--threads: applies to the text forms written without --heatmap";
   return std::nullopt;
 }
 

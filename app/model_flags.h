@@ -24,9 +24,13 @@ enum class ChoosesM { yes, no };
 // Every flag of `respmat model`.
 [[nodiscard]] FlagList<ModelOptions> model_command_flags();
 
-// What is contradictory among the model's flags once all are read.
-[[nodiscard]] FlagProblem model_source_conflict(const ModelSource &source, const std::set<std::string> &given);
+// What is contradictory among the model's flags once all are read, or has no
+// effect: each such flag is refused, never ignored. `plane_alone` lets --plane stand
+// without --optics (correct, where it chooses an optics-style orbit's column).
+[[nodiscard]] FlagProblem model_source_conflict(const ModelSource &source, const std::set<std::string> &given,
+                                                bool plane_alone = false);
 [[nodiscard]] FlagProblem matrix_form_conflict(const MatrixForm &form, const std::set<std::string> &given);
+[[nodiscard]] FlagProblem model_command_conflict(const ModelOptions &options, const std::set<std::string> &given);
 
 // --help's and --version's definitions, the same in every command.
 template <typename Options>

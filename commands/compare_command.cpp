@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/comparison.h"
+#include "commands/finite_results.h"
 #include "commands/matrix_output.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
@@ -66,6 +67,11 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
 CommandResult run_compare(const CompareOptions &options, const CommandHooks &hooks) {
   CommandResult result;
   try {
+    std::vector<NamedOutput> outputs{{options.output, "residual"}};
+    if (options.summary) outputs.push_back({*options.summary, "summary"});
+    if (options.heatmap) outputs.push_back({*options.heatmap, "heat map"});
+    if ((result.error = clashing_outputs(measurement_inputs(options.model, options.measurement), outputs)))
+      return result;
     MeasuredResponse response;
     if ((result.error = read_measurement(options.model, options.measurement, response, result.warnings)))
       return result;
@@ -74,6 +80,13 @@ CommandResult run_compare(const CompareOptions &options, const CommandHooks &hoo
     analysis::Comparison comparison = analysis::compare(std::move(response.measured), response.model,
                                                         response.reachable,
                                                         response.sigma ? &*response.sigma : nullptr, options.outlier_k);
+    if (const auto at = first_non_finite(comparison.residual.values)) {
+      const auto cols = static_cast<std::size_t>(comparison.residual.cols);
+      result.error = content_failure(options.measurement.measured,
+                                     "measured / step - model is past the range of doubles at monitor " +
+                                         std::to_string(*at / cols) + ", corrector " + std::to_string(*at % cols));
+      return result;
+    }
     result.figures = ComparisonFigures{comparison.residual.rows, comparison.residual.cols, comparison.rms_measured,
                                        comparison.rms_residual, comparison.outliers.size()};
     result.error = write_outputs(options, response, comparison, hooks.standard_output);

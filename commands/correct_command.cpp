@@ -11,6 +11,7 @@
 #include "analysis/correction.h"
 #include "base/worker_threads.h"
 #include "commands/entry_choice.h"
+#include "commands/finite_results.h"
 #include "input/correction_vectors.h"
 #include "input/response_matrix.h"
 #include "model/model_matrix.h"
@@ -255,6 +256,11 @@ CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hoo
       return result;
     } catch (const std::runtime_error &e) {
       result.error = content_failure(options.matrix.value_or(options.orbit), e.what());
+      return result;
+    }
+    if (first_non_finite(correction.change) || first_non_finite(correction.predicted)) {
+      result.error = content_failure(options.matrix.value_or(options.orbit),
+                                     "the corrector changes are past the range of doubles");
       return result;
     }
     result.figures = CorrectionFigures{correction.kept, correction.singular_values.size(), correction.rms_before,

@@ -1,10 +1,12 @@
 #include "commands/fit_command.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <new>
 #include <nlohmann/json.hpp>
 
+#include "commands/finite_results.h"
 #include "commands/matrix_output.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
@@ -83,6 +85,12 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
   CommandResult result;
   const std::string &measured = options.measurement.measured;
   try {
+    std::vector<NamedOutput> outputs;
+    if (options.parameters) outputs.push_back({*options.parameters, "parameters"});
+    if (options.summary) outputs.push_back({*options.summary, "summary"});
+    if (options.output) outputs.push_back({*options.output, "fitted model"});
+    if ((result.error = clashing_outputs(measurement_inputs(options.model, options.measurement), outputs)))
+      return result;
     MeasuredResponse response;
     if ((result.error = read_measurement(options.model, options.measurement, response, result.warnings)))
       return result;
@@ -95,6 +103,15 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
       result.error = failure.kind == FitFailure::Kind::needs_phase_advances
                          ? usage_failure("--fit calibrations: needs a phase model or an optics line")
                          : content_failure(measured, failure.reason);
+      return result;
+    }
+    for (const FitParameter &parameter : fit->parameters)
+      if (!std::isfinite(parameter.value)) {
+        result.error = content_failure(measured, "the fitted " + parameter.kind + " is not a finite number");
+        return result;
+      }
+    if (first_non_finite(fit->fitted.values)) {
+      result.error = content_failure(measured, "the fitted model is past the range of doubles");
       return result;
     }
     result.figures = figures_of(options, response, *fit);

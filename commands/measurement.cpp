@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <charconv>
+#include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "analysis/dense.h"
 #include "commands/entry_choice.h"
+#include "commands/finite_results.h"
+#include "model/optics_model.h"
+#include "text/field_text.h"
 
 namespace respmat {
 namespace {
@@ -17,6 +23,7 @@ using analysis::Dense;
 struct MonitorsByCorrectors {
   Dense values;
   std::vector<std::string> monitors, correctors;
+  bool names_monitors = false, names_correctors = false;  // whether the file names them
 };
 
 std::optional<Failure> read_in_model_layout(const std::string &path, MatrixLayout layout,
@@ -32,9 +39,20 @@ std::optional<Failure> read_in_model_layout(const std::string &path, MatrixLayou
     matrix.monitors = std::move(read.matrix.row_names);
     matrix.correctors = std::move(read.matrix.column_names);
   }
-  if (matrix.monitors.empty()) matrix.monitors = index_names(matrix.values.rows);
-  if (matrix.correctors.empty()) matrix.correctors = index_names(matrix.values.cols);
+  matrix.names_monitors = !matrix.monitors.empty();
+  matrix.names_correctors = !matrix.correctors.empty();
+  if (!matrix.names_monitors) matrix.monitors = index_names(matrix.values.rows);
+  if (!matrix.names_correctors) matrix.correctors = index_names(matrix.values.cols);
   return std::nullopt;
+}
+
+// Names in a message: in quotes, the first few of many.
+std::string quoted_list(const std::vector<std::string> &names) {
+  constexpr std::size_t kShown = 5;
+  std::string text;
+  for (std::size_t k = 0; k < names.size() && k < kShown; ++k) text += (k ? ", " : "") + detail::quoted_field(names[k]);
+  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+  return text;
 }
 
 std::string shape(std::int32_t rows, std::int32_t cols) {
@@ -49,6 +67,59 @@ std::optional<Failure> corrector_places(const std::string &list, MeasuredRespons
   if (static_cast<std::int32_t>(response.corrector_columns.size()) != response.measured.cols)
     return usage_failure("--corrector-monitors: gives " + std::to_string(response.corrector_columns.size()) +
                          " monitors for " + std::to_string(response.measured.cols) + " correctors");
+  return std::nullopt;
+}
+
+// The optics elements in the order of `names`, as the measured file names them.
+std::optional<Failure> in_measured_order(const std::string &path, const char *kind,
+                                         const std::vector<std::string> &names,
+                                         const std::vector<OpticsElement> &elements,
+                                         std::vector<OpticsElement> &ordered) {
+  std::unordered_map<std::string, const OpticsElement *> by_name;
+  for (const OpticsElement &element : elements)
+    if (!by_name.emplace(element.name, &element).second)
+      return content_failure(path, std::string("is matched by name, but the optics table names ") + kind + " " +
+                                       detail::quoted_field(element.name) + " twice");
+  std::vector<std::string> unknown;
+  for (const std::string &name : names) {
+    const auto found = by_name.find(name);
+    if (found == by_name.end()) {
+      unknown.push_back(name);
+      continue;
+    }
+    ordered.push_back(*found->second);
+    by_name.erase(found);
+  }
+  if (!unknown.empty())
+    return content_failure(path, std::string("names ") + kind + "s the optics model does not have: " +
+                                     quoted_list(unknown));
+  if (!by_name.empty()) {
+    std::vector<std::string> missing;
+    for (const OpticsElement &element : elements)
+      if (by_name.contains(element.name)) missing.push_back(element.name);
+    return content_failure(path, std::string("has no ") + kind + " named as the optics model's " + quoted_list(missing));
+  }
+  return std::nullopt;
+}
+
+// An optics model in the order of the measured file's names, where it gives them:
+// both sides name their monitors and correctors, so they are matched by name.
+std::optional<Failure> arrange_by_name(const std::string &path, const MonitorsByCorrectors &names,
+                                       MeasuredResponse &response) {
+  const auto *optics = dynamic_cast<const OpticsModel *>(response.inputs.model.get());
+  if (optics == nullptr || (!names.names_monitors && !names.names_correctors)) return std::nullopt;
+  std::vector<OpticsElement> monitors = optics->monitors(), correctors = optics->correctors();
+  if (names.names_monitors) {
+    monitors.clear();
+    if (auto failure = in_measured_order(path, "monitor", names.monitors, optics->monitors(), monitors))
+      return failure;
+  }
+  if (names.names_correctors) {
+    correctors.clear();
+    if (auto failure = in_measured_order(path, "corrector", names.correctors, optics->correctors(), correctors))
+      return failure;
+  }
+  response.inputs.model = std::make_unique<OpticsModel>(optics->arranged(std::move(monitors), std::move(correctors)));
   return std::nullopt;
 }
 
@@ -70,6 +141,14 @@ std::optional<Failure> place_correctors(const ModelSource &source, const Measure
   return std::nullopt;
 }
 
+// A step so small that the measurement divided by it leaves the range of doubles.
+Failure step_failure(double step) {
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, step);  // the shortest text that reads back
+  return usage_failure("--step " + std::string(text, written.ptr) +
+                       ": the measurement divided by it is past the range of doubles");
+}
+
 // The uncertainties, per unit corrector change, laid out as the measurement.
 std::optional<Failure> read_sigma(const MeasurementOptions &measurement, MeasuredResponse &response) {
   const std::string &path = *measurement.sigma;
@@ -81,6 +160,7 @@ std::optional<Failure> read_sigma(const MeasurementOptions &measurement, Measure
   for (double &s : sigma.values.values) {
     if (!(s > 0.0)) return content_failure(path, "an uncertainty must be above 0");
     s /= std::fabs(measurement.step);
+    if (!std::isfinite(s)) return step_failure(measurement.step);
   }
   response.sigma = std::move(sigma.values);
   return std::nullopt;
@@ -94,20 +174,29 @@ std::vector<std::string> MeasurementOptions::files() const {
   return files;
 }
 
+std::vector<std::string> measurement_inputs(const ModelSource &source, const MeasurementOptions &measurement) {
+  std::vector<std::string> files = measurement.files();
+  for (std::string &file : source.files()) files.push_back(std::move(file));
+  return files;
+}
+
 std::optional<Failure> read_measurement(const ModelSource &source, const MeasurementOptions &measurement,
                                         MeasuredResponse &response, std::vector<std::string> &warnings) {
   MonitorsByCorrectors measured;
   if (auto failure = read_in_model_layout(measurement.measured, measurement.layout, measured)) return failure;
   if (measured.values.values.empty()) return content_failure(measurement.measured, "holds no values");
-  if (measurement.step != 1.0)
+  if (measurement.step != 1.0) {
     for (double &v : measured.values.values) v /= measurement.step;
+    if (first_non_finite(measured.values.values)) return step_failure(measurement.step);
+  }
   response.measured = std::move(measured.values);
-  response.monitor_names = std::move(measured.monitors);
-  response.corrector_names = std::move(measured.correctors);
+  response.monitor_names = measured.monitors;
+  response.corrector_names = measured.correctors;
 
   ModelSource model = source;
   if (!model.optics) model.monitors = response.measured.rows;
   if (auto failure = read_model(model, response.inputs, warnings)) return failure;
+  if (auto failure = arrange_by_name(measurement.measured, measured, response)) return failure;
   if (auto failure = place_correctors(source, measurement, response)) return failure;
   place_model(response);
   if (measurement.sigma)

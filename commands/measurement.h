@@ -27,6 +27,10 @@ struct MeasurementOptions {
   [[nodiscard]] std::vector<std::string> files() const;
 };
 
+// The files a measurement and its model are read from, which no output may replace.
+[[nodiscard]] std::vector<std::string> measurement_inputs(const ModelSource &source,
+                                                          const MeasurementOptions &measurement);
+
 // Reads the measurement and the model of `source` (m is the measured matrix's) into
 // `response`, with the model placed at the measured correctors; the warnings about
 // the inputs go to `warnings`.

@@ -1,6 +1,7 @@
 #include "commands/model_command.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -140,6 +141,10 @@ CommandResult run_model(const ModelOptions &options, const CommandHooks &hooks) 
                                   " is not a whole number from 0 to 1024; one thread per core is used");
   } catch (const std::bad_alloc &) {
     result.error = unreadable(options.source.phases.value_or(kDefaultPhases), ENOMEM);
+    return result;
+  }
+  if (!std::isfinite(inputs.model->bound())) {
+    result.error = content_failure(inputs.source, "the model's entries are past the range of doubles");
     return result;
   }
   if (hooks.inputs_read) hooks.inputs_read(result);

@@ -78,6 +78,10 @@ double OpticsModel::bound() const {
   return std::fabs(ring_factor_) * largest(monitor_roots_) * largest(corrector_roots_);
 }
 
+OpticsModel OpticsModel::arranged(std::vector<OpticsElement> monitors, std::vector<OpticsElement> correctors) const {
+  return {std::move(monitors), std::move(correctors), lattice_, scale_, tune_, correctors_at_monitors_};
+}
+
 std::vector<std::string> OpticsModel::monitor_names() const {
   std::vector<std::string> names;
   for (const OpticsElement &m : monitors_) names.push_back(m.name);

@@ -52,6 +52,10 @@ class OpticsModel final : public ResponseModel {
   [[nodiscard]] const std::vector<OpticsElement> &correctors() const { return correctors_; }
   [[nodiscard]] double tune() const { return tune_; }
 
+  // The same lattice, scale and tune with other monitors and correctors, such as
+  // these in another order.
+  [[nodiscard]] OpticsModel arranged(std::vector<OpticsElement> monitors, std::vector<OpticsElement> correctors) const;
+
  private:
   [[nodiscard]] bool downstream(const OpticsElement &monitor, const OpticsElement &corrector) const;
 
