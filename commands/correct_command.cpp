@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <functional>
-#include <map>
+#include <unordered_map>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -45,12 +45,6 @@ std::optional<Failure> response_matrix(const CorrectOptions &options, NamedMatri
   return std::nullopt;
 }
 
-std::string joined(const std::vector<std::string> &names) {
-  std::string text;
-  for (const std::string &name : names) text += (text.empty() ? "" : ", ") + quoted_field(name);
-  return text;
-}
-
 // The values in the matrix's monitor order: by name when both name their monitors,
 // else in the file's order.
 std::optional<Failure> match_monitors(const std::string &path, const std::vector<std::string> &monitors,
@@ -60,7 +54,8 @@ std::optional<Failure> match_monitors(const std::string &path, const std::vector
     return content_failure(path, "has " + std::to_string(read.values.size()) + " values, but the matrix has " +
                                      std::to_string(monitor_count) + " monitors");
   }
-  std::map<std::string, std::size_t> position;
+  std::unordered_map<std::string, std::size_t> position;
+  position.reserve(read.names.size());
   for (std::size_t k = 0; k < read.names.size(); ++k)
     if (!position.emplace(read.names[k], k).second)
       return content_failure(path, "names " + quoted_field(read.names[k]) + " twice");
@@ -76,9 +71,12 @@ std::optional<Failure> match_monitors(const std::string &path, const std::vector
     position.erase(found);
   }
   std::vector<std::string> unknown;
-  for (const auto &[name, k] : position) unknown.push_back(name);
-  if (!missing.empty()) return content_failure(path, "has no value for the matrix's monitors " + joined(missing));
-  if (!unknown.empty()) return content_failure(path, "names monitors the matrix does not have: " + joined(unknown));
+  for (const std::string &name : read.names)
+    if (position.contains(name)) unknown.push_back(name);
+  if (!missing.empty())
+    return content_failure(path, "has no value for the matrix's monitors " + detail::quoted_list(missing));
+  if (!unknown.empty())
+    return content_failure(path, "names monitors the matrix does not have: " + detail::quoted_list(unknown));
   read.values = std::move(ordered);
   return std::nullopt;
 }

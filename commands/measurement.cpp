@@ -46,15 +46,6 @@ std::optional<Failure> read_in_model_layout(const std::string &path, MatrixLayou
   return std::nullopt;
 }
 
-// Names in a message: in quotes, the first few of many.
-std::string quoted_list(const std::vector<std::string> &names) {
-  constexpr std::size_t kShown = 5;
-  std::string text;
-  for (std::size_t k = 0; k < names.size() && k < kShown; ++k) text += (k ? ", " : "") + detail::quoted_field(names[k]);
-  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
-  return text;
-}
-
 std::string shape(std::int32_t rows, std::int32_t cols) {
   return std::to_string(rows) + " monitors x " + std::to_string(cols) + " correctors";
 }
@@ -92,12 +83,12 @@ std::optional<Failure> in_measured_order(const std::string &path, const char *ki
   }
   if (!unknown.empty())
     return content_failure(path, std::string("names ") + kind + "s the optics model does not have: " +
-                                     quoted_list(unknown));
+                                     detail::quoted_list(unknown));
   if (!by_name.empty()) {
     std::vector<std::string> missing;
     for (const OpticsElement &element : elements)
       if (by_name.contains(element.name)) missing.push_back(element.name);
-    return content_failure(path, std::string("has no ") + kind + " named as the optics model's " + quoted_list(missing));
+    return content_failure(path, std::string("has no ") + kind + " named as the optics model's " + detail::quoted_list(missing));
   }
   return std::nullopt;
 }

@@ -26,6 +26,14 @@ std::string quoted_field(std::string_view text) {
   return out + (text.size() > kMaxShown ? "...\"" : "\"");
 }
 
+std::string quoted_list(const std::vector<std::string> &names) {
+  constexpr std::size_t kShown = 5;
+  std::string text;
+  for (std::size_t k = 0; k < names.size() && k < kShown; ++k) text += (k != 0 ? ", " : "") + quoted_field(names[k]);
+  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+  return text;
+}
+
 std::optional<std::int64_t> read_count(std::string_view text, std::int64_t most) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
   std::int64_t count = 0;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace respmat::detail {
 
@@ -25,6 +26,10 @@ namespace respmat::detail {
 // decimal digits alone, no sign, no blanks, at most `most`. Nothing for anything
 // else, so that no text wraps around or reads as another number.
 [[nodiscard]] std::optional<std::int64_t> read_count(std::string_view text, std::int64_t most);
+
+// Names as a message lists them: each quoted as quoted_field() shows it, the first
+// five of many and how many more.
+[[nodiscard]] std::string quoted_list(const std::vector<std::string> &names);
 
 // Reads a field that must hold one finite number and nothing else but blanks around
 // it, as std::atof reads numbers in the "C" locale. Returns nothing when it does;
