@@ -90,7 +90,8 @@ int run_analysis(const std::function<CommandResult(const CommandHooks &)> &run, 
   const CommandResult result = run(hooks);
   for (const std::string &warning : result.warnings) voice.say(err, warning);
   if (result.error) return voice.failure(err, *result.error);
-  StatusLine line(out);
+  // Data on standard output keeps it to itself: the line goes to standard error then.
+  StatusLine line(result.wrote_to_standard_output ? err : out);
   line.print(std::visit(FiguresLine{}, result.figures).c_str());
   return line.report(out, err, voice);
 }
@@ -108,6 +109,7 @@ void Voice::usage(std::FILE *err, const std::string &what) const {
 }
 
 int Voice::failure(std::FILE *err, const Failure &failure) const {
+  if (failure.kind == Failure::Kind::standard_output && failure.error_number == EPIPE) return kExitClosedPipe;
   if (failure.kind == Failure::Kind::usage)
     usage(err, failure.message);
   else

@@ -19,7 +19,10 @@ enum ExitStatus : int {
   kExitBadInput = 1,     // an input is missing, unreadable or too short
   kExitWriteFailed = 2,  // an output could not be written completely (left as it was)
   kExitStdoutFailed = 3, // the outputs were written, but the line on standard output could not be
-  kExitUsage = 64        // the command asked for is not possible; nothing was written
+  kExitUsage = 64,       // the command asked for is not possible; nothing was written
+  // A reader of standard output went away (`respmat -o - | head`): the run ends quietly,
+  // nothing written, with the status a process ended by SIGPIPE has.
+  kExitClosedPipe = 141
 };
 
 // The paths of the bare command's job.

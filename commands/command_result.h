@@ -54,6 +54,7 @@ struct CommandResult {
   std::optional<std::int32_t> m;      // the monitors, known once the inputs are read
   std::vector<std::string> warnings;  // about inputs the command went on with, one line each
   std::optional<Failure> error;       // unset: every output was written
+  bool wrote_to_standard_output = false;  // an output went to standard output ("-")
   std::variant<std::monostate, ComparisonFigures, FitFigures, CorrectionFigures> figures;
 };
 

@@ -36,8 +36,7 @@ nlohmann::json comparison_summary(const CompareOptions &options, const analysis:
 // The summary and the picture first: the residuals then go to the matrix's writer in
 // their own storage. The residual is opened first, so that it changes last.
 std::optional<Failure> write_outputs(const CompareOptions &options, const MeasuredResponse &response,
-                                     analysis::Comparison &comparison, std::FILE *standard_output) {
-  OutputSet outputs(standard_output);
+                                     analysis::Comparison &comparison, OutputSet &outputs) {
   std::optional<Failure> failure;
   const std::optional<std::size_t> residual = outputs.open(options.output, failure);
   if (!residual) return failure;
@@ -89,7 +88,9 @@ CommandResult run_compare(const CompareOptions &options, const CommandHooks &hoo
     }
     result.figures = ComparisonFigures{comparison.residual.rows, comparison.residual.cols, comparison.rms_measured,
                                        comparison.rms_residual, comparison.outliers.size()};
-    result.error = write_outputs(options, response, comparison, hooks.standard_output);
+    OutputSet written(hooks.standard_output);
+    result.error = write_outputs(options, response, comparison, written);
+    result.wrote_to_standard_output = written.writes_standard_output();
   } catch (const std::bad_alloc &) {
     result.error = unreadable(options.measurement.measured, ENOMEM);
   }

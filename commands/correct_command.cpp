@@ -211,8 +211,7 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
   return outputs;
 }
 
-std::optional<Failure> write_outputs(const std::vector<Output> &outputs, std::FILE *standard_output) {
-  OutputSet set(standard_output);
+std::optional<Failure> write_outputs(const std::vector<Output> &outputs, OutputSet &set) {
   std::optional<Failure> failure;
   for (const Output &output : outputs) {
     const std::optional<std::size_t> opened = set.open(output.name.path, failure);
@@ -263,7 +262,9 @@ CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hoo
     }
     result.figures = CorrectionFigures{correction.kept, correction.singular_values.size(), correction.rms_before,
                                        correction.rms_after_predicted};
-    result.error = write_outputs(outputs, hooks.standard_output);
+    OutputSet set(hooks.standard_output);
+    result.error = write_outputs(outputs, set);
+    result.wrote_to_standard_output = set.writes_standard_output();
   } catch (const std::bad_alloc &) {
     result.error = unwritable(options.output, ENOMEM);
   }

@@ -42,8 +42,7 @@ std::string parameters_text(const ResponseFit &fit) {
 // The parameters, the summary and the fitted model, each when asked for, as one set
 // in that order. The fitted model goes to its writer in its own storage.
 std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredResponse &response, ResponseFit &fit,
-                                     std::FILE *standard_output) {
-  OutputSet outputs(standard_output);
+                                     OutputSet &outputs) {
   std::optional<Failure> failure;
   const auto write_text = [&](const std::optional<std::string> &path, const std::string &text) {
     if (!path) return true;
@@ -115,7 +114,9 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
       return result;
     }
     result.figures = figures_of(options, response, *fit);
-    result.error = write_outputs(options, response, *fit, hooks.standard_output);
+    OutputSet written(hooks.standard_output);
+    result.error = write_outputs(options, response, *fit, written);
+    result.wrote_to_standard_output = written.writes_standard_output();
   } catch (const std::bad_alloc &) {
     result.error = unreadable(measured, ENOMEM);
   }

@@ -76,6 +76,12 @@ std::optional<Failure> OutputSet::check(std::size_t output, bool written) const 
   return failure_of(output, errno);
 }
 
+bool OutputSet::writes_standard_output() const {
+  for (const Opened &output : opened_)
+    if (output.sink->is_standard_output()) return true;
+  return false;
+}
+
 std::optional<Failure> OutputSet::commit() {
   for (std::size_t k = 0; k < opened_.size(); ++k)
     if (!opened_[k].sink->complete()) return failure_of(k, errno);

@@ -64,6 +64,8 @@ class OutputSet {
   // The failure of `output` for the system's reason `error_number`; standard output
   // is named as such.
   [[nodiscard]] Failure failure_of(std::size_t output, int error_number) const;
+  // Whether any output opened goes to standard output.
+  [[nodiscard]] bool writes_standard_output() const;
   // Completes every output, then puts each in place.
   [[nodiscard]] std::optional<Failure> commit();
 
