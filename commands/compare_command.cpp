@@ -55,7 +55,7 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
     if ((failure = outputs.check(*picture, drawn))) return failure;
   }
   if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
-                                        std::move(comparison.residual), outputs.stream(*residual)))
+                                        {std::move(comparison.residual), "residual", {}}, outputs.stream(*residual)))
     return outputs.failure_of(*residual, error);
   if ((failure = outputs.check(*residual))) return failure;
   return outputs.commit();

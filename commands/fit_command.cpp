@@ -1,5 +1,6 @@
 #include "commands/fit_command.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +40,22 @@ std::string parameters_text(const ResponseFit &fit) {
   return text;
 }
 
+// The fitted model and, for an optics-style table, the fitted constants that replace
+// the model's in its header (a calibrations fit's model has none: it says so).
+HeldResult fitted_model(const FitOptions &options, ResponseFit &fit) {
+  HeldResult held{std::move(fit.fitted), "fitted model", {}};
+  if (options.kind == FitKind::calibrations) {
+    held.holds = "fitted model, calibrations";
+    return held;
+  }
+  for (const FitParameter &parameter : fit.parameters) {
+    std::string name = parameter.kind;
+    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    held.constants.push_back({std::move(name), parameter.value});
+  }
+  return held;
+}
+
 // The parameters, the summary and the fitted model, each when asked for, as one set
 // in that order. The fitted model goes to its writer in its own storage.
 std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredResponse &response, ResponseFit &fit,
@@ -58,7 +75,7 @@ std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredRe
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
     if (!fitted) return failure;
     if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
-                                          std::move(fit.fitted), outputs.stream(*fitted)))
+                                          fitted_model(options, fit), outputs.stream(*fitted)))
       return outputs.failure_of(*fitted, error);
     if ((failure = outputs.check(*fitted))) return failure;
   }

@@ -41,7 +41,9 @@ class HeldMatrix final : public ResponseModel {
 }  // namespace
 
 int write_in_layout(const MatrixForm &form, const ModelSource &source, MatrixLayout layout,
-                    const MeasuredResponse &response, analysis::Dense values, std::FILE *stream) {
+                    const MeasuredResponse &response, HeldResult result, std::FILE *stream) {
+  analysis::Dense &values = result.values;
+  const MatrixDescription description{result.holds, layout, values.rows, values.cols, result.constants};
   const bool transpose = layout == MatrixLayout::correctors_by_monitors;
   if (transpose) analysis::transpose(values);
   const HeldMatrix held(values, transpose ? response.corrector_names : response.monitor_names,
@@ -52,7 +54,7 @@ int write_in_layout(const MatrixForm &form, const ModelSource &source, MatrixLay
     for (std::int32_t i = 0; i < values.rows; ++i) write_bin_row(rows.row(i), stream);
     return 0;
   }
-  return write_model_text(held, matrix_text(form, held, model_description(source, held)), stream, form.threads);
+  return write_model_text(held, matrix_text(form, held, table_header(source, description)), stream, form.threads);
 }
 
 bool draw_measured(const std::string &title, const std::string &path, const MeasuredResponse &response,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/dense.h"
 #include "base/failure.h"
@@ -13,14 +14,22 @@
 #include "commands/model_inputs.h"
 #include "input/measured_matrix.h"
 #include "output/matrix_form.h"
+#include "output/table_text.h"
 
 namespace respmat {
 
-// `values` (monitors x correctors, named as `response` names them) in `layout`,
-// turned to that layout in its own storage. Returns the errno of the first failed
-// write, or 0.
+// A matrix held whole and what an optics-style table says of it (see
+// table_header()).
+struct HeldResult {
+  analysis::Dense values;  // monitors x correctors, named as the measured response names them
+  std::string holds;       // "residual", "fitted model"
+  std::vector<TableHeaderValue> constants;  // the fit's, where they replace the model's
+};
+
+// `result` in `layout`, turned to that layout in its own storage. Returns the errno of
+// the first failed write, or 0.
 [[nodiscard]] int write_in_layout(const MatrixForm &form, const ModelSource &source, MatrixLayout layout,
-                                  const MeasuredResponse &response, analysis::Dense values, std::FILE *stream);
+                                  const MeasuredResponse &response, HeldResult result, std::FILE *stream);
 
 // A heat map of `values` (monitors x correctors) with the measured names, grey where
 // the model does not reach. False with errno set when drawing or writing fails.

@@ -83,7 +83,9 @@ std::optional<Failure> write_outputs(const ModelOptions &options, const ModelInp
   if (!matrix) return failure;
   std::optional<std::size_t> picture_file;
   if (options.heatmap && !(picture_file = outputs.open(*options.heatmap, failure))) return failure;
-  const ModelText text = matrix_text(options.form, model, model_description(options.source, model));
+  const ModelText text = matrix_text(
+      options.form, model,
+      table_header(options.source, {"model", MatrixLayout::monitors_by_correctors, model.rows(), model.cols(), {}}));
   // The text forms alone take the fastest writer, on every core; it stops at its
   // first failed write and says why.
   if (!picture_file && options.form.format != OutputFormat::bin) {
@@ -110,8 +112,8 @@ std::optional<Failure> write_outputs(const ModelOptions &options, const ModelInp
 
 }  // namespace
 
-std::vector<TableHeaderValue> model_description(const ModelSource &source, const ResponseModel &written) {
-  std::vector<TableHeaderValue> values;
+std::vector<TableHeaderValue> table_header(const ModelSource &source, const MatrixDescription &description) {
+  std::vector<TableHeaderValue> values{{"TYPE", description.holds}};
   if (source.optics) {
     values.push_back({"PLANE", std::string(plane_name(source.optics_model.plane))});
     values.push_back({"LATTICE", std::string(lattice_name(source.optics_model.lattice))});
@@ -121,8 +123,12 @@ std::vector<TableHeaderValue> model_description(const ModelSource &source, const
     values.push_back({"AMPLITUDE", source.amplitude});
     values.push_back({"OFFSET", source.offset});
   }
-  values.push_back({"MONITORS", std::int64_t{written.rows()}});
-  values.push_back({"CORRECTORS", std::int64_t{written.cols()}});
+  for (const TableHeaderValue &constant : description.constants)
+    for (TableHeaderValue &value : values)
+      if (value.name == constant.name) value.value = constant.value;
+  values.push_back({"LAYOUT", std::string(layout_name(description.layout))});
+  values.push_back({"MONITORS", std::int64_t{description.monitors}});
+  values.push_back({"CORRECTORS", std::int64_t{description.correctors}});
   return values;
 }
 

@@ -8,6 +8,7 @@
 
 #include "commands/command_result.h"
 #include "commands/model_inputs.h"
+#include "input/measured_matrix.h"
 #include "output/matrix_form.h"
 #include "output/table_text.h"
 
@@ -21,11 +22,20 @@ struct ModelOptions {
   std::optional<double> range;  // the bound of the picture's colour scale; unset: the model's largest entry
 };
 
-// What an optics-style table says in its header of a model from `source`: the plane,
-// lattice and scale of an optics model or the constants of a phase model, and the
-// size of `written` (the matrix as written, which may be laid out the other way).
-[[nodiscard]] std::vector<TableHeaderValue> model_description(const ModelSource &source,
-                                                              const ResponseModel &written);
+// What a matrix written as an optics-style table is, as its header says: what it
+// holds (TYPE: "model", "residual", "fitted model"); the plane, lattice and scale of
+// an optics model or the constants of a phase model, each replaced by its value in
+// `constants` where that holds it (a fit's); its layout (LAYOUT: a row per monitor,
+// or per corrector) and the counts of monitors and correctors.
+struct MatrixDescription {
+  std::string holds;
+  MatrixLayout layout = MatrixLayout::monitors_by_correctors;
+  std::int32_t monitors = 0;
+  std::int32_t correctors = 0;
+  std::vector<TableHeaderValue> constants;
+};
+[[nodiscard]] std::vector<TableHeaderValue> table_header(const ModelSource &source,
+                                                         const MatrixDescription &description);
 
 // Replaces the output files, or fails and leaves them untouched. Outputs are written
 // in full whatever the hook does.

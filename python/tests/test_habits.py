@@ -29,8 +29,10 @@ def test_with_data_on_standard_output_every_status_line_goes_to_standard_error(i
 
 
 def test_a_closed_pipe_ends_the_run_quietly_and_leaves_no_file(inputs):
+    # Both write more than a pipe holds, so the tool meets the closed pipe.
+    np.savetxt(inputs / "wide.csv", np.random.default_rng(8).normal(size=(400, 4000)), fmt="%.3g", delimiter=",")
     for args, status_line in ((["-p", "phases.csv", "-m", "2000", "-o", "-", "--heatmap", "h.png"], "m=2000\n"),
-                              (["correct", "--matrix", "orm.csv", "--orbit", "orbit.csv", "-o", "-", "--summary",
+                              (["correct", "--matrix", "wide.csv", "--orbit", "orbit.csv", "-o", "-", "--summary",
                                 "s.json"], "")):
         tool = subprocess.Popen([TOOL, *args], cwd=inputs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         tool.stdout.read(10)
