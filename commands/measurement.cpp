@@ -114,6 +114,17 @@ std::optional<Failure> arrange_by_name(const std::string &path, const MonitorsBy
   return std::nullopt;
 }
 
+// Where the measured file names no monitors or correctors, an optics model's names
+// are theirs, so that every output names them as the table does.
+void name_after_model(const MonitorsByCorrectors &measured, MeasuredResponse &response) {
+  const auto *optics = dynamic_cast<const OpticsModel *>(response.inputs.model.get());
+  if (optics == nullptr) return;
+  if (!measured.names_monitors && optics->rows() == response.measured.rows)
+    response.monitor_names = optics->monitor_names();
+  if (!measured.names_correctors && optics->cols() == response.measured.cols)
+    response.corrector_names = optics->corrector_names();
+}
+
 // The model's column of each measured corrector.
 std::optional<Failure> place_correctors(const ModelSource &source, const MeasurementOptions &measurement,
                                         MeasuredResponse &response) {
@@ -188,6 +199,7 @@ std::optional<Failure> read_measurement(const ModelSource &source, const Measure
   if (!model.optics) model.monitors = response.measured.rows;
   if (auto failure = read_model(model, response.inputs, warnings)) return failure;
   if (auto failure = arrange_by_name(measurement.measured, measured, response)) return failure;
+  name_after_model(measured, response);
   if (auto failure = place_correctors(source, measurement, response)) return failure;
   place_model(response);
   if (measurement.sigma)
