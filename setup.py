@@ -3,7 +3,9 @@
 The metadata is in pyproject.toml; this file adds what it cannot hold: the version,
 read from the project() call of CMakeLists.txt, its one home, and the extension
 _respmat, which CMake builds (target respmat_python) for the interpreter running this
-file, so the wheel fits the Python that pip installs into.
+file, so the wheel fits the Python that pip installs into. The same build makes the
+tool (target respmat), which goes into the package as respmat/bin/respmat: the
+`respmat` command that pip installs runs it.
 
 Everything the build makes goes to a scratch folder that is removed afterwards, so
 a build leaves nothing in the source tree.
@@ -47,7 +49,7 @@ class CMakeBuild(build_ext):
         ]
         if "CMAKE_GENERATOR" not in os.environ and shutil.which("ninja"):
             configure += ["-G", "Ninja"]
-        build = [cmake, "--build", str(build_dir), "--target", "respmat_python"]
+        build = [cmake, "--build", str(build_dir), "--target", "respmat_python", "respmat"]
         # CMake reads CMAKE_BUILD_PARALLEL_LEVEL itself; otherwise one job per core
         # (`--parallel` without a number lets make start jobs without bound).
         if "CMAKE_BUILD_PARALLEL_LEVEL" not in os.environ:
@@ -65,6 +67,10 @@ class CMakeBuild(build_ext):
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(built, target)
         shutil.copymode(built, target)
+        tool = target.parent / "bin" / "respmat"
+        tool.parent.mkdir(exist_ok=True)
+        shutil.copyfile(build_dir / "app" / "respmat", tool)
+        shutil.copymode(build_dir / "app" / "respmat", tool)
 
 
 with tempfile.TemporaryDirectory(prefix="respmat-build-") as scratch:

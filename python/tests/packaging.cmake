@@ -51,9 +51,15 @@ if(ROUTE STREQUAL "pip")
     message(FATAL_ERROR "the build left in the source folder: ${after}")
   endif()
   expect_import(${venv}/bin/python ${venv})
+  # The tool comes with it, as a command of the environment, from any folder.
+  run(${venv}/bin/respmat --version)
+  if(NOT out STREQUAL "respmat ${VERSION}\n")
+    message(FATAL_ERROR "the installed respmat command says: ${out}")
+  endif()
 
   run(${venv}/bin/pip show -f respmat)
-  foreach(expected "Name: respmat" "Version: ${VERSION}" "respmat/_respmat" "respmat/__init__.pyi" "respmat/py.typed")
+  foreach(expected "Name: respmat" "Version: ${VERSION}" "respmat/_respmat" "respmat/__init__.pyi" "respmat/py.typed"
+                  "respmat/bin/respmat")
     string(FIND "${out}" "${expected}" at)
     if(at EQUAL -1)
       message(FATAL_ERROR "pip show -f respmat lacks \"${expected}\":\n${out}")
