@@ -14,13 +14,14 @@ Functions release the GIL while they read, compute and write, take any array tha
 converts to float64 (non-contiguous views are converted once), and raise OSError
 subclasses (with errno and filename) for files that cannot be read or written and
 ValueError for malformed content. Files written by name are replaced whole or not
-at all.
+at all. Functions that take a matrix take a pandas.DataFrame too (index: monitors,
+columns: correctors), align frames and Series by their names, and return frames.
 """
 
 from ._respmat import (
-    __version__, compare, fit, heatmap, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
+    __version__, load_phases, load_text, model, optics_model, read_bin, run, save_csv, write_bin,
 )
-from ._respmat import correct, svd
+from ._frames import compare, correct, fit, heatmap, svd
 
 __all__ = [
     "__version__", "compare", "fit", "heatmap", "load_phases", "load_text", "model", "optics_model", "read_bin", "run",

@@ -41,3 +41,30 @@ def test_a_closed_pipe_ends_the_run_quietly_and_leaves_no_file(inputs):
         assert tool.stderr.read().decode() == status_line
         assert not (inputs / "h.png").exists() and not (inputs / "s.json").exists()
         assert not [p for p in os.listdir(inputs) if ".tmp." in p]
+
+
+def test_frames_are_aligned_by_name_and_come_back_named(rng):
+    pandas = pytest.importorskip("pandas")
+    import respmat
+
+    monitors, correctors = [f"BPM{k}" for k in range(6)], [f"HC{k}" for k in range(4)]
+    R = rng.normal(size=(6, 4))
+    frame = pandas.DataFrame(R, index=monitors, columns=correctors)
+    shuffled = frame.iloc[::-1, [2, 0, 3, 1]]
+    orbit = pandas.Series(rng.normal(size=6), index=monitors)
+
+    compared = respmat.compare(frame * 2, shuffled, step=2.0)
+    assert list(compared["residual"].index) == monitors and list(compared["residual"].columns) == correctors
+    np.testing.assert_array_equal(compared["residual"].to_numpy(), respmat._respmat.compare(R * 2 / 2.0, R)["residual"])
+    assert list(compared["per_corrector_rms"].index) == correctors
+
+    corrected = respmat.correct(frame, orbit.iloc[::-1], exclude_monitors=["BPM2"], exclude_correctors=["HC1", 3])
+    plain = respmat._respmat.correct(R, orbit.to_numpy(), exclude_monitors=[2], exclude_correctors=[1, 3])
+    np.testing.assert_array_equal(corrected["change"].loc[correctors].to_numpy(), plain["change"])
+    assert corrected["predicted"].index.tolist() == monitors
+
+    with pytest.raises(ValueError, match="BPM9"):
+        respmat.compare(frame, frame.rename(index={"BPM5": "BPM9"}))
+    with pytest.raises(ValueError, match="HC7"):
+        respmat.correct(frame, orbit, exclude_correctors=["HC7"])
+    assert isinstance(respmat.correct(R, orbit.to_numpy())["change"], np.ndarray)  # plain numpy stays plain
