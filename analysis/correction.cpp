@@ -216,4 +216,16 @@ void set_linear_algebra_threads(int threads) {
   if (threads > 0) openblas_set_num_threads(threads);
 }
 
+std::vector<double> weights_of_uncertainties(const std::vector<double> &sigma) {
+  std::vector<double> weights;
+  weights.reserve(sigma.size());
+  for (const double s : sigma) {
+    if (!(s > 0.0) || !std::isfinite(s)) throw std::invalid_argument("an uncertainty must be a finite number above 0");
+    weights.push_back(1.0 / s);
+    if (!std::isfinite(weights.back()))
+      throw std::invalid_argument("an uncertainty is so small that its weight 1/sigma is past the range of doubles");
+  }
+  return weights;
+}
+
 }  // namespace respmat::analysis

@@ -52,6 +52,11 @@ struct Correction {
 [[nodiscard]] Correction correct_orbit(const Dense &response, const std::vector<double> &orbit,
                                        const CorrectionSettings &settings);
 
+// The weights 1/σ of monitors whose orbit has the uncertainties `sigma`. Throws
+// std::invalid_argument for a σ that is not a finite number above 0, or so small
+// that 1/σ is past the range of doubles.
+[[nodiscard]] std::vector<double> weights_of_uncertainties(const std::vector<double> &sigma);
+
 // The number of threads the linear algebra runs on; 0 leaves OpenBLAS's choice.
 void set_linear_algebra_threads(int threads);
 

@@ -36,7 +36,7 @@ FlagSection<Options> measurement_section() {
             "names and a first column of names (its first cell empty),\n"
             "or an optics-style table",
             nullptr,
-            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }},
+            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }, true},
            {"layout", 0, "L",
             "correctors-by-monitors (default: a row per corrector) or\n"
             "monitors-by-correctors (what respmat model writes)",
@@ -53,7 +53,7 @@ FlagSection<Options> measurement_section() {
               return std::nullopt;
             }},
            {"sigma", 0, "FILE", "uncertainties, laid out as the measured matrix", nullptr,
-            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.sigma); }},
+            [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.sigma); }, true},
            {"corrector-monitors", 0, "LIST",
             "the monitor (index or name) at which each\n"
             "measured corrector sits, for a phase model; without it\n"
@@ -135,7 +135,7 @@ FlagSection<CorrectOptions> correct_input_section() {
             "in the first column, as `model --labels` writes); the binary form (a name ending in `.bin`); an "
             "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
             "model` would write it",
-            file(&C::matrix)},
+            file(&C::matrix), true},
            {"layout", 0, "L", "monitors-by-correctors (default) or correctors-by-monitors",
             "`monitors-by-correctors` (default, what `model` writes) or `correctors-by-monitors`",
             [](const FlagUse &use, C &o) {
@@ -145,35 +145,52 @@ FlagSection<CorrectOptions> correct_input_section() {
             "one value per monitor: a column of a CSV or optics-style\n"
             "table; matched by name when both it and the matrix name\n"
             "their monitors, else taken in order",
-            "one value per monitor: a column of a CSV table, or of an optics-style table. When both the orbit (its "
-            "first column, or `NAME`) and the matrix name their monitors, values are matched by name in any order and "
-            "names without a partner are an error; otherwise they are taken in order and the counts must agree",
-            [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }},
+            "one value per monitor: a column of a CSV table, or of an optics-style table; `-` reads standard input. "
+            "When both the orbit and the matrix name their monitors, values are matched by name in any order; a name "
+            "without a partner, or one named twice, is an error. Otherwise they are taken in order and the counts "
+            "must agree",
+            [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }, true},
            {"orbit-column", 0, "COL",
             "its column, an index or a name (default 0; in an\n"
             "optics-style table X or Y by --plane)",
             "the orbit's column, an index or a name (default 0, a header row as in phase tables; in an optics-style "
             "table `X` or `Y` by `--plane`)",
             column(&C::orbit_column)},
+           {"orbit-names", 0, "COL",
+            "the column of the monitors' names, an index or a name\n"
+            "(default: NAME or name, else the first column)",
+            "the column of the monitors' names, an index or a name. Default: a column called `NAME` or `name` "
+            "wherever it stands (in a CSV table, its header line's), else, when `--orbit-column` chooses another, the "
+            "first column if it is not numbers. Weights, uncertainties and limits take their names the default way",
+            column(&C::orbit_names)},
            {"weights", 0, "FILE", "one weight per monitor, read like the orbit",
             "one weight ≥ 0 per monitor, read like the orbit. An orbit, weights or limits input (any of them may be a "
             "pipe) larger than 256 MiB is refused",
-            file(&C::weights)},
+            file(&C::weights), true},
            {"weights-column", 0, "COL", "its column", "the weights' column, as `--orbit-column`",
             column(&C::weights_column)},
+           {"orbit-sigma", 0, "FILE", "the orbit's uncertainty per monitor, read like the\norbit: weight 1/sigma",
+            "the orbit's uncertainty σ > 0 per monitor, read like the orbit: each monitor weighs 1/σ. Not with "
+            "`--weights`",
+            file(&C::orbit_sigma), true},
+           {"orbit-sigma-column", 0, "COL", "its column", "the uncertainties' column, as `--orbit-column`",
+            column(&C::orbit_sigma_column)},
            {"exclude-monitors", 0, "LIST", "comma-separated 0-based indices or names", nullptr,
             list_of(&C::exclude_monitors)},
            {"exclude-correctors", 0, "LIST", "the same for correctors: their change is 0", nullptr,
             list_of(&C::exclude_correctors)},
            {"limits", 0, "FILE",
-            "a line lower,upper per corrector: bounds on the change,\n"
-            "solved as a bounded least-squares problem",
-            "a line `lower,upper` per corrector: bounds on the change. The bounded problem min ‖W(x + RΔθ)‖² + "
+            "a line lower,upper per corrector, or name,lower,upper\n"
+            "by name: bounds on the change, solved as a bounded\n"
+            "least-squares problem",
+            "a line `lower,upper` per corrector, or lines `name,lower,upper` (or a table whose header names `lower`, "
+            "`upper` and the names' column) matched by name in any order, correctors left out unbounded: bounds on "
+            "the change. The bounded problem min ‖W(x + RΔθ)‖² + "
             "α²‖Δθ‖² is then solved to rounding: L-BFGS-B, from the unbounded answer clamped into the box, finds which "
             "correctors sit at a limit, LAPACK solves exactly for the others, and the answer is kept once it meets the "
             "optimality conditions. The singular-value cut does not apply to it; a problem too badly conditioned to "
             "settle is an error that says so",
-            file(&C::limits)}}};
+            file(&C::limits), true}}};
 }
 
 // How the singular values are cut and the correction regularised.
@@ -325,6 +342,8 @@ FlagProblem correct_conflict(const CorrectOptions &options, const std::set<std::
     return std::string(options.rcond ? "--rcond" : "--singular-values") +
            ": has no effect with --limits, whose bounded problem takes no singular-value cut";
   if (options.weights_column && !options.weights) return "--weights-column: needs --weights";
+  if (options.weights && options.orbit_sigma) return "--weights, --orbit-sigma: both weigh the monitors; use one";
+  if (options.orbit_sigma_column && !options.orbit_sigma) return "--orbit-sigma-column: needs --orbit-sigma";
   if (given.contains("layout") && !options.matrix) return "--layout: needs --matrix; a computed model has no layout";
   if (options.matrix)
     for (const char *name : {"response", "phases", "column", "monitors", "amplitude", "offset", "optics", "lattice",

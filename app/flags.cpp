@@ -41,13 +41,14 @@ FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
   // Codes: a short flag's own character, long-only flags from 256 on.
   std::vector<option> options;
   std::string short_options = ":";  // a missing value is reported as ':'
-  std::vector<std::string> long_names;
+  std::set<std::string> inputs;  // the long names of flags whose value names an input
   for (const FlagName &name : names) {
     bool seen = false;
     for (const option &o : options) seen = seen || std::strcmp(o.name, name.long_name) == 0;
     if (seen) continue;
     const int code = name.short_name != 0 ? name.short_name : 256 + static_cast<int>(options.size());
     options.push_back({name.long_name, name.takes_value ? required_argument : no_argument, nullptr, code});
+    if (name.reads_input) inputs.insert(name.long_name);
     if (name.short_name != 0) (short_options += name.short_name) += name.takes_value ? ":" : "";
   }
   options.push_back({nullptr, 0, nullptr, 0});
@@ -65,6 +66,7 @@ FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
     scan.problem = std::move(what);
     return scan;
   };
+  std::string standard_input;  // the flag that reads it
   for (int code; (code = getopt_long(argc, argv, short_options.c_str(), options.data(), nullptr)) != -1;) {
     const std::string offending = argv[optind - 1];
     if (code == '?' && optopt == 0) return problem(offending + ": no such option");
@@ -76,6 +78,13 @@ FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
     if (name == "help" || name == "version") {
       scan.end = name == "help" ? FlagScan::End::help : FlagScan::End::version;
       return scan;
+    }
+    if (inputs.contains(name) && std::strcmp(optarg, "-") == 0) {
+      if (!standard_input.empty() && standard_input != name)
+        return problem("--" + standard_input + ", --" + name + ": both read standard input ('-'), which can be read once");
+      standard_input = name;
+    } else if (standard_input == name) {
+      standard_input.clear();  // given again, with a file: the last one counts
     }
     if (auto what = take({"--" + name, optarg != nullptr ? optarg : ""})) return problem(std::move(*what));
     scan.given.insert(name);

@@ -36,6 +36,7 @@ struct Flag {
   const char *help;        // --help's text, lines separated by '\n'
   const char *doc;         // the manual's text (Markdown, one line); null: the help's lines joined
   std::function<FlagProblem(const FlagUse &, Options &)> apply;
+  bool reads_input = false;  // its value names an input, "-" standing for standard input
 };
 
 // Flags under a heading of --help (an empty heading lists them under the one before).
@@ -58,7 +59,8 @@ template <typename Outer, typename Inner>
       lifted_section.flags.push_back({flag.long_name, flag.short_name, flag.value_name, flag.help, flag.doc,
                                       [apply = flag.apply, member](const FlagUse &use, Outer &options) {
                                         return apply(use, options.*member);
-                                      }});
+                                      },
+                                      flag.reads_input});
   }
   return out;
 }
@@ -69,13 +71,14 @@ struct FlagName {
   const char *long_name;
   char short_name;
   bool takes_value;
+  bool reads_input;
 };
 
 template <typename Options>
 void add_names(const FlagList<Options> &list, std::vector<FlagName> &names) {
   for (const FlagSection<Options> &section : list)
     for (const Flag<Options> &flag : section.flags)
-      names.push_back({flag.long_name, flag.short_name, flag.value_name != nullptr});
+      names.push_back({flag.long_name, flag.short_name, flag.value_name != nullptr, flag.reads_input});
 }
 
 // How reading the flags ended.
@@ -89,7 +92,8 @@ struct FlagScan {
 
 // Reads argv[1..argc) with getopt_long over `names` (the flags of every command, so
 // that one misplaced is recognised), handing each flag to `take` in order; --help and
-// --version end the reading where they stand.
+// --version end the reading where they stand. Standard input can be read once, so
+// two inputs named "-" are a problem that names both.
 [[nodiscard]] FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
                                   const std::function<FlagProblem(const FlagUse &)> &take);
 

@@ -30,13 +30,13 @@ FlagSection<ModelSource> phase_model_section(ChoosesM chooses_m) {
                            "(default ../reponsematx_H0.1A.csv)",
                            "response matrix; m = the field count of its first line (default "
                            "`../reponsematx_H0.1A.csv`)",
-                           [](const FlagUse &use, S &s) { return read_file_name(use, s.response); }});
+                           [](const FlagUse &use, S &s) { return read_file_name(use, s.response); }, true});
   phase.flags.push_back({"phases", 'p', "FILE",
                          "phase table, in turns (default ../realmachinephases.csv):\n"
                          "comma-separated, or an optics table ('@', '*' lines)",
                          "phase table, in turns (default `../realmachinephases.csv`): comma-separated, or an optics "
                          "table",
-                         [](const FlagUse &use, S &s) { return read_file_name(use, s.phases); }});
+                         [](const FlagUse &use, S &s) { return read_file_name(use, s.phases); }, true});
   phase.flags.push_back({"column", 'c', "COL",
                          "phase column: a 0-based index, or a name looked up\n"
                          "case-insensitively in the table's header (default 0;\n"
@@ -79,7 +79,7 @@ FlagSection<ModelSource> optics_model_section() {
         "Q1, Q2 among its header values",
         "the model of an optics table (see [The optics model](#the-optics-model)); not with `-r`, `-p`, `-c`, "
         "`--amplitude`, `--offset`",
-        [](const FlagUse &use, S &s) { return read_file_name(use, s.optics); }},
+        [](const FlagUse &use, S &s) { return read_file_name(use, s.optics); }, true},
        {"plane", 0, "x|y", "BETX, MUX, Q1 or BETY, MUY, Q2 (default x)",
         "with `--optics`: BETX, MUX, Q1 or BETY, MUY, Q2 (default x)",
         [](const FlagUse &use, S &s) -> FlagProblem {

@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <functional>
-#include <unordered_map>
+#include <limits>
 #include <new>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
@@ -45,20 +48,38 @@ std::optional<Failure> response_matrix(const CorrectOptions &options, NamedMatri
   return std::nullopt;
 }
 
+// Matching by name is ambiguous when a file names one entry twice: the failure that
+// says which.
+std::optional<Failure> named_twice(const std::string &path, const char *kind, const std::vector<std::string> &names) {
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(names.size());
+  for (const std::string &name : names)
+    if (!seen.insert(name).second)
+      return content_failure(path, std::string("names ") + kind + " " + quoted_field(name) +
+                                       " twice, so it cannot be matched by name");
+  return std::nullopt;
+}
+
+// Where the matrix comes from, for messages about its names.
+std::string matrix_source(const CorrectOptions &options) {
+  return options.matrix.value_or(options.model.optics.value_or(options.orbit));
+}
+
 // The values in the matrix's monitor order: by name when both name their monitors,
 // else in the file's order.
-std::optional<Failure> match_monitors(const std::string &path, const std::vector<std::string> &monitors,
-                                      std::size_t monitor_count, MonitorValues &read) {
+std::optional<Failure> match_monitors(const std::string &path, const std::string &matrix_path,
+                                      const std::vector<std::string> &monitors, std::size_t monitor_count,
+                                      MonitorValues &read) {
   if (monitors.empty() || read.names.empty()) {
     if (read.values.size() == monitor_count) return std::nullopt;
     return content_failure(path, "has " + std::to_string(read.values.size()) + " values, but the matrix has " +
                                      std::to_string(monitor_count) + " monitors");
   }
+  if (auto failure = named_twice(path, "monitor", read.names)) return failure;
+  if (auto failure = named_twice(matrix_path, "monitor", monitors)) return failure;
   std::unordered_map<std::string, std::size_t> position;
   position.reserve(read.names.size());
-  for (std::size_t k = 0; k < read.names.size(); ++k)
-    if (!position.emplace(read.names[k], k).second)
-      return content_failure(path, "names " + quoted_field(read.names[k]) + " twice");
+  for (std::size_t k = 0; k < read.names.size(); ++k) position.emplace(read.names[k], k);
   std::vector<double> ordered;
   std::vector<std::string> missing;
   for (const std::string &name : monitors) {
@@ -98,36 +119,85 @@ struct CorrectionInputs {
 // One value per monitor from `path`, in the matrix's monitor order.
 std::optional<Failure> read_per_monitor(const CorrectOptions &options, const std::string &path,
                                         const std::optional<PhaseColumn> &column, const NamedMatrix &matrix,
-                                        std::vector<double> &values) {
+                                        std::vector<double> &values,
+                                        const std::optional<PhaseColumn> &names_column = std::nullopt) {
   const std::string default_column = options.model.optics_model.plane == Plane::x ? "X" : "Y";
   MonitorValues read;
-  if (auto failure = read_monitor_values(path, column, default_column, read)) return failure;
-  if (auto failure =
-          match_monitors(path, matrix.monitor_names, static_cast<std::size_t>(matrix.values.rows), read))
+  if (auto failure = read_monitor_values(path, column, default_column, read, names_column)) return failure;
+  if (auto failure = match_monitors(path, matrix_source(options), matrix.monitor_names,
+                                    static_cast<std::size_t>(matrix.values.rows), read))
     return failure;
   values = std::move(read.values);
   return std::nullopt;
 }
 
-std::optional<Failure> read_correction_inputs(const CorrectOptions &options, CorrectionInputs &inputs) {
-  if (auto failure = response_matrix(options, inputs.matrix)) return failure;
-  if (auto failure = read_per_monitor(options, options.orbit, options.orbit_column, inputs.matrix, inputs.orbit))
-    return failure;
-  CorrectionSettings &settings = inputs.settings;
+// The limits of the correctors, a range per corrector in order or matched by name;
+// a corrector a named file leaves out is unbounded.
+std::optional<Failure> read_limits(const CorrectOptions &options, const CorrectionInputs &inputs,
+                                   std::vector<analysis::ChangeLimits> &limits) {
+  const std::string &path = *options.limits;
+  CorrectorLimits read;
+  if (auto failure = read_change_limits(path, read)) return failure;
+  const auto correctors = static_cast<std::size_t>(inputs.matrix.values.cols);
+  if (read.names.empty()) {
+    if (read.limits.size() != correctors)
+      return content_failure(path, "has " + std::to_string(read.limits.size()) + " limits, but the matrix has " +
+                                       std::to_string(correctors) + " correctors");
+    limits = std::move(read.limits);
+    return std::nullopt;
+  }
+  const std::vector<std::string> names = inputs.corrector_names();
+  if (auto failure = named_twice(path, "corrector", read.names)) return failure;
+  if (auto failure = named_twice(matrix_source(options), "corrector", names)) return failure;
+  std::unordered_map<std::string_view, std::size_t> position;
+  position.reserve(names.size());
+  for (std::size_t j = 0; j < names.size(); ++j) position.emplace(names[j], j);
+  constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+  limits.assign(correctors, {-kUnbounded, kUnbounded});
+  std::vector<std::string> unknown;
+  for (std::size_t k = 0; k < read.names.size(); ++k) {
+    const auto found = position.find(read.names[k]);
+    if (found == position.end())
+      unknown.push_back(read.names[k]);
+    else
+      limits[found->second] = read.limits[k];
+  }
+  if (!unknown.empty())
+    return content_failure(path, "names correctors the matrix does not have: " + detail::quoted_list(unknown));
+  return std::nullopt;
+}
+
+// Weights of the monitors: given, or 1/σ of their uncertainties.
+std::optional<Failure> read_weights(const CorrectOptions &options, const NamedMatrix &matrix,
+                                    std::vector<double> &weights) {
   if (options.weights) {
-    if (auto failure =
-            read_per_monitor(options, *options.weights, options.weights_column, inputs.matrix, settings.weights))
+    if (auto failure = read_per_monitor(options, *options.weights, options.weights_column, matrix, weights))
       return failure;
-    for (const double w : settings.weights)
+    for (const double w : weights)
       if (w < 0.0) return content_failure(*options.weights, "holds a negative weight");
   }
-  if (options.limits) {
-    if (auto failure = read_change_limits(*options.limits, settings.limits)) return failure;
-    if (settings.limits.size() != static_cast<std::size_t>(inputs.matrix.values.cols))
-      return content_failure(*options.limits, "has " + std::to_string(settings.limits.size()) +
-                                                  " limits, but the matrix has " +
-                                                  std::to_string(inputs.matrix.values.cols) + " correctors");
+  if (options.orbit_sigma) {
+    std::vector<double> sigma;
+    if (auto failure = read_per_monitor(options, *options.orbit_sigma, options.orbit_sigma_column, matrix, sigma))
+      return failure;
+    try {
+      weights = analysis::weights_of_uncertainties(sigma);
+    } catch (const std::invalid_argument &e) {
+      return content_failure(*options.orbit_sigma, e.what());
+    }
   }
+  return std::nullopt;
+}
+
+std::optional<Failure> read_correction_inputs(const CorrectOptions &options, CorrectionInputs &inputs) {
+  if (auto failure = response_matrix(options, inputs.matrix)) return failure;
+  if (auto failure = read_per_monitor(options, options.orbit, options.orbit_column, inputs.matrix, inputs.orbit,
+                                      options.orbit_names))
+    return failure;
+  CorrectionSettings &settings = inputs.settings;
+  if (auto failure = read_weights(options, inputs.matrix, settings.weights)) return failure;
+  if (options.limits)
+    if (auto failure = read_limits(options, inputs, settings.limits)) return failure;
   if (auto failure = choose_entries("--exclude-monitors", options.exclude_monitors, inputs.monitor_names(), "monitor",
                                     settings.excluded_monitors))
     return failure;
@@ -224,7 +294,7 @@ std::optional<Failure> write_outputs(const std::vector<Output> &outputs, OutputS
 
 std::vector<std::string> input_files(const CorrectOptions &options) {
   std::vector<std::string> files{options.orbit};
-  for (const auto *input : {&options.matrix, &options.weights, &options.limits})
+  for (const auto *input : {&options.matrix, &options.weights, &options.orbit_sigma, &options.limits})
     if (*input) files.push_back(**input);
   if (!options.matrix)
     for (std::string &file : options.model.files()) files.push_back(std::move(file));

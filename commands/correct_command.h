@@ -22,8 +22,11 @@ struct CorrectOptions {
   ModelSource model;  // the model's inputs; its plane also chooses an optics table's orbit column
   std::string orbit;
   std::optional<PhaseColumn> orbit_column;
+  std::optional<PhaseColumn> orbit_names;  // unset: NAME or name, else the first column (correction_vectors.h)
   std::optional<std::string> weights;
   std::optional<PhaseColumn> weights_column;
+  std::optional<std::string> orbit_sigma;  // uncertainties per monitor, read like weights: weight 1/σ
+  std::optional<PhaseColumn> orbit_sigma_column;
   std::vector<std::string> exclude_monitors;  // 0-based indices or names
   std::vector<std::string> exclude_correctors;
   std::optional<std::string> limits;

@@ -66,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const double v : orbit.values) check(std::isfinite(v), "an orbit holds a value that is not finite");
     check(orbit.names.empty() || orbit.names.size() == orbit.values.size(), "orbit names do not match its values");
   }
-  std::vector<respmat::analysis::ChangeLimits> limits;
+  respmat::CorrectorLimits limits;
   if (const auto error = respmat::read_change_limits(path, limits))
     check_one_line(error->message);
   else
-    for (const auto &l : limits) check(l.lower <= l.upper, "a corrector's limits are reversed");
+    for (const auto &l : limits.limits) check(l.lower <= l.upper, "a corrector's limits are reversed");
   return 0;
 }

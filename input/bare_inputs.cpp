@@ -16,7 +16,7 @@ namespace {
 
 detail::OwnedFile open_input(const std::string &path, std::optional<Failure> &failure) {
   errno = 0;
-  detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  detail::OwnedFile file = detail::open_input(path);
   if (!file) failure = unreadable(path, errno);
   return file;
 }

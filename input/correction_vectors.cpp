@@ -1,8 +1,10 @@
 #include "input/correction_vectors.h"
 
-#include <algorithm>
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -30,7 +32,7 @@ constexpr std::size_t kLargestVectorInput = std::size_t{256} << 20;
 // a pipe could give them to one reader only.
 std::optional<Failure> read_whole(const std::string &path, std::string &bytes) {
   errno = 0;
-  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  const detail::OwnedFile file = detail::open_input(path);
   if (!file) return unreadable(path, errno);
   char block[1 << 16];
   for (std::size_t got; (got = detail::read_fully(block, 1, sizeof block, file.get())) != 0;) {
@@ -88,21 +90,25 @@ std::optional<Failure> number_at(const std::string &path, const OpticsTable &tab
   return std::nullopt;
 }
 
+// A column the command line chose that the file lacks: the command line's fault.
+Failure no_such_column(const std::string &path, const std::string &reason) {
+  return {Failure::Kind::usage, path, 0, path + ": " + reason};
+}
+
 std::optional<Failure> read_table_values(const std::string &path, const std::string &bytes,
                                           const std::optional<PhaseColumn> &column, const std::string &default_column,
-                                         MonitorValues &values) {
+                                          const std::optional<PhaseColumn> &names_column, MonitorValues &values) {
   OpticsTable table;
   if (auto error = read_table(path, bytes, table)) return error;
-  std::optional<std::size_t> chosen;
-  if (!column)
-    chosen = table.column(default_column);
-  else if (!column->name.empty())
-    chosen = table.column(column->name);
-  else if (static_cast<std::size_t>(column->index) < table.columns.size())
-    chosen = static_cast<std::size_t>(column->index);
-  if (!chosen)
-    return content_failure(path, "has no column " + (column ? column->label() : default_column));
-  const std::optional<std::size_t> name = table.column("NAME");
+  const auto chosen_column = [&](const PhaseColumn &wanted) -> std::optional<std::size_t> {
+    if (!wanted.name.empty()) return table.column(wanted.name);
+    if (static_cast<std::size_t>(wanted.index) < table.columns.size()) return static_cast<std::size_t>(wanted.index);
+    return std::nullopt;
+  };
+  const std::optional<std::size_t> chosen = column ? chosen_column(*column) : table.column(default_column);
+  if (!chosen) return no_such_column(path, "has no column " + (column ? column->label() : default_column));
+  const std::optional<std::size_t> name = names_column ? chosen_column(*names_column) : table.column("NAME");
+  if (names_column && !name) return no_such_column(path, "has no column " + names_column->label() + " of names");
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
     if (name) values.names.push_back(table.rows[r][*name]);
     if (auto error = number_at(path, table, r, *chosen, values.values.emplace_back())) return error;
@@ -110,62 +116,125 @@ std::optional<Failure> read_table_values(const std::string &path, const std::str
   return std::nullopt;
 }
 
-// Names in the first column of a CSV table when they are not numbers, below the
-// header the phase table's reading skipped.
-std::optional<Failure> read_csv_names(const std::string &path, const std::string &bytes, std::size_t value_count,
-                                       MonitorValues &values) {
+bool is_blank_row(const CsvRows &rows, std::int32_t r) {
+  return rows.fields(r) == 0 || (rows.fields(r) == 1 && detail::is_blank(rows.field(r, 0)));
+}
+
+// The column of `header` that `wanted` names: exactly, or else without regard to case.
+std::optional<std::int32_t> header_column(const CsvRows &rows, std::int32_t header, const std::string &wanted) {
+  for (const bool exact : {true, false})
+    for (std::int32_t k = 0; k < rows.fields(header); ++k) {
+      const std::string_view name = detail::unquoted(rows.field(header, k));
+      if (exact ? name == wanted : strcasecmp(std::string(name).c_str(), wanted.c_str()) == 0) return k;
+    }
+  return std::nullopt;
+}
+
+// The names of the rows of values of a CSV table: from `names_column` when one is
+// chosen, else from a header's column NAME or name wherever it stands, else from the
+// first column when the values come from another and it holds no numbers.
+std::optional<Failure> read_csv_names(const std::string &path, const std::string &bytes,
+                                      const std::optional<PhaseColumn> &column,
+                                      const std::optional<PhaseColumn> &names_column, MonitorValues &values) {
   CsvRows rows;
   if (auto error = read_csv(path, bytes, rows)) return error;
-  const std::int32_t first = rows.count() - static_cast<std::int32_t>(value_count);
-  bool names = false;
-  std::vector<std::string> found;
-  for (std::int32_t r = std::max(first, 0); r < rows.count(); ++r) {
-    found.emplace_back(rows.field(r, 0));
-    double ignored = 0.0;
-    names = names || finite_field(found.back(), ignored);
+  std::vector<std::int32_t> filled;
+  for (std::int32_t r = 0; r < rows.count(); ++r)
+    if (!is_blank_row(rows, r)) filled.push_back(r);
+  // The values are the last rows; a row above them is the header the phase reader skipped.
+  const std::size_t count = values.values.size();
+  const std::optional<std::int32_t> header =
+      filled.size() == count + 1 ? std::optional(filled.front()) : std::nullopt;
+  if (filled.size() != count && !header) return std::nullopt;
+  const std::span<const std::int32_t> data = std::span(filled).last(count);
+  std::optional<std::int32_t> names;
+  if (names_column && !names_column->name.empty()) {
+    if (header) names = header_column(rows, *header, names_column->name);
+    if (!names) return no_such_column(path, "has no column named " + detail::quoted_field(names_column->name) +
+                                                " in its header line");
+  } else if (names_column) {
+    names = names_column->index;
+  } else if (header) {
+    for (std::int32_t k = 0; k < rows.fields(*header) && !names; ++k)
+      if (const std::string_view name = detail::unquoted(rows.field(*header, k)); name == "NAME" || name == "name")
+        names = k;
   }
-  if (names && found.size() == value_count) values.names = std::move(found);
+  if (!names && column && (!column->name.empty() || column->index != 0))
+    for (const std::int32_t r : data) {
+      double ignored = 0.0;
+      if (finite_field(rows.field(r, 0), ignored)) names = 0;
+    }
+  if (!names) return std::nullopt;
+  for (const std::int32_t r : data) {
+    if (*names >= rows.fields(r))
+      return names_column ? no_such_column(path, "has no column " + names_column->label() + " of names")
+                          : content_failure(path, "has no name in column " + std::to_string(*names), r + 1);
+    values.names.emplace_back(detail::unquoted(rows.field(r, *names)));
+  }
   return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<Failure> read_monitor_values(const std::string &path, const std::optional<PhaseColumn> &column,
-                                           const std::string &default_table_column, MonitorValues &values) {
+                                           const std::string &default_table_column, MonitorValues &values,
+                                           const std::optional<PhaseColumn> &names_column) {
   std::string bytes;
   if (auto error = read_whole(path, bytes)) return error;
   if (bytes.empty()) return content_failure(path, "holds no values");
-  if (is_optics_table(bytes)) return read_table_values(path, bytes, column, default_table_column, values);
+  if (is_optics_table(bytes))
+    return read_table_values(path, bytes, column, default_table_column, names_column, values);
   errno = 0;
   const detail::OwnedFile stream = stream_over(bytes);
   if (!stream) return unreadable(path, errno);
   PhaseTableResult table = load_phase_table(path, stream.get(), column.value_or(PhaseColumn{}));
-  if (table.error) {
-    Failure failure = table.error->failure();
-    // A column the file lacks is the file's fault here, not the command line's.
-    if (failure.kind == Failure::Kind::usage) failure.kind = Failure::Kind::input;
-    return failure;
-  }
+  if (table.error) return table.error->failure();
   values.values = std::move(table.phases);
   if (values.values.empty()) return content_failure(path, "holds no values");
-  if (column && (!column->name.empty() || column->index != 0))
-    return read_csv_names(path, bytes, values.values.size(), values);
-  return std::nullopt;
+  return read_csv_names(path, bytes, column, names_column, values);
 }
 
-std::optional<Failure> read_change_limits(const std::string &path, std::vector<analysis::ChangeLimits> &limits) {
+std::optional<Failure> read_change_limits(const std::string &path, CorrectorLimits &limits) {
   std::string bytes;
   if (auto error = read_whole(path, bytes)) return error;
   CsvRows rows;
   if (auto error = read_csv(path, bytes, rows)) return error;
-  for (std::int32_t r = 0; r < rows.count(); ++r) {
-    if (rows.fields(r) != 2) return content_failure(path, "expected lower,upper", r + 1);
+  // The columns of each row: a header naming lower and upper places them and the
+  // names (NAME or name, else the one column left, as a frame's index); without
+  // one, three fields are name,lower,upper and two lower,upper.
+  std::int32_t first = 0, lower = 0, upper = 1;
+  std::optional<std::int32_t> name;
+  std::int32_t width = rows.count() > 0 ? rows.fields(0) : 2;
+  const std::optional<std::int32_t> lower_named = rows.count() > 0 ? header_column(rows, 0, "lower") : std::nullopt;
+  const std::optional<std::int32_t> upper_named = rows.count() > 0 ? header_column(rows, 0, "upper") : std::nullopt;
+  if (lower_named && upper_named) {
+    first = 1;
+    lower = *lower_named;
+    upper = *upper_named;
+    for (std::int32_t k = 0; k < width; ++k) {
+      const std::string_view field = detail::unquoted(rows.field(0, k));
+      if (field == "NAME" || field == "name") name = k;
+    }
+    for (std::int32_t k = 0; k < width && !name; ++k)
+      if (k != lower && k != upper) name = k;
+  } else if (width == 3) {
+    name = 0;
+    lower = 1;
+    upper = 2;
+  } else {
+    width = 2;
+  }
+  for (std::int32_t r = first; r < rows.count(); ++r) {
+    if (rows.fields(r) != width)
+      return content_failure(path, width == 2 ? "expected lower,upper" : "expected " + std::to_string(width) +
+                                                                              " fields, as the first line has", r + 1);
     analysis::ChangeLimits range;
-    for (const auto &[column, bound] : {std::pair{0, &range.lower}, std::pair{1, &range.upper}})
+    for (const auto &[column, bound] : {std::pair{lower, &range.lower}, std::pair{upper, &range.upper}})
       if (const auto reason = finite_field(rows.field(r, column), *bound))
         return content_failure(path, "column " + std::to_string(column) + ": " + *reason, r + 1);
     if (range.lower > range.upper) return content_failure(path, "the lower limit is above the upper", r + 1);
-    limits.push_back(range);
+    limits.limits.push_back(range);
+    if (name) limits.names.emplace_back(detail::unquoted(rows.field(r, *name)));
   }
   return std::nullopt;
 }

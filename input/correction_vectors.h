@@ -16,9 +16,11 @@
 namespace respmat {
 
 // One value per monitor and, where the file gives them, the monitors' names: a
-// column of a CSV table (names in its first column when that column is not numbers)
-// or of an optics-style table (names in NAME; the column defaults to
-// `default_table_column`).
+// column of a CSV table or of an optics-style table (the column defaults to
+// `default_table_column` there). Names come from `names_column` when it is given,
+// else from a column NAME or name (the header's, in a CSV table) wherever it stands,
+// else, in a CSV table whose values are in another column, from the first column
+// when it is not numbers. A column chosen that the file lacks is a usage failure.
 struct MonitorValues {
   std::vector<double> values;
   std::vector<std::string> names;
@@ -26,11 +28,18 @@ struct MonitorValues {
 [[nodiscard]] std::optional<Failure> read_monitor_values(const std::string &path,
                                                          const std::optional<PhaseColumn> &column,
                                                          const std::string &default_table_column,
-                                                         MonitorValues &values);
+                                                         MonitorValues &values,
+                                                         const std::optional<PhaseColumn> &names_column = std::nullopt);
 
-// Lines "lower,upper", one per corrector, lower ≤ upper.
-[[nodiscard]] std::optional<Failure> read_change_limits(const std::string &path,
-                                                        std::vector<analysis::ChangeLimits> &limits);
+// A range per corrector, lower ≤ upper: lines "lower,upper", one per corrector in
+// order; or lines "name,lower,upper", or a table whose header names its columns
+// lower, upper and NAME or name (or else a column of names beside them, as a frame
+// with an index writes it), each matched to its corrector by name.
+struct CorrectorLimits {
+  std::vector<analysis::ChangeLimits> limits;
+  std::vector<std::string> names;  // empty: a range per corrector, in order
+};
+[[nodiscard]] std::optional<Failure> read_change_limits(const std::string &path, CorrectorLimits &limits);
 
 }  // namespace respmat
 

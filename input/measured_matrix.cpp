@@ -231,7 +231,7 @@ std::optional<MatrixLayout> parse_layout(std::string_view name) {
 
 MeasuredMatrixResult read_measured_matrix(const std::string &path) {
   errno = 0;
-  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  const detail::OwnedFile file = detail::open_input(path);
   if (!file) {
     MeasuredMatrixResult result;
     result.failure = unreadable(path, errno != 0 ? errno : EIO);

@@ -46,7 +46,7 @@ std::optional<double> OpticsTable::header_number(const std::string &name) const 
 
 OpticsTableResult read_optics_table(const std::string &path) {
   errno = 0;
-  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  const detail::OwnedFile file = detail::open_input(path);
   if (!file) {
     OpticsTableResult result;
     result.failure = unreadable(path, errno != 0 ? errno : EIO);

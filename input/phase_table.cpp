@@ -450,7 +450,7 @@ Failure PhaseTableError::failure() const {
 PhaseTableResult load_phase_table(const std::string &path, const std::optional<PhaseColumn> &column,
                                   std::optional<std::int64_t> row_limit) {
   errno = 0;
-  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  const detail::OwnedFile file = detail::open_input(path);
   if (!file) return failed(io_failure(path, errno));
   return load_phase_table(path, file.get(), column, row_limit);
 }

@@ -28,7 +28,8 @@ std::optional<Failure> clashing_outputs(const std::vector<std::string> &inputs,
     const std::string &path = outputs[k].path;
     if (!named_descriptor(path))
       for (const std::string &input : inputs)
-        if (same_file(path, input)) return usage_failure(path + ": is also an input");
+        // "-" reads standard input, which may be redirected from the output's file.
+        if (same_file(path, input == "-" ? "/dev/stdin" : input)) return usage_failure(path + ": is also an input");
     for (std::size_t l = 0; l < k; ++l)
       if (path == outputs[l].path || same_file(path, outputs[l].path))
         return usage_failure(outputs[l].path + ": is named for both the " + outputs[l].role + " and the " +

@@ -34,6 +34,7 @@ struct NamedOutput {
 // one of them: the usage failure that names it, "X: is also an input" or "X: is
 // named for both the matrix and the heat map". An output that names a descriptor the
 // process has open ("-", /dev/stdout) is written in place and is no input's file.
+// An input "-" is standard input, compared as the file it comes from.
 [[nodiscard]] std::optional<Failure> clashing_outputs(const std::vector<std::string> &inputs,
                                                       const std::vector<NamedOutput> &outputs);
 

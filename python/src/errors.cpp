@@ -30,7 +30,10 @@ FileName file_name(const py::handle &path) {
   if (PyUnicode_FSConverter(path.ptr(), &encoded) == 0) throw py::error_already_set();
   const auto bytes = py::reinterpret_steal<py::bytes>(encoded);
   std::string native = bytes;
-  return native_file_name(std::move(native));
+  FileName name = native_file_name(std::move(native));
+  // The tool's "-" is a standard stream; a name given here is always a file.
+  if (name.native == "-") name.native = "./-";
+  return name;
 }
 
 FileName native_file_name(std::string native) {

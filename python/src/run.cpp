@@ -70,8 +70,6 @@ int run(const py::object &response, const py::object &phases, const py::object &
   options.source.response = optional_path(response);
   options.source.phases = optional_path(phases);
   options.output = file_name(output).native;
-  // The command line's "-" is standard output; here every output is a file.
-  if (options.output == "-") options.output = "./-";
   if (!monitors.is_none()) options.source.monitors = count_argument(monitors, "monitors");
   // Called with nothing but defaults, this is the bare command, which reads its
   // phases as it always has; any option makes it strict, as on the command line.
