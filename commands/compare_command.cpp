@@ -13,7 +13,8 @@
 namespace respmat {
 namespace {
 
-nlohmann::json comparison_summary(const CompareOptions &options, const analysis::Comparison &comparison) {
+nlohmann::json comparison_summary(const CompareOptions &options, const MeasuredResponse &response,
+                                  const analysis::Comparison &comparison) {
   nlohmann::json summary = {{"rows", comparison.residual.rows},
                             {"cols", comparison.residual.cols},
                             {"layout", layout_name(options.measurement.layout)},
@@ -25,10 +26,18 @@ nlohmann::json comparison_summary(const CompareOptions &options, const analysis:
                             {"per_monitor_rms", numbers(comparison.per_monitor_rms)},
                             {"per_corrector_rms", numbers(comparison.per_corrector_rms)},
                             {"chi2_reduced", finite_or_null(comparison.chi2_reduced)}};
+  // Names, where the measurement or the model gives them, beside the lists and the
+  // outliers' indices, which stay as they are for readers of the numbered form.
+  if (response.names_monitors) summary["monitor_names"] = response.monitor_names;
+  if (response.names_correctors) summary["corrector_names"] = response.corrector_names;
   nlohmann::json outliers = nlohmann::json::array();
-  for (const analysis::Outlier &o : comparison.outliers)
-    outliers.push_back({{"monitor", o.monitor}, {"corrector", o.corrector}, {"residual", o.residual},
-                        {"score", finite_or_null(o.score)}});
+  for (const analysis::Outlier &o : comparison.outliers) {
+    nlohmann::json &outlier = outliers.emplace_back(nlohmann::json{{"monitor", o.monitor}, {"corrector", o.corrector},
+                                                                   {"residual", o.residual},
+                                                                   {"score", finite_or_null(o.score)}});
+    if (response.names_monitors) outlier["monitor_name"] = response.monitor_names[o.monitor];
+    if (response.names_correctors) outlier["corrector_name"] = response.corrector_names[o.corrector];
+  }
   summary["outliers"] = std::move(outliers);
   return summary;
 }
@@ -43,7 +52,7 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
   if (options.summary) {
     const std::optional<std::size_t> summary = outputs.open(*options.summary, failure);
     if (!summary) return failure;
-    std::fputs(json_text(comparison_summary(options, comparison)).c_str(), outputs.stream(*summary));
+    std::fputs(json_text(comparison_summary(options, response, comparison)).c_str(), outputs.stream(*summary));
     if ((failure = outputs.check(*summary))) return failure;
   }
   if (options.heatmap) {

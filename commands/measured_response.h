@@ -17,7 +17,8 @@ namespace respmat {
 struct MeasuredResponse {
   analysis::Dense measured;              // per unit corrector change: divided by the step
   std::optional<analysis::Dense> sigma;  // its uncertainties, likewise
-  std::vector<std::string> monitor_names, corrector_names;
+  std::vector<std::string> monitor_names, corrector_names;  // indices where nothing names them
+  bool names_monitors = false, names_correctors = false;     // whether the file or the model names them
   ModelInputs inputs;                           // a phase model over its phases, or an optics model
   std::vector<std::int32_t> corrector_columns;  // of the model's columns, one per measured corrector
   // The model at the measured correctors, and whether it reaches each entry (row-major):

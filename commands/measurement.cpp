@@ -4,6 +4,7 @@
 #include <cmath>
 #include <charconv>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -66,6 +67,12 @@ std::optional<Failure> in_measured_order(const std::string &path, const char *ki
                                          const std::vector<std::string> &names,
                                          const std::vector<OpticsElement> &elements,
                                          std::vector<OpticsElement> &ordered) {
+  std::unordered_map<std::string_view, std::size_t> measured;
+  measured.reserve(names.size());
+  for (const std::string &name : names)
+    if (!measured.emplace(name, 0).second)
+      return content_failure(path, std::string("names ") + kind + " " + detail::quoted_field(name) +
+                                       " twice, so it cannot be matched by name");
   std::unordered_map<std::string, const OpticsElement *> by_name;
   for (const OpticsElement &element : elements)
     if (!by_name.emplace(element.name, &element).second)
@@ -119,10 +126,14 @@ std::optional<Failure> arrange_by_name(const std::string &path, const MonitorsBy
 void name_after_model(const MonitorsByCorrectors &measured, MeasuredResponse &response) {
   const auto *optics = dynamic_cast<const OpticsModel *>(response.inputs.model.get());
   if (optics == nullptr) return;
-  if (!measured.names_monitors && optics->rows() == response.measured.rows)
+  if (!measured.names_monitors && optics->rows() == response.measured.rows) {
     response.monitor_names = optics->monitor_names();
-  if (!measured.names_correctors && optics->cols() == response.measured.cols)
+    response.names_monitors = true;
+  }
+  if (!measured.names_correctors && optics->cols() == response.measured.cols) {
     response.corrector_names = optics->corrector_names();
+    response.names_correctors = true;
+  }
 }
 
 // The model's column of each measured corrector.
@@ -194,6 +205,8 @@ std::optional<Failure> read_measurement(const ModelSource &source, const Measure
   response.measured = std::move(measured.values);
   response.monitor_names = measured.monitors;
   response.corrector_names = measured.correctors;
+  response.names_monitors = measured.names_monitors;
+  response.names_correctors = measured.names_correctors;
 
   ModelSource model = source;
   if (!model.optics) model.monitors = response.measured.rows;

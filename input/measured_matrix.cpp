@@ -46,6 +46,20 @@ bool finite_value(std::string_view field, double &value, std::string &reason) {
   return false;
 }
 
+bool is_number_field(std::string_view field) {
+  double ignored = 0.0;
+  return !detail::read_finite_field(unquoted(field), ignored);
+}
+
+// A first line that names the columns of a labelled matrix: its first cell, over the
+// rows' names, is empty or, as a frame with a named index writes it, that name; a
+// line of numbers after a first cell of text is no header but a refused row.
+bool opens_labelled_header(const std::vector<std::string_view> &fields) {
+  if (unquoted(fields.front()).empty()) return true;
+  return !is_number_field(fields.front()) &&
+         std::any_of(fields.begin() + 1, fields.end(), [](std::string_view f) { return !is_number_field(f); });
+}
+
 // The width of a comma-separated matrix and whether its first column names the rows,
 // both fixed by its first lines.
 struct CommaLayout {
@@ -146,7 +160,7 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
       if (line.number == 1) line.text.remove_prefix(detail::byte_order_mark_length(line.text));
       if (is_blank(line.text)) continue;
       split_commas(line.text, fields);
-      if (matrix.column_names.empty() && unquoted(fields.front()).empty()) {
+      if (matrix.column_names.empty() && opens_labelled_header(fields)) {
         layout.named_rows = true;
         for (std::size_t k = 1; k < fields.size(); ++k) matrix.column_names.emplace_back(unquoted(fields[k]));
         layout.width = matrix.column_names.size();

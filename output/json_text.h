@@ -26,8 +26,11 @@ namespace respmat {
   return array;
 }
 
-// The file's whole text.
-[[nodiscard]] inline std::string json_text(const nlohmann::json &summary) { return summary.dump(2) + "\n"; }
+// The file's whole text. Names come from files in any encoding: bytes that are not
+// UTF-8 are written as U+FFFD rather than refused.
+[[nodiscard]] inline std::string json_text(const nlohmann::json &summary) {
+  return summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
 
 }  // namespace respmat
 

@@ -120,7 +120,24 @@ def compare(measured, model, *, reach=None, sigma=None, outlier_k=5.0, step=1.0)
     return result
 
 
-def correct(R, orbit, *, weights=None, bounds=None, exclude_monitors=(), exclude_correctors=(), **options):
+def aligned_bounds(bounds, correctors):
+    """A (correctors, 2) array of `bounds` matched by name: a corrector left out is unbounded."""
+    if not is_frame(bounds):
+        return bounds
+    names = _unique("bounds's index", bounds.index)
+    unknown = [name for name in names if name not in set(correctors)]
+    if unknown:
+        raise _unpartnered("bounds's index", unknown, [])
+    if set(bounds.columns) != {"lower", "upper"}:
+        raise _unpartnered("bounds's columns", list(bounds.columns), ["lower", "upper"])
+    limits = np.tile([-np.inf, np.inf], (len(correctors), 1))
+    position = {name: k for k, name in enumerate(correctors)}
+    limits[[position[name] for name in names]] = bounds[["lower", "upper"]].to_numpy(dtype=np.float64)
+    return limits
+
+
+def correct(R, orbit, *, weights=None, bounds=None, exclude_monitors=(), exclude_correctors=(), orbit_sigma=None,
+            **options):
     framed = is_frame(R)
     monitors = _unique("R's index", R.index) if framed else None
     correctors = _unique("R's columns", R.columns) if framed else None
@@ -128,13 +145,15 @@ def correct(R, orbit, *, weights=None, bounds=None, exclude_monitors=(), exclude
         orbit = aligned_series("orbit", orbit, monitors)
         if weights is not None:
             weights = aligned_series("weights", weights, monitors)
+        if orbit_sigma is not None:
+            orbit_sigma = aligned_series("orbit_sigma", orbit_sigma, monitors)
         if bounds is not None:
-            bounds = aligned_frame("bounds", bounds, correctors, ["lower", "upper"])
+            bounds = aligned_bounds(bounds, correctors)
         R = R.to_numpy(dtype=np.float64)
     exclude_monitors = entries("exclude_monitors", exclude_monitors, monitors or [])
     exclude_correctors = entries("exclude_correctors", exclude_correctors, correctors or [])
     result = _respmat.correct(R, orbit, weights=weights, bounds=bounds, exclude_monitors=exclude_monitors,
-                              exclude_correctors=exclude_correctors, **options)
+                              exclude_correctors=exclude_correctors, orbit_sigma=orbit_sigma, **options)
     if framed:
         pandas = _pandas()
         result["change"] = pandas.Series(result["change"], index=correctors, name="change")

@@ -16,11 +16,12 @@ namespace py = pybind11;
 namespace respmat::python {
 namespace {
 
-constexpr char kCorrectDoc[] = R"(correct(R, orbit, *, singular_values=None, rcond=None, tikhonov=0.0, weights=None, exclude_monitors=(), exclude_correctors=(), bounds=None) -> dict
+constexpr char kCorrectDoc[] = R"(correct(R, orbit, *, singular_values=None, rcond=None, tikhonov=0.0, weights=None, exclude_monitors=(), exclude_correctors=(), bounds=None, orbit_sigma=None) -> dict
 
 The corrector changes that bring `orbit` (one value per monitor) back, for the
 response matrix R (monitors x correctors): from the SVD of W R (W the diagonal of
-`weights`, excluded rows and columns removed),
+`weights`, or 1/orbit_sigma for the orbit's uncertainties, excluded rows and columns
+removed),
 change = -V diag(f) U^T W orbit, f = s / (s^2 + tikhonov^2) for the kept singular
 values and 0 for the others. Kept are the `singular_values` largest, or those above
 `rcond` times the largest, by default those above max(rows, cols) * eps * the largest;
@@ -32,7 +33,8 @@ Returns a dict: change, predicted (orbit + R change), singular_values (of W R in
 kept, rows, cols, alpha, rms_before, rms_after_predicted (over the monitors in use),
 max_change, condition_number (None when no value is kept).
 Raises ValueError for sizes that disagree, numbers that are not finite, bad indices,
-a negative tikhonov, rcond or weight, or bounds with lower > upper.)";
+a negative tikhonov, rcond or weight, an orbit_sigma not a finite number above 0
+or given with weights, or bounds with lower > upper.)";
 
 constexpr char kSvdDoc[] = R"(svd(R) -> (U, s, Vt)
 
@@ -51,14 +53,17 @@ std::vector<double> vector_of(const py::handle &array) {
 py::dict correct(const py::handle &response, const py::handle &orbit, std::optional<std::int32_t> singular_values,
                  std::optional<double> rcond, double tikhonov, const py::object &weights,
                  const std::vector<std::int32_t> &exclude_monitors, const std::vector<std::int32_t> &exclude_correctors,
-                 const py::object &bounds) {
+                 const py::object &bounds, const py::object &orbit_sigma) {
   const analysis::Dense matrix = dense_of(response);
   const std::vector<double> x = vector_of(orbit);
   analysis::CorrectionSettings settings;
   settings.singular_values = singular_values;
   settings.rcond = rcond;
   settings.tikhonov = tikhonov;
+  if (!weights.is_none() && !orbit_sigma.is_none())
+    throw py::value_error("weights, orbit_sigma: both weigh the monitors; give one");
   if (!weights.is_none()) settings.weights = vector_of(weights);
+  if (!orbit_sigma.is_none()) settings.weights = analysis::weights_of_uncertainties(vector_of(orbit_sigma));
   settings.excluded_monitors = exclude_monitors;
   settings.excluded_correctors = exclude_correctors;
   if (!bounds.is_none()) {
@@ -104,7 +109,8 @@ void bind_correction(py::module_ &module) {
   module.def("correct", &correct, py::arg("R"), py::arg("orbit"), py::kw_only(), py::arg("singular_values") = py::none(),
              py::arg("rcond") = py::none(), py::arg("tikhonov") = 0.0, py::arg("weights") = py::none(),
              py::arg("exclude_monitors") = std::vector<std::int32_t>{},
-             py::arg("exclude_correctors") = std::vector<std::int32_t>{}, py::arg("bounds") = py::none(), kCorrectDoc);
+             py::arg("exclude_correctors") = std::vector<std::int32_t>{}, py::arg("bounds") = py::none(),
+             py::arg("orbit_sigma") = py::none(), kCorrectDoc);
   module.def("svd", &svd, py::arg("R"), kSvdDoc);
 }
 
