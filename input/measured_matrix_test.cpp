@@ -62,4 +62,13 @@ TEST(MeasuredMatrix, NamesTheFirstLineThatFails) {
             "input:1: is neither comma-separated numbers nor an optics table");
 }
 
+// A frame's index may carry a name, which takes the header's first cell; a first
+// line of a name and numbers is a row, refused as before.
+TEST(MeasuredMatrix, AHeaderWithTheIndexsNameIsAHeader) {
+  EXPECT_EQ(read_matrix_through(InputKind::file, named_csv(40, "monitor")),
+            read_matrix_through(InputKind::file, named_csv(40)));
+  EXPECT_EQ(std::get<4>(read_matrix_through(InputKind::file, "M0,1,2\nM1,3,4\n")),
+            "input:1: column 0: \"M0\" is not a number");
+}
+
 }  // namespace

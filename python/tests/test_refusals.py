@@ -60,6 +60,7 @@ REFUSALS = [
     (["correct", "--matrix", "../named.csv", "--orbit", "../orbit.csv", "--exclude-monitors", "2"], USAGE,
      "--exclude-monitors"),
     (["-p", "../phases.csv", "--column", "MUX"], USAGE, "../phases.csv"),
+    ([*CORRECT, "--orbit-column", "x"], USAGE, "../orbit.csv"),
     # Options that contradict each other or have no effect together.
     (["-r", "../measured.csv", "-m", "3", *PHASE_MODEL], USAGE, "--response, --monitors"),
     (["--optics", IOTA, "--correctors-match", "IBPM", "--correctors-at-monitors"], USAGE, "--correctors-match"),
@@ -72,6 +73,8 @@ REFUSALS = [
     ([*CORRECT, "--limits", "../limits.csv", "--singular-values", "2"], USAGE, "--singular-values"),
     (["correct", "--orbit", "../orbit.csv", *PHASE_MODEL, "--layout", "monitors-by-correctors"], USAGE, "--layout"),
     ([*CORRECT, "--amplitude", "2"], USAGE, "--amplitude"),
+    (["correct", "--matrix", "-", "--orbit", "-"], USAGE, "--matrix, --orbit"),
+    ([*CORRECT, "--orbit-sigma", "../orbit.csv", "--weights", "../orbit.csv"], USAGE, "--weights, --orbit-sigma"),
     # An output that is one of the inputs, through any spelling.
     (["compare", *MEASURED, "-o", "../measured.csv"], USAGE, "../measured.csv"),
     (["fit", *MEASURED, "--summary", "./../measured.csv"], USAGE, "./../measured.csv"),
