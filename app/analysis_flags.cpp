@@ -33,8 +33,9 @@ FlagSection<Options> measurement_section() {
           {{"measured", 0, "FILE",
             "the measured matrix (default ../reponsematx_H0.1A.csv):\n"
             "comma-separated numbers, optionally with a header row of\n"
-            "names and a first column of names (its first cell empty),\n"
-            "or an optics-style table",
+            "names and a first column of names (its first cell empty,\n"
+            "or the index's name), or an optics-style table; - reads\n"
+            "standard input",
             nullptr,
             [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }, true},
            {"layout", 0, "L",
@@ -131,8 +132,8 @@ FlagSection<CorrectOptions> correct_input_section() {
             "empty), the binary form (.bin) or an optics-style table\n"
             "(respmat model -f tfs); without it the model of the model\n"
             "options (see respmat model --help) is computed",
-            "the response matrix: CSV; CSV with names (first cell empty, corrector names in the header, monitor names "
-            "in the first column, as `model --labels` writes); the binary form (a name ending in `.bin`); an "
+            "the response matrix: CSV; CSV with names (corrector names in the header, monitor names in the first "
+            "column, the header's first cell empty as `model --labels` writes it or the index's name as pandas does); the binary form (a name ending in `.bin`); an "
             "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
             "model` would write it",
             file(&C::matrix), true},
