@@ -21,7 +21,10 @@ std::optional<Failure> choose_entries(const std::string &option, const std::vect
   using detail::quoted_field;
   std::unordered_map<std::string, std::int32_t> by_name;
   by_name.reserve(names.size());
-  for (std::size_t k = 0; k < names.size(); ++k) by_name.emplace(names[k], static_cast<std::int32_t>(k));
+  std::unordered_map<std::string, std::int32_t> again;  // a name's second entry, where it has one
+  for (std::size_t k = 0; k < names.size(); ++k)
+    if (!by_name.emplace(names[k], static_cast<std::int32_t>(k)).second)
+      again.emplace(names[k], static_cast<std::int32_t>(k));
   const auto count = static_cast<std::int64_t>(names.size());
   for (const std::string &item : items) {
     if (item.empty()) return usage_failure(option + ": an item of the list is empty");
@@ -32,6 +35,10 @@ std::optional<Failure> choose_entries(const std::string &option, const std::vect
         return usage_failure(option + ": " + quoted_field(item) + " is the index of " +
                              quoted_field(names[static_cast<std::size_t>(*index)]) + " and the name of " + kind + " " +
                              std::to_string(named->second) + "; give the name of the one meant");
+      if (const auto second = again.find(item); second != again.end())
+        return usage_failure(option + ": " + quoted_field(item) + " names " + kind + "s " +
+                             std::to_string(named->second) + " and " + std::to_string(second->second) +
+                             "; give the index of the one meant");
       chosen.push_back(named->second);
     } else if (index) {
       if (*index >= count)

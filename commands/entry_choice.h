@@ -20,7 +20,7 @@ namespace respmat {
 // 0-based indices where the file names none); `kind` says what they are
 // ("monitor", "corrector"). Usage failures, naming `option` and the item: an empty item; an index past the entries; a name none has; an item that
 // is the index of one entry and the name of another (which of the two is meant
-// cannot be told; the failure gives the name of each). Names are looked up through
+// cannot be told; the failure gives the name of each); a name two entries share. Names are looked up through
 // one hash table, so n items among m names take O(n + m).
 [[nodiscard]] std::optional<Failure> choose_entries(const std::string &option, const std::vector<std::string> &items,
                                                     const std::vector<std::string> &names, const std::string &kind,

@@ -140,6 +140,11 @@ def test_names_are_taken_wherever_the_files_have_them_and_matched_in_any_order(t
         refused = tool(*args, *extra, cwd=tmp_path)
         assert refused.returncode == status and words in refused.stderr, refused.stderr
 
+    R.rename(index={"BPM1": "BPM0"}).to_csv(tmp_path / "twice_named.csv")
+    np.savetxt(tmp_path / "plain.csv", orbit.to_numpy())  # no names: taken in order
+    excluded = tool(*args[:2], "twice_named.csv", "--orbit", "plain.csv", "--exclude-monitors", "BPM0", cwd=tmp_path)
+    assert excluded.returncode == 64 and '"BPM0" names monitors 0 and 1' in excluded.stderr, excluded.stderr
+
     np.savetxt(tmp_path / "phases.csv", np.linspace(0, 1.5, 6))
     compared = tool("compare", "--measured", "measured.csv", "-p", "phases.csv", "--corrector-monitors", "0,1,3,5",
                     "--summary", "summary.json", "--outlier-k", "0.5", cwd=tmp_path)
