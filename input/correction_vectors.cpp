@@ -145,7 +145,10 @@ std::optional<Failure> read_csv_names(const std::string &path, const std::string
   const std::size_t count = values.values.size();
   const std::optional<std::int32_t> header =
       filled.size() == count + 1 ? std::optional(filled.front()) : std::nullopt;
-  if (filled.size() != count && !header) return std::nullopt;
+  if (filled.size() != count && !header) {
+    if (!names_column) return std::nullopt;
+    return content_failure(path, "has lines besides a header and its values, so its names cannot be placed");
+  }
   const std::span<const std::int32_t> data = std::span(filled).last(count);
   std::optional<std::int32_t> names;
   if (names_column && !names_column->name.empty()) {
