@@ -34,8 +34,7 @@ FlagSection<Options> measurement_section() {
             "the measured matrix (default ../reponsematx_H0.1A.csv):\n"
             "comma-separated numbers, optionally with a header row of\n"
             "names and a first column of names (its first cell empty,\n"
-            "or the index's name), or an optics-style table; - reads\n"
-            "standard input",
+            "or the index's name), or an optics-style table",
             nullptr,
             [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }, true},
            {"layout", 0, "L",

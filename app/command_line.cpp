@@ -19,7 +19,8 @@ constexpr char kModelSummary[] =
 constexpr char kModelNotes[] =
     "\n"
     "With --phases and neither --response nor --monitors, m is the number of phase\n"
-    "rows. Results replace their files only when complete.\n"
+    "rows. Results replace their files only when complete. An input named - is\n"
+    "standard input, which one input of a run may read.\n"
     "\n"
     "Exit status: 0 written; 1 an input is missing, unreadable or not what the model\n"
     "needs; 2 an output could not be written (left as it was); 3 the \"m=\" line\n"
@@ -27,7 +28,8 @@ constexpr char kModelNotes[] =
 
 constexpr char kMeasurementNotes[] =
     "\n"
-    "The model's m is the measured matrix's.\n"
+    "The model's m is the measured matrix's. An input named - is standard input,\n"
+    "which one input of a run may read.\n"
     "\n"
     "Exit status: 0 written; 1 an input is missing, unreadable or does not match;\n"
     "2 an output could not be written (left as it was); 3 the line on standard output\n"
@@ -36,6 +38,7 @@ constexpr char kMeasurementNotes[] =
 constexpr char kCorrectNotes[] =
     "\n"
     "Prints one line: kept and total singular values, rms before and predicted after.\n"
+    "An input named - is standard input, which one input of a run may read.\n"
     "Exit status: 0 written; 1 an input is missing, unreadable or not a finite\n"
     "number where one is needed; 2 an output could not be written; 64 usage error.\n";
 

@@ -62,7 +62,7 @@ std::optional<Failure> named_twice(const std::string &path, const char *kind, co
 
 // Where the matrix comes from, for messages about its names.
 std::string matrix_source(const CorrectOptions &options) {
-  return options.matrix.value_or(options.model.optics.value_or(options.orbit));
+  return options.matrix ? *options.matrix : options.model.files().front();
 }
 
 // The values in the matrix's monitor order: by name when both name their monitors,
