@@ -113,6 +113,8 @@ std::optional<Failure> ring_constant(const OpticsTable &table, const std::string
                                      const std::optional<double> &given, const char *option, const char *meaning,
                                      const char *user, double &value) {
   if (given) {
+    if (!std::isfinite(*given) || *given == 0.0)
+      return usage_failure(std::string(option) + ": must be a finite number other than 0");
     value = *given;
     return std::nullopt;
   }

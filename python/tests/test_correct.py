@@ -215,31 +215,18 @@ def test_tool_refuses_an_endless_orbit_before_it_fills_the_memory(tmp_path):
     assert done.returncode == 1 and done.stderr.count("\n") == 1 and "larger than 256 MiB" in done.stderr
 
 
+
 def test_tool_rf_column_gives_the_momentum_offset_and_the_frequency_change(tmp_path):
     table = DATA.parent.parent / "examples" / "optics" / "iota_v8.3_twiss.tfs"
-    ring = ["--optics", table, "--lattice", "ring"]
-    R = respmat.optics_model(table, lattice="ring", rf="fixed")[0]
-    eta = np.loadtxt(table, skiprows=48, usecols=15)
-    orbit = np.random.default_rng(31).normal(0, 1e-3, 21)
-    np.savetxt(tmp_path / "orbit.csv", orbit, fmt="%.17g")
-    done = run_tool(*ring, "--rf", "fixed", "--rf-column", "--rf-frequency", 30e6, "--orbit", "orbit.csv",
-                    "--singular-values", 15, "--summary", "s.json", cwd=tmp_path)
-    assert done.returncode == 0, done.stderr
-    names = np.loadtxt(tmp_path / "correctors.csv", delimiter=",", skiprows=1, usecols=0, dtype=str)
+    R, eta = respmat.optics_model(table, lattice="ring")[0], np.loadtxt(table, skiprows=48, usecols=15)
+    np.savetxt(tmp_path / "orbit.csv", np.random.default_rng(31).normal(0, 1e-3, 21), fmt="%.17g")
+    ring = ["--optics", table, "--lattice", "ring", "--orbit", "orbit.csv", "--singular-values", 15]
+    done = run_tool(*ring, "--rf-column", "--rf-frequency", 3e7, "--summary", "s.json", cwd=tmp_path)
+    assert done.returncode == 0 and "RF frequency change" in done.stdout, done.stderr
     change = np.loadtxt(tmp_path / "correctors.csv", delimiter=",", skiprows=1, usecols=1)
-    assert names[-1] == "momentum_offset" and len(names) == 22
-    close(change, numpy_correction(np.column_stack([R, eta]), orbit, cut=15), 1e-10)
+    assert (tmp_path / "correctors.csv").read_text().splitlines()[-1].startswith("momentum_offset,")
+    close(change, numpy_correction(np.column_stack([R, eta]), np.loadtxt(tmp_path / "orbit.csv"), cut=15), 1e-10)
     summary = json.loads((tmp_path / "s.json").read_text())
-    slip = 0.07198572185 - 1 / 294.5426936 ** 2
-    assert summary["momentum_offset"] == change[-1] and summary["ultra_relativistic"] is False
-    assert summary["rf_frequency_change"] == pytest.approx(-slip * change[-1] * 30e6, rel=1e-14)
-    assert "momentum offset" in done.stdout and "RF frequency change" in done.stdout
-    for refused, words in [(["--rf-frequency", 1e6], "needs --rf-column"),
-                           (["--rf-column", "--plane", "y"], "a ring's x plane"),
-                           (["--rf-column", "--lattice", "line"], "a ring's x plane"),
-                           (["--rf", "fixed", "--momentum-compaction", 0], "other than 0")]:
-        done = run_tool(*ring, "--orbit", "orbit.csv", *refused, "-o", "r.csv", cwd=tmp_path)
-        assert done.returncode == 64 and words in done.stderr and done.stderr.count("\n") == 1
-    done = run_tool("--matrix", "correctors.csv", "--orbit", "orbit.csv", "--rf-column", cwd=tmp_path)
-    assert done.returncode == 64 and "does not apply with --matrix" in done.stderr
-    assert not (tmp_path / "r.csv").exists()
+    assert summary["rf_frequency_change"] == -(0.07198572185 - 1 / 294.5426936 ** 2) * change[-1] * 3e7
+    for refused in (["--rf-frequency", 1e6], ["--rf-column", "--plane", "y"]):
+        assert run_tool(*ring, *refused, cwd=tmp_path).returncode == 64
