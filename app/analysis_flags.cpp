@@ -248,7 +248,8 @@ FlagSection<CorrectOptions> correct_output_section() {
          "rms_after_predicted, max_change, condition_number",
          "JSON: `rows`, `cols` (in use), `kept`, `alpha`, `rms_before`, `rms_after_predicted` (plain rms over the "
          "monitors in use), `max_change`, `condition_number` (s₁ over the smallest kept value; `null` when none is "
-         "kept)",
+         "kept); with `--rf-column` also `momentum_offset`, and with `--rf-frequency` `rf_frequency_change` and "
+         "`ultra_relativistic`",
          file(&C::summary)},
         {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
          "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
