@@ -208,6 +208,13 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
                          return draw_singular_values(stream, picture_format(*options.spectrum_plot),
                                                      correction.singular_values, correction.kept);
                        }});
+  if (options.plot)
+    outputs.push_back({{*options.plot, "plot"}, [&](std::FILE *stream) {
+                         const CorrectionValues values{"orbit correction: " + options.orbit, inputs.monitor_names(),
+                                                       inputs.orbit, correction.predicted,
+                                                       inputs.corrector_names(), correction.change};
+                         return draw_chart(stream, *plot_format(*options.plot), correction_chart(values));
+                       }});
   return outputs;
 }
 

@@ -35,6 +35,7 @@ struct CorrectOptions {
   std::optional<std::string> spectrum;
   std::optional<std::string> summary;
   std::optional<std::string> spectrum_plot;
+  std::optional<std::string> plot;  // the orbit before and after and the changes (PNG, SVG or PDF)
   int threads = 0;  // of the linear algebra; 0: RESPMAT_THREADS, else OpenBLAS's choice
 };
 

@@ -58,6 +58,12 @@ PictureFormat picture_format(const std::string &path) {
   return PictureFormat::png;
 }
 
+std::optional<PictureFormat> plot_format(const std::string &path) {
+  if (ends_with_ignoring_case(path, ".png")) return PictureFormat::png;
+  if (picture_format(path) == PictureFormat::png) return std::nullopt;
+  return picture_format(path);
+}
+
 HeatMap::HeatMap(std::FILE *stream, PictureFormat format, std::int32_t rows, std::int32_t cols, double range,
                  HeatMapStyle style)
     : stream_(stream),

@@ -1,115 +1,86 @@
 #include "picture/singular_value_plot.h"
 
-#include <cairo-pdf.h>
-#include <cairo-svg.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <string>
-
-#include "picture/cairo_owners.h"
 
 namespace respmat {
 namespace {
 
-constexpr double kWidth = 640, kHeight = 400;
-constexpr double kLeft = 70, kRight = 20, kTop = 30, kBottom = 50;
-constexpr double kMarker = 3.0;
+constexpr std::uint32_t kKeptColour = 0x1F4FB0;
+constexpr std::uint32_t kCutColour = 0xC0392B;
+constexpr std::uint32_t kBeforeColour = 0x9A9A9A;
+constexpr std::uint32_t kAfterColour = 0x1F4FB0;
+constexpr std::uint32_t kChangeColour = 0x2E7D32;
+constexpr std::uint32_t kRmsColour = 0x6A3D9A;
 
-// Where the values go: a log scale over whole decades that hold every positive value.
-struct LogAxis {
-  double low_decade = -1, high_decade = 0;
+std::int64_t count(const std::vector<double> &values) { return static_cast<std::int64_t>(values.size()); }
 
-  explicit LogAxis(const std::vector<double> &values) {
-    double low = 0, high = 0;
-    for (const double v : values)
-      if (v > 0) {
-        low = low > 0 ? std::min(low, v) : v;
-        high = std::max(high, v);
-      }
-    if (high > 0) {
-      low_decade = std::floor(std::log10(low));
-      high_decade = std::max(std::ceil(std::log10(high)), low_decade + 1);
-    }
-  }
-  [[nodiscard]] double y(double value) const {
-    const double bottom = kHeight - kBottom;
-    if (!(value > 0)) return bottom;
-    return bottom - (std::log10(value) - low_decade) / (high_decade - low_decade) * (bottom - kTop);
-  }
-};
-
-void draw_axes(cairo_t *cr, const LogAxis &axis, std::size_t count) {
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  cairo_set_line_width(cr, 1);
-  cairo_rectangle(cr, kLeft, kTop, kWidth - kLeft - kRight, kHeight - kTop - kBottom);
-  cairo_stroke(cr);
-  cairo_set_font_size(cr, 11);
-  for (double decade = axis.low_decade; decade <= axis.high_decade; ++decade) {
-    const double y = axis.y(std::pow(10.0, decade));
-    cairo_move_to(cr, kLeft - 5, y);
-    cairo_line_to(cr, kLeft, y);
-    cairo_stroke(cr);
-    const std::string label = "1e" + std::to_string(static_cast<int>(decade));
-    cairo_move_to(cr, 8, y + 4);
-    cairo_show_text(cr, label.c_str());
-  }
-  cairo_move_to(cr, kLeft, kHeight - kBottom + 30);
-  cairo_show_text(cr, ("singular values by index, 0 to " + std::to_string(count == 0 ? 0 : count - 1) +
-                       "; filled: kept, hollow: cut")
-                          .c_str());
+// Names for a panel's positions: the given ones when there is one per position.
+std::vector<std::string> names_for(const std::vector<std::string> &names, const std::vector<double> &values) {
+  return names.size() == values.size() ? names : std::vector<std::string>{};
 }
 
-void draw_values(cairo_t *cr, const LogAxis &axis, const std::vector<double> &values, std::int32_t kept) {
-  const double span = kWidth - kLeft - kRight;
-  const double step = values.size() > 1 ? span / static_cast<double>(values.size() - 1) : 0;
-  cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    const double x = kLeft + step * static_cast<double>(k), y = axis.y(values[k]);
-    if (k == 0) cairo_move_to(cr, x, y); else cairo_line_to(cr, x, y);
-  }
-  cairo_stroke(cr);
-  cairo_set_source_rgb(cr, 0.1, 0.3, 0.8);
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, kLeft + step * static_cast<double>(k), axis.y(values[k]), kMarker, 0, 2 * M_PI);
-    if (static_cast<std::int32_t>(k) < kept) cairo_fill(cr); else cairo_stroke(cr);
-  }
+// "rms residual (orbit per unit kick)".
+std::string with_units(const std::string &quantity, const std::string &units) {
+  return units.empty() ? quantity : quantity + " (" + units + ")";
 }
 
-cairo_status_t write_chunk(void *closure, const unsigned char *data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<std::FILE *>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                                   : CAIRO_STATUS_WRITE_ERROR;
-}
-
-CairoSurface surface_for(PictureFormat format, std::FILE *stream) {
-  if (format == PictureFormat::svg) return CairoSurface(cairo_svg_surface_create_for_stream(write_chunk, stream, kWidth, kHeight));
-  if (format == PictureFormat::pdf) return CairoSurface(cairo_pdf_surface_create_for_stream(write_chunk, stream, kWidth, kHeight));
-  return CairoSurface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(kWidth), static_cast<int>(kHeight)));
+Panel panel_of(std::string x_title, std::string y_title, std::int64_t positions, std::vector<std::string> names) {
+  Panel panel;
+  panel.x_title = std::move(x_title);
+  panel.y_title = std::move(y_title);
+  panel.positions = positions;
+  panel.names = std::move(names);
+  return panel;
 }
 
 }  // namespace
 
-bool draw_singular_values(std::FILE *stream, PictureFormat format, const std::vector<double> &values, std::int32_t kept) {
-  const CairoSurface surface = surface_for(format, stream);
-  {
-    const CairoContext cr(cairo_create(surface.get()));
-    cairo_set_source_rgb(cr.get(), 1, 1, 1);
-    cairo_paint(cr.get());
-    const LogAxis axis(values);
-    draw_axes(cr.get(), axis, values.size());
-    draw_values(cr.get(), axis, values, kept);
+Chart singular_value_chart(const std::vector<double> &values, std::int32_t kept) {
+  const auto kept_count = static_cast<std::size_t>(std::clamp<std::int64_t>(kept, 0, count(values)));
+  std::vector<double> kept_values(values.size(), NAN), cut_values(values.size(), NAN);
+  std::copy_n(values.begin(), kept_count, kept_values.begin());
+  std::copy(values.begin() + static_cast<std::ptrdiff_t>(kept_count), values.end(),
+            cut_values.begin() + static_cast<std::ptrdiff_t>(kept_count));
+  Panel panel = panel_of("index, largest first", "singular value", count(values), {});
+  panel.log_scale = true;
+  panel.series.push_back({"", Mark::line, 0xBBBBBB, values});
+  panel.series.push_back({"kept (" + std::to_string(kept_count) + ")", Mark::filled_points, kKeptColour,
+                          std::move(kept_values)});
+  panel.series.push_back({"cut (" + std::to_string(values.size() - kept_count) + ")", Mark::hollow_points,
+                          kCutColour, std::move(cut_values)});
+  if (kept_count > 0 && kept_count < values.size()) {
+    panel.cut = static_cast<double>(kept_count) - 0.5;
+    panel.cut_label = "cut";
   }
-  cairo_status_t status = CAIRO_STATUS_SUCCESS;
-  if (format == PictureFormat::png) {
-    status = cairo_surface_write_to_png_stream(surface.get(), write_chunk, stream);
-  } else {
-    cairo_surface_finish(surface.get());
-    status = cairo_surface_status(surface.get());
-  }
-  if (status != CAIRO_STATUS_SUCCESS && errno == 0) errno = EIO;
-  return status == CAIRO_STATUS_SUCCESS;
+  return {"singular values of the response matrix", {std::move(panel)}};
+}
+
+bool draw_singular_values(std::FILE *stream, PictureFormat format, const std::vector<double> &values,
+                          std::int32_t kept) {
+  return draw_chart(stream, format, singular_value_chart(values, kept));
+}
+
+Chart correction_chart(const CorrectionValues &values) {
+  Panel orbit = panel_of("monitor", "orbit", count(values.before), names_for(values.monitors, values.before));
+  orbit.series.push_back({"before", Mark::line, kBeforeColour, values.before});
+  orbit.series.push_back({"", Mark::filled_points, kBeforeColour, values.before});
+  orbit.series.push_back({"predicted after", Mark::line, kAfterColour, values.after});
+  orbit.series.push_back({"", Mark::filled_points, kAfterColour, values.after});
+  Panel change =
+      panel_of("corrector", "change", count(values.change), names_for(values.correctors, values.change));
+  change.series.push_back({"corrector change", Mark::bars, kChangeColour, values.change});
+  return {values.title, {std::move(orbit), std::move(change)}};
+}
+
+Chart residual_chart(const ResidualValues &values) {
+  Panel monitors = panel_of("monitor", with_units("rms residual", values.units), count(values.per_monitor),
+                            names_for(values.monitors, values.per_monitor));
+  monitors.series.push_back({"rms over the correctors", Mark::bars, kRmsColour, values.per_monitor});
+  Panel correctors = panel_of("corrector", with_units("rms residual", values.units), count(values.per_corrector),
+                              names_for(values.correctors, values.per_corrector));
+  correctors.series.push_back({"rms over the monitors", Mark::bars, kRmsColour, values.per_corrector});
+  return {values.title, {std::move(monitors), std::move(correctors)}};
 }
 
 }  // namespace respmat
