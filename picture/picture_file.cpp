@@ -65,7 +65,8 @@ bool draw_and_write(std::FILE *stream, PictureFormat format, double width, doubl
     status = cairo_status(cr.get());
   }
   if (status == CAIRO_STATUS_SUCCESS) status = emit(surface.get(), format, sink);
-  if (status != CAIRO_STATUS_SUCCESS) {
+  // A surface that is finished may not report a write that failed while finishing.
+  if (status != CAIRO_STATUS_SUCCESS || sink.error != 0) {
     errno = sink.error != 0 ? sink.error : status == CAIRO_STATUS_NO_MEMORY ? ENOMEM : EIO;
     return false;
   }

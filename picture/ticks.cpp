@@ -35,9 +35,11 @@ std::vector<double> round_ticks(double low, double high, int most) {
   const double span = high - low;
   if (span == 0) return {low};
   RoundStep step{1, std::pow(10.0, std::floor(std::log10(span / most)))};
-  // Each value is a whole number of steps times the power, so that 0.1 + 0.2 never
-  // shows as 0.30000000000000004.
-  const auto tick = [&](double k) { return k * step.mantissa * step.power; };
+  // Each value is a whole number divided or multiplied by a power of ten once, so
+  // that it is the double nearest its decimal: 0.3, never 0.30000000000000004.
+  const auto tick = [&](double k) {
+    return step.power < 1 ? k * step.mantissa / std::round(1 / step.power) : k * step.mantissa * step.power;
+  };
   while (std::floor(high / step.value()) - std::ceil(low / step.value()) + 1 > most) step.next();
   for (double k = std::ceil(low / step.value()); k <= std::floor(high / step.value()); ++k)
     ticks.push_back(tick(k) == 0 ? 0.0 : tick(k));
