@@ -229,7 +229,8 @@ FlagSection<CorrectOptions> correct_output_section() {
          "kept)",
          file(&C::summary)},
         {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
-         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
+         "the singular values on a log scale, kept ones filled and cut ones hollow, the cut a dashed line: SVG for a "
+         "FILE named `.svg`, PDF for `.pdf`, else PNG",
          [](const FlagUse &use, C &o) -> FlagProblem {
            if (use.value == "-") return use.bad("expected a file name for the picture");
            return read_file_name(use, o.spectrum_plot);
