@@ -36,6 +36,12 @@ TEST(Ticks, LinearTicksStepByOneTwoOrFiveAndDecadesThinInTheSameSteps) {
   EXPECT_EQ(respmat::round_ticks(0.013, 0.0171, 5), (std::vector<double>{0.013, 0.014, 0.015, 0.016, 0.017}));
   EXPECT_EQ(respmat::round_ticks(2, 2, 5), (std::vector<double>{2}));
   EXPECT_TRUE(respmat::round_ticks(NAN, 1, 5).empty());
+  // Scales at the ends of the doubles still get round ticks inside them.
+  for (const double range : {1.7e308, 3e-310}) {
+    const std::vector<double> ticks = respmat::round_ticks(-range, range, 9);
+    EXPECT_GE(ticks.size(), 3u) << range;
+    for (const double tick : ticks) EXPECT_TRUE(std::isfinite(tick) && std::fabs(tick) <= range) << range;
+  }
   EXPECT_EQ(respmat::decade_ticks(-16, 2, 9), (std::vector<int>{-15, -10, -5, 0}));
   EXPECT_EQ(respmat::decade_ticks(-3, 1, 9), (std::vector<int>{-3, -2, -1, 0, 1}));
   EXPECT_EQ(respmat::tick_text(-0.4), "\u22120.4");

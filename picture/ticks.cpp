@@ -34,11 +34,18 @@ std::vector<double> round_ticks(double low, double high, int most) {
   if (!std::isfinite(low) || !std::isfinite(high) || !(low <= high) || most < 2) return ticks;
   const double span = high - low;
   if (span == 0) return {low};
+  // A span past the largest double is ticked at half scale, then doubled.
+  if (!std::isfinite(span)) {
+    ticks = round_ticks(low / 2, high / 2, most);
+    for (double &tick : ticks) tick *= 2;
+    return ticks;
+  }
   RoundStep step{1, std::pow(10.0, std::floor(std::log10(span / most)))};
   // Each value is a whole number divided or multiplied by a power of ten once, so
   // that it is the double nearest its decimal: 0.3, never 0.30000000000000004.
   const auto tick = [&](double k) {
-    return step.power < 1 ? k * step.mantissa / std::round(1 / step.power) : k * step.mantissa * step.power;
+    const double inverse = std::round(1 / step.power);
+    return step.power < 1 && std::isfinite(inverse) ? k * step.mantissa / inverse : k * step.mantissa * step.power;
   };
   while (std::floor(high / step.value()) - std::ceil(low / step.value()) + 1 > most) step.next();
   for (double k = std::ceil(low / step.value()); k <= std::floor(high / step.value()); ++k)
