@@ -64,10 +64,10 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
     const std::optional<std::size_t> plot = outputs.open(*options.plot, failure);
     if (!plot) return failure;
     const ResidualValues values{"residual: " + options.measurement.measured, options.units,
-                                response.monitor_names,  comparison.per_monitor_rms,
+                                response.monitor_names, comparison.per_monitor_rms,
                                 response.corrector_names, comparison.per_corrector_rms};
     errno = 0;
-    const bool drawn = draw_chart(outputs.stream(*plot), *plot_format(*options.plot), residual_chart(values));
+    const bool drawn = draw_chart(outputs.stream(*plot), picture_format(*options.plot), residual_chart(values));
     if ((failure = outputs.check(*plot, drawn))) return failure;
   }
   if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,

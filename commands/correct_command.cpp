@@ -213,7 +213,7 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
                          const CorrectionValues values{"orbit correction: " + options.orbit, inputs.monitor_names(),
                                                        inputs.orbit, correction.predicted,
                                                        inputs.corrector_names(), correction.change};
-                         return draw_chart(stream, *plot_format(*options.plot), correction_chart(values));
+                         return draw_chart(stream, picture_format(*options.plot), correction_chart(values));
                        }});
   return outputs;
 }

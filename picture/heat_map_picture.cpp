@@ -241,6 +241,9 @@ void draw_cells(cairo_t *cr, const HeatMapLayout &layout, const HeatMapCells &ce
         static_cast<int>(plot.height), static_cast<int>(4 * plot.width)));
     cairo_set_source_surface(cr, image.get(), plot.x, plot.y);
     cairo_paint(cr);
+    // The context's source holds the image until it is replaced, and letting it go
+    // may copy the pixels: that must happen while they are still here.
+    set_colour(cr, kInk);
   }
   set_colour(cr, kInk);
   cairo_rectangle(cr, plot.x - 0.5, plot.y - 0.5, plot.width + 1, plot.height + 1);
