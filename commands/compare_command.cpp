@@ -10,7 +10,7 @@
 #include "commands/matrix_output.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 
 namespace respmat {
 namespace {

@@ -17,7 +17,7 @@
 #include "model/model_matrix.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 #include "text/field_text.h"
 
 namespace respmat {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "picture/picture_file.h"
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 #include "picture/ticks.h"
 #include "test_support.h"
 

@@ -3,8 +3,8 @@
 // correction with the corrector changes; the residual's rms per monitor and per
 // corrector. Each is a chart (chart.h), so that its layout can be looked at before
 // it is drawn.
-#ifndef RESPMAT_PICTURE_SINGULAR_VALUE_PLOT_H
-#define RESPMAT_PICTURE_SINGULAR_VALUE_PLOT_H
+#ifndef RESPMAT_PICTURE_ANALYSIS_CHARTS_H
+#define RESPMAT_PICTURE_ANALYSIS_CHARTS_H
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 
 #include <algorithm>
 #include <cmath>
