@@ -252,11 +252,17 @@ FlagSection<CorrectOptions> correct_output_section() {
          "`ultra_relativistic`",
          file(&C::summary)},
         {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
-         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
+         "the singular values on a log scale, kept ones filled and cut ones hollow, the cut a dashed line: SVG for a "
+         "FILE named `.svg`, PDF for `.pdf`, else PNG",
          [](const FlagUse &use, C &o) -> FlagProblem {
            if (use.value == "-") return use.bad("expected a file name for the picture");
            return read_file_name(use, o.spectrum_plot);
-         }}}};
+         }},
+        {"plot", 0, "FILE",
+         "the orbit before and predicted after per monitor, and the\ncorrector changes: PNG, SVG or PDF by the extension",
+         "the orbit before and predicted after per monitor, and the corrector changes, in one figure: a FILE named "
+         "`.png`, `.svg` or `.pdf` (in any case)",
+         [](const FlagUse &use, C &o) { return read_plot_name(use, o.plot); }}}};
 }
 
 }  // namespace
@@ -272,6 +278,17 @@ FlagList<CompareOptions> compare_command_flags() {
         [](const FlagUse &use, C &o) -> FlagProblem {
           if (use.value == "-" || use.value.empty()) return use.bad("expected a file name for the picture");
           o.heatmap = std::string(use.value);
+          return std::nullopt;
+        }},
+       {"plot", 0, "FILE", "the residual's rms per monitor and per corrector as bars:\nPNG, SVG or PDF by the extension",
+        "the residual's rms per monitor and per corrector as bars: a FILE named `.png`, `.svg` or `.pdf` (in any "
+        "case)",
+        [](const FlagUse &use, C &o) { return read_plot_name(use, o.plot); }},
+       {"units", 0, "TEXT", "the residual's units, on the pictures (default: orbit per\nunit kick)",
+        "with `--heatmap` or `--plot`: the residual's units, in the colour bar's label and the bars' axis (default "
+        "`orbit per unit kick`)",
+        [](const FlagUse &use, C &o) -> FlagProblem {
+          o.units = std::string(use.value);
           return std::nullopt;
         }}}};
   add_model_and_form(list, std::move(outputs));
@@ -323,6 +340,7 @@ FlagProblem compare_conflict(const CompareOptions &options, const std::set<std::
     return "--corrector-monitors: has no effect with --optics, whose table places the correctors";
   if (given.contains("threads") && options.form.format == OutputFormat::bin)
     return "--threads: applies to the text forms only";
+  if (given.contains("units") && !options.heatmap && !options.plot) return "--units: needs --heatmap or --plot";
   return std::nullopt;
 }
 

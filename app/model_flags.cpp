@@ -225,6 +225,13 @@ FlagList<ModelOptions> model_command_flags() {
                              options.range = *range;
                              return std::nullopt;
                            }});
+  outputs.flags.push_back({"units", 0, "TEXT", "the entries' units, on the colour bar (default: orbit per\nunit kick)",
+                           "with `--heatmap`: the entries' units, in the colour bar's label (default `orbit per unit "
+                           "kick`)",
+                           [](const FlagUse &use, M &options) -> FlagProblem {
+                             options.units = std::string(use.value);
+                             return std::nullopt;
+                           }});
   outputs.flags.push_back({"threads", 0, "N", "writer threads (default 0: one per core)",
                            "threads for writing the matrix, 0 to 1024; 0 (the default) is one per core",
                            [](const FlagUse &use, M &options) -> FlagProblem {
@@ -258,6 +265,7 @@ FlagProblem model_command_conflict(const ModelOptions &options, const std::set<s
   if (auto problem = model_source_conflict(options.source, given)) return problem;
   if (auto problem = matrix_form_conflict(options.form, given)) return problem;
   if (given.contains("range") && !options.heatmap) return "--range: needs --heatmap";
+  if (given.contains("units") && !options.heatmap) return "--units: needs --heatmap";
   // The text forms alone are written on several threads; beside a picture, or in the
   // binary form, rows go one at a time.
   if (given.contains("threads") && (options.form.format == OutputFormat::bin || options.heatmap))

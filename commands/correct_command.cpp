@@ -21,7 +21,7 @@
 #include "model/optics_model.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 #include "text/field_text.h"
 
 namespace respmat {
@@ -280,6 +280,13 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
     outputs.push_back({{*options.spectrum_plot, "spectrum plot"}, [&](std::FILE *stream) {
                          return draw_singular_values(stream, picture_format(*options.spectrum_plot),
                                                      correction.singular_values, correction.kept);
+                       }});
+  if (options.plot)
+    outputs.push_back({{*options.plot, "plot"}, [&](std::FILE *stream) {
+                         const CorrectionValues values{"orbit correction: " + options.orbit, inputs.monitor_names(),
+                                                       inputs.orbit, correction.predicted,
+                                                       inputs.corrector_names(), correction.change};
+                         return draw_chart(stream, picture_format(*options.plot), correction_chart(values));
                        }});
   return outputs;
 }

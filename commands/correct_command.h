@@ -35,6 +35,7 @@ struct CorrectOptions {
   std::optional<std::string> spectrum;
   std::optional<std::string> summary;
   std::optional<std::string> spectrum_plot;
+  std::optional<std::string> plot;  // the orbit before and after and the changes (PNG, SVG or PDF)
   int threads = 0;  // of the linear algebra; 0: RESPMAT_THREADS, else OpenBLAS's choice
   // A ring's x plane: one more column, the orbit per unit momentum offset (DX of the
   // optics table), and with the RF frequency the change of it that gives the offset.
