@@ -223,7 +223,29 @@ FlagSection<CorrectOptions> correction_section() {
          "threads of the linear algebra (default RESPMAT_THREADS,\n"
          "else one per core)",
          "threads of the linear algebra (OpenBLAS); default `RESPMAT_THREADS`, else one per core",
-         [](const FlagUse &use, C &o) { return read_threads(use, o.threads); }}}};
+         [](const FlagUse &use, C &o) { return read_threads(use, o.threads); }},
+        {"rf-column", 0, nullptr,
+         "a ring's x plane: one more column, the orbit per unit\n"
+         "momentum offset (DX), whose change is the row momentum_offset",
+         "with `--optics`, a ring, x plane: one more column in the matrix, the orbit per unit relative momentum "
+         "offset δ = Δp/p (the column DX), so the correction also gives δ (row `momentum_offset` of `-o`, unbounded "
+         "under `--limits`, excluded by that name)",
+         [](const FlagUse &, C &o) -> FlagProblem {
+           o.rf_column = true;
+           return std::nullopt;
+         }},
+        {"rf-frequency", 0, "F",
+         "with --rf-column: also the RF frequency change\n"
+         "df = -(alpha_c - 1/gamma^2) delta F",
+         "with `--rf-column`: the RF frequency F, so that the change Δf = −(α_c − 1/γ²)·δ·F (in the unit of F) is "
+         "printed and in the summary; α_c from ALFA or `--momentum-compaction`, γ from the header value GAMMA, else "
+         "1/γ² = 0 (the ultra-relativistic limit, said so)",
+         [](const FlagUse &use, C &o) -> FlagProblem {
+           const auto frequency = finite_number(use.value);
+           if (!frequency || !(*frequency > 0.0)) return use.bad("expected a frequency above 0");
+           o.rf_frequency = *frequency;
+           return std::nullopt;
+         }}}};
 }
 
 // The corrector changes and what else is written beside them.
@@ -243,14 +265,21 @@ FlagSection<CorrectOptions> correct_output_section() {
          "rms_after_predicted, max_change, condition_number",
          "JSON: `rows`, `cols` (in use), `kept`, `alpha`, `rms_before`, `rms_after_predicted` (plain rms over the "
          "monitors in use), `max_change`, `condition_number` (s₁ over the smallest kept value; `null` when none is "
-         "kept)",
+         "kept); with `--rf-column` also `momentum_offset`, and with `--rf-frequency` `rf_frequency_change` and "
+         "`ultra_relativistic`",
          file(&C::summary)},
         {"spectrum-plot", 0, "FILE", "the singular values on a log scale (PNG, SVG, PDF)",
-         "the singular values on a log scale, kept ones filled: PNG, SVG or PDF by the extension",
+         "the singular values on a log scale, kept ones filled and cut ones hollow, the cut a dashed line: SVG for a "
+         "FILE named `.svg`, PDF for `.pdf`, else PNG",
          [](const FlagUse &use, C &o) -> FlagProblem {
            if (use.value == "-") return use.bad("expected a file name for the picture");
            return read_file_name(use, o.spectrum_plot);
-         }}}};
+         }},
+        {"plot", 0, "FILE",
+         "the orbit before and predicted after per monitor, and the\ncorrector changes: PNG, SVG or PDF by the extension",
+         "the orbit before and predicted after per monitor, and the corrector changes, in one figure: a FILE named "
+         "`.png`, `.svg` or `.pdf` (in any case)",
+         [](const FlagUse &use, C &o) { return read_plot_name(use, o.plot); }}}};
 }
 
 }  // namespace
@@ -266,6 +295,17 @@ FlagList<CompareOptions> compare_command_flags() {
         [](const FlagUse &use, C &o) -> FlagProblem {
           if (use.value == "-" || use.value.empty()) return use.bad("expected a file name for the picture");
           o.heatmap = std::string(use.value);
+          return std::nullopt;
+        }},
+       {"plot", 0, "FILE", "the residual's rms per monitor and per corrector as bars:\nPNG, SVG or PDF by the extension",
+        "the residual's rms per monitor and per corrector as bars: a FILE named `.png`, `.svg` or `.pdf` (in any "
+        "case)",
+        [](const FlagUse &use, C &o) { return read_plot_name(use, o.plot); }},
+       {"units", 0, "TEXT", "the residual's units, on the pictures (default: orbit per\nunit kick)",
+        "with `--heatmap` or `--plot`: the residual's units, in the colour bar's label and the bars' axis (default "
+        "`orbit per unit kick`)",
+        [](const FlagUse &use, C &o) -> FlagProblem {
+          o.units = std::string(use.value);
           return std::nullopt;
         }}}};
   add_model_and_form(list, std::move(outputs));
@@ -317,6 +357,7 @@ FlagProblem compare_conflict(const CompareOptions &options, const std::set<std::
     return "--corrector-monitors: has no effect with --optics, whose table places the correctors";
   if (given.contains("threads") && options.form.format == OutputFormat::bin)
     return "--threads: applies to the text forms only";
+  if (given.contains("units") && !options.heatmap && !options.plot) return "--units: needs --heatmap or --plot";
   return std::nullopt;
 }
 
@@ -347,10 +388,17 @@ FlagProblem correct_conflict(const CorrectOptions &options, const std::set<std::
   if (given.contains("layout") && !options.matrix) return "--layout: needs --matrix; a computed model has no layout";
   if (options.matrix)
     for (const char *name : {"response", "phases", "column", "monitors", "amplitude", "offset", "optics", "lattice",
-                             "scale", "monitors-match", "correctors-match", "correctors-at-monitors"})
+                             "scale", "monitors-match", "correctors-match", "correctors-at-monitors", "rf",
+                             "momentum-compaction", "circumference", "rf-column"})
       if (given.contains(name))
         return std::string("--") + name + ": does not apply with --matrix, which is read as it is";
-  return model_source_conflict(options.model, given, true);
+  if (options.rf_frequency && !options.rf_column) return "--rf-frequency: needs --rf-column, which gives the momentum offset";
+  if (options.rf_column) {
+    if (!options.model.optics) return "--rf-column: needs --optics, whose column DX gives the orbit per momentum offset";
+    if (options.model.optics_model.lattice != Lattice::ring || options.model.optics_model.plane != Plane::x)
+      return "--rf-column: applies to a ring's x plane, where the RF frequency moves the momentum and the orbit";
+  }
+  return model_source_conflict(model_source_of(options), given, true);
 }
 
 }  // namespace respmat

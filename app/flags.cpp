@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "picture/heat_map.h"
 #include "text/field_text.h"
 
 namespace respmat {
@@ -130,6 +131,11 @@ FlagProblem read_file_name(const FlagUse &use, std::optional<std::string> &targe
   if (auto problem = read_file_name(use, name)) return problem;
   target = std::move(name);
   return std::nullopt;
+}
+
+FlagProblem read_plot_name(const FlagUse &use, std::optional<std::string> &target) {
+  if (!plot_format(std::string(use.value))) return use.bad("expected a file name ending in .png, .svg or .pdf");
+  return read_file_name(use, target);
 }
 
 std::optional<double> finite_number(std::string_view text) {

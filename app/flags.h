@@ -143,6 +143,8 @@ template <typename Options>
 // Value readers shared by the flags; each returns what is wrong, in the flag's words.
 [[nodiscard]] FlagProblem read_file_name(const FlagUse &use, std::string &target);
 [[nodiscard]] FlagProblem read_file_name(const FlagUse &use, std::optional<std::string> &target);
+// A plot's file, whose name must say its format: .png, .svg or .pdf.
+[[nodiscard]] FlagProblem read_plot_name(const FlagUse &use, std::optional<std::string> &target);
 // A finite number as C's strtod reads it in the "C" locale, the whole text.
 [[nodiscard]] std::optional<double> finite_number(std::string_view text);
 // A whole number from 0 to `most`.

@@ -18,7 +18,14 @@ FlagProblem read_finite(const FlagUse &use, double &target) {
 // The flags that belong to the phase model, and those that belong to the optics model.
 constexpr const char *kPhaseModelFlags[] = {"response", "phases", "column", "amplitude", "offset"};
 constexpr const char *kOpticsModelFlags[] = {"plane", "lattice", "scale", "monitors-match", "correctors-match",
-                                             "correctors-at-monitors"};
+                                             "correctors-at-monitors", "rf", "momentum-compaction", "circumference"};
+
+FlagProblem read_nonzero(const FlagUse &use, std::optional<double> &target) {
+  const auto number = finite_number(use.value);
+  if (!number || *number == 0.0) return use.bad("expected a finite number other than 0");
+  target = *number;
+  return std::nullopt;
+}
 
 // "Phase model:": the phase table, its column, m and the constants.
 FlagSection<ModelSource> phase_model_section(ChoosesM chooses_m) {
@@ -126,7 +133,25 @@ FlagSection<ModelSource> optics_model_section() {
         [](const FlagUse &, S &s) -> FlagProblem {
           s.optics_model.correctors_at_monitors = true;
           return std::nullopt;
-        }}}};
+        }},
+       {"rf", 0, "free|fixed",
+        "a ring's x plane at a fixed RF frequency: less\n"
+        "eta_i eta_j / (alpha_c C), eta from DX (default free)",
+        "with `--optics`, a ring, x plane: `fixed` holds the RF frequency, so the response is "
+        "G − K η_i η_j / (α_c C), η from the column DX (per unit δ = Δp/p), α_c from the header value ALFA, C from "
+        "LENGTH (see [A fixed RF frequency](#a-fixed-rf-frequency)); `free` (the default) leaves G",
+        [](const FlagUse &use, S &s) -> FlagProblem {
+          const auto rf = parse_rf(use.value);
+          if (!rf) return use.bad("expected free or fixed");
+          s.optics_model.rf = *rf;
+          return std::nullopt;
+        }},
+       {"momentum-compaction", 0, "A", "with --rf fixed: alpha_c instead of the header ALFA",
+        "with `--rf fixed`: the momentum compaction α_c instead of the header value ALFA",
+        [](const FlagUse &use, S &s) { return read_nonzero(use, s.optics_model.momentum_compaction); }},
+       {"circumference", 0, "C", "with --rf fixed: C in metres instead of the header LENGTH",
+        "with `--rf fixed`: the circumference C, in the unit of S and DX, instead of the header value LENGTH",
+        [](const FlagUse &use, S &s) { return read_nonzero(use, s.optics_model.circumference); }}}};
 }
 
 }  // namespace
@@ -200,6 +225,13 @@ FlagList<ModelOptions> model_command_flags() {
                              options.range = *range;
                              return std::nullopt;
                            }});
+  outputs.flags.push_back({"units", 0, "TEXT", "the entries' units, on the colour bar (default: orbit per\nunit kick)",
+                           "with `--heatmap`: the entries' units, in the colour bar's label (default `orbit per unit "
+                           "kick`)",
+                           [](const FlagUse &use, M &options) -> FlagProblem {
+                             options.units = std::string(use.value);
+                             return std::nullopt;
+                           }});
   outputs.flags.push_back({"threads", 0, "N", "writer threads (default 0: one per core)",
                            "threads for writing the matrix, 0 to 1024; 0 (the default) is one per core",
                            [](const FlagUse &use, M &options) -> FlagProblem {
@@ -222,6 +254,8 @@ FlagProblem model_source_conflict(const ModelSource &source, const std::set<std:
     for (const std::string name : kOpticsModelFlags)
       if (given.contains(name) && !(plane_alone && name == "plane")) return "--" + name + ": needs --optics";
   }
+  if (source.optics)
+    if (auto problem = rf_problem(source.optics_model)) return problem;
   if (given.contains("correctors-match") && given.contains("correctors-at-monitors"))
     return "--correctors-match: has no effect with --correctors-at-monitors, which puts a corrector at every monitor";
   return std::nullopt;
@@ -231,6 +265,7 @@ FlagProblem model_command_conflict(const ModelOptions &options, const std::set<s
   if (auto problem = model_source_conflict(options.source, given)) return problem;
   if (auto problem = matrix_form_conflict(options.form, given)) return problem;
   if (given.contains("range") && !options.heatmap) return "--range: needs --heatmap";
+  if (given.contains("units") && !options.heatmap) return "--units: needs --heatmap";
   // The text forms alone are written on several threads; beside a picture, or in the
   // binary form, rows go one at a time.
   if (given.contains("threads") && (options.form.format == OutputFormat::bin || options.heatmap))

@@ -77,8 +77,14 @@ struct FiguresLine {
     return line + formatted(" chi2/dof %.4g over %.0f points", f.chi2_reduced, points);
   }
   std::string operator()(const CorrectionFigures &c) const {
-    return "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) + " singular values" +
-           formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
+    std::string line = "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) +
+                       " singular values" +
+                       formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
+    if (c.momentum_offset) line += formatted("; momentum offset %.6g", *c.momentum_offset);
+    if (c.rf_frequency_change)
+      line += formatted("; RF frequency change %.6g", *c.rf_frequency_change) +
+              (c.ultra_relativistic ? " (no GAMMA in the table: ultra-relativistic, 1/gamma^2 = 0)" : "");
+    return line;
   }
 };
 

@@ -48,6 +48,9 @@ struct CorrectionFigures {
   std::size_t singular_values = 0;  // of the matrix in use
   double rms_before = 0.0;
   double rms_after_predicted = 0.0;
+  std::optional<double> momentum_offset;      // with a momentum offset column
+  std::optional<double> rf_frequency_change;  // and an RF frequency
+  bool ultra_relativistic = false;            // 1/gamma^2 taken as 0: no GAMMA
 };
 
 struct CommandResult {

@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "analysis/comparison.h"
 #include "commands/finite_results.h"
 #include "commands/matrix_output.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
+#include "picture/analysis_charts.h"
 
 namespace respmat {
 namespace {
@@ -58,10 +60,24 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
   if (options.heatmap) {
     const std::optional<std::size_t> picture = outputs.open(*options.heatmap, failure);
     if (!picture) return failure;
+    HeatMapStyle style;
+    style.title = "residual: " + options.measurement.measured;
+    style.quantity = "residual";
+    style.units = options.units;
     errno = 0;
-    const bool drawn = draw_measured("residual: " + options.measurement.measured, *options.heatmap, response,
-                                     comparison.residual, outputs.stream(*picture));
+    const bool drawn = draw_measured(std::move(style), *options.heatmap, response, comparison.residual,
+                                     outputs.stream(*picture));
     if ((failure = outputs.check(*picture, drawn))) return failure;
+  }
+  if (options.plot) {
+    const std::optional<std::size_t> plot = outputs.open(*options.plot, failure);
+    if (!plot) return failure;
+    const ResidualValues values{"residual: " + options.measurement.measured, options.units,
+                                response.monitor_names, comparison.per_monitor_rms,
+                                response.corrector_names, comparison.per_corrector_rms};
+    errno = 0;
+    const bool drawn = draw_chart(outputs.stream(*plot), picture_format(*options.plot), residual_chart(values));
+    if ((failure = outputs.check(*plot, drawn))) return failure;
   }
   if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
                                         {std::move(comparison.residual), "residual", {}}, outputs.stream(*residual)))
@@ -78,6 +94,7 @@ CommandResult run_compare(const CompareOptions &options, const CommandHooks &hoo
     std::vector<NamedOutput> outputs{{options.output, "residual"}};
     if (options.summary) outputs.push_back({*options.summary, "summary"});
     if (options.heatmap) outputs.push_back({*options.heatmap, "heat map"});
+    if (options.plot) outputs.push_back({*options.plot, "plot"});
     if ((result.error = clashing_outputs(measurement_inputs(options.model, options.measurement), outputs)))
       return result;
     MeasuredResponse response;

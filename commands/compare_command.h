@@ -19,6 +19,8 @@ struct CompareOptions {
   std::string output = "residual.csv";  // the residual, in the measured file's layout
   MatrixForm form;
   std::optional<std::string> heatmap;  // the residual drawn (PNG, SVG or PDF)
+  std::optional<std::string> plot;     // its rms per monitor and per corrector drawn (PNG, SVG or PDF)
+  std::string units = "orbit per unit kick";  // of the residual, on the pictures
   std::optional<std::string> summary;  // JSON
   double outlier_k = 5.0;
 };

@@ -1,6 +1,8 @@
 #include "commands/correct_command.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <new>
@@ -18,9 +20,10 @@
 #include "input/correction_vectors.h"
 #include "input/response_matrix.h"
 #include "model/model_matrix.h"
+#include "model/optics_model.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
-#include "picture/singular_value_plot.h"
+#include "picture/analysis_charts.h"
 #include "text/field_text.h"
 
 namespace respmat {
@@ -30,14 +33,51 @@ using analysis::Correction;
 using analysis::CorrectionSettings;
 using detail::quoted_field;
 
+// The momentum offset's column and what turns the offset into an RF frequency change.
+struct MomentumColumn {
+  std::optional<double> slip_factor;  // alpha_c - 1/gamma^2, with an RF frequency
+  bool ultra_relativistic = false;    // no GAMMA: 1/gamma^2 taken as 0
+};
+
+// alpha_c - 1/gamma^2 from the table's header values (and the options), in double.
+std::optional<Failure> slip_factor(const ModelInputs &inputs, const ModelSource &source, MomentumColumn &column) {
+  double alpha = 0.0;
+  if (auto failure = momentum_compaction(inputs.optics_header, inputs.source, source.optics_model, alpha))
+    return failure;
+  const std::optional<double> gamma = inputs.optics_header.header_number("GAMMA");
+  if (gamma && !(std::isfinite(*gamma) && *gamma >= 1.0))
+    return content_failure(inputs.source, "the header value GAMMA (the Lorentz factor) must be a finite number >= 1");
+  column.ultra_relativistic = !gamma;
+  column.slip_factor = gamma ? alpha - 1.0 / (*gamma * *gamma) : alpha;
+  return std::nullopt;
+}
+
+// The model's matrix with one more column: each monitor's dispersion, the orbit per
+// unit momentum offset.
+void add_momentum_column(const OpticsModel &model, analysis::Dense &values, std::vector<std::string> &correctors) {
+  const std::int32_t cols = values.cols;
+  analysis::Dense wider(values.rows, cols + 1);
+  for (std::int32_t i = 0; i < values.rows; ++i) {
+    const auto from = values.values.begin() + static_cast<std::ptrdiff_t>(i) * cols;
+    const auto to = wider.values.begin() + static_cast<std::ptrdiff_t>(i) * (cols + 1);
+    std::copy(from, from + cols, to);
+    to[cols] = model.monitors()[static_cast<std::size_t>(i)].dispersion;
+  }
+  values = std::move(wider);
+  correctors.push_back("momentum_offset");
+}
+
 // The matrix from its file, or the model the options describe, computed whole.
-std::optional<Failure> response_matrix(const CorrectOptions &options, NamedMatrix &matrix) {
+std::optional<Failure> response_matrix(const CorrectOptions &options, NamedMatrix &matrix, MomentumColumn &momentum) {
   if (options.matrix) return read_response_matrix(*options.matrix, options.layout, matrix);
   ModelInputs inputs;
   std::vector<std::string> ignored;
-  if (auto failure = read_model(options.model, inputs, ignored)) return failure;
+  const ModelSource source = model_source_of(options);
+  if (auto failure = read_model(source, inputs, ignored)) return failure;
   if (inputs.model->rows() == 0 || inputs.model->cols() == 0)
     return content_failure(inputs.source, "gives an empty model");
+  if (options.rf_frequency)
+    if (auto failure = slip_factor(inputs, source, momentum)) return failure;
   matrix.values = analysis::Dense(inputs.model->rows(), inputs.model->cols());
   model_matrix(*inputs.model, matrix.values.values.data());
   // Only an optics model names its monitors and correctors; a phase model numbers them.
@@ -45,6 +85,8 @@ std::optional<Failure> response_matrix(const CorrectOptions &options, NamedMatri
     matrix.monitor_names = inputs.model->monitor_names();
     matrix.corrector_names = inputs.model->corrector_names();
   }
+  if (options.rf_column)
+    add_momentum_column(dynamic_cast<const OpticsModel &>(*inputs.model), matrix.values, matrix.corrector_names);
   return std::nullopt;
 }
 
@@ -107,6 +149,7 @@ struct CorrectionInputs {
   NamedMatrix matrix;
   std::vector<double> orbit;
   CorrectionSettings settings;
+  MomentumColumn momentum;
 
   [[nodiscard]] std::vector<std::string> monitor_names() const {
     return matrix.monitor_names.empty() ? index_names(matrix.values.rows) : matrix.monitor_names;
@@ -132,28 +175,30 @@ std::optional<Failure> read_per_monitor(const CorrectOptions &options, const std
 }
 
 // The limits of the correctors, a range per corrector in order or matched by name;
-// a corrector a named file leaves out is unbounded.
+// a corrector a named file leaves out is unbounded, and so is the momentum offset.
 std::optional<Failure> read_limits(const CorrectOptions &options, const CorrectionInputs &inputs,
                                    std::vector<analysis::ChangeLimits> &limits) {
   const std::string &path = *options.limits;
   CorrectorLimits read;
   if (auto failure = read_change_limits(path, read)) return failure;
-  const auto correctors = static_cast<std::size_t>(inputs.matrix.values.cols);
+  const auto correctors = static_cast<std::size_t>(inputs.matrix.values.cols - (options.rf_column ? 1 : 0));
+  constexpr double kUnbounded = std::numeric_limits<double>::infinity();
   if (read.names.empty()) {
     if (read.limits.size() != correctors)
       return content_failure(path, "has " + std::to_string(read.limits.size()) + " limits, but the matrix has " +
                                        std::to_string(correctors) + " correctors");
     limits = std::move(read.limits);
+    if (options.rf_column) limits.push_back({-kUnbounded, kUnbounded});
     return std::nullopt;
   }
-  const std::vector<std::string> names = inputs.corrector_names();
+  std::vector<std::string> names = inputs.corrector_names();
+  names.resize(correctors);
   if (auto failure = named_twice(path, "corrector", read.names)) return failure;
   if (auto failure = named_twice(matrix_source(options), "corrector", names)) return failure;
   std::unordered_map<std::string_view, std::size_t> position;
   position.reserve(names.size());
   for (std::size_t j = 0; j < names.size(); ++j) position.emplace(names[j], j);
-  constexpr double kUnbounded = std::numeric_limits<double>::infinity();
-  limits.assign(correctors, {-kUnbounded, kUnbounded});
+  limits.assign(static_cast<std::size_t>(inputs.matrix.values.cols), {-kUnbounded, kUnbounded});
   std::vector<std::string> unknown;
   for (std::size_t k = 0; k < read.names.size(); ++k) {
     const auto found = position.find(read.names[k]);
@@ -190,7 +235,7 @@ std::optional<Failure> read_weights(const CorrectOptions &options, const NamedMa
 }
 
 std::optional<Failure> read_correction_inputs(const CorrectOptions &options, CorrectionInputs &inputs) {
-  if (auto failure = response_matrix(options, inputs.matrix)) return failure;
+  if (auto failure = response_matrix(options, inputs.matrix, inputs.momentum)) return failure;
   if (auto failure = read_per_monitor(options, options.orbit, options.orbit_column, inputs.matrix, inputs.orbit,
                                       options.orbit_names))
     return failure;
@@ -233,15 +278,40 @@ std::string spectrum_text(const Correction &correction) {
   return text;
 }
 
-nlohmann::json correction_summary(const Correction &correction, double alpha) {
-  return {{"rows", correction.rows},
-          {"cols", correction.cols},
-          {"kept", correction.kept},
-          {"alpha", alpha},
-          {"rms_before", correction.rms_before},
-          {"rms_after_predicted", correction.rms_after_predicted},
-          {"max_change", correction.max_change},
-          {"condition_number", finite_or_null(correction.condition_number)}};
+nlohmann::json correction_summary(const Correction &correction, double alpha, const CorrectionFigures &figures) {
+  nlohmann::json summary = {{"rows", correction.rows},
+                            {"cols", correction.cols},
+                            {"kept", correction.kept},
+                            {"alpha", alpha},
+                            {"rms_before", correction.rms_before},
+                            {"rms_after_predicted", correction.rms_after_predicted},
+                            {"max_change", correction.max_change},
+                            {"condition_number", finite_or_null(correction.condition_number)}};
+  if (figures.momentum_offset) summary["momentum_offset"] = *figures.momentum_offset;
+  if (figures.rf_frequency_change) {
+    summary["rf_frequency_change"] = *figures.rf_frequency_change;
+    summary["ultra_relativistic"] = figures.ultra_relativistic;
+  }
+  return summary;
+}
+
+// The figures of a correction: the momentum offset is the change of the last column.
+CorrectionFigures correction_figures(const CorrectOptions &options, const MomentumColumn &momentum,
+                                     const Correction &correction) {
+  CorrectionFigures figures;
+  figures.kept = correction.kept;
+  figures.singular_values = correction.singular_values.size();
+  figures.rms_before = correction.rms_before;
+  figures.rms_after_predicted = correction.rms_after_predicted;
+  if (!options.rf_column) return figures;
+  const double offset = correction.change.back();
+  figures.momentum_offset = offset;
+  if (momentum.slip_factor) {
+    // df/f = -(alpha_c - 1/gamma^2) delta, in double.
+    figures.rf_frequency_change = -*momentum.slip_factor * offset * *options.rf_frequency;
+    figures.ultra_relativistic = momentum.ultra_relativistic;
+  }
+  return figures;
 }
 
 // An output file, what it holds and what writes it (false, with errno set, when the
@@ -258,7 +328,7 @@ std::function<bool(std::FILE *)> text_writer(std::function<std::string()> text) 
 // The outputs the options ask for; they write `inputs` and `correction` once those
 // are complete.
 std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionInputs &inputs,
-                               const Correction &correction) {
+                               const Correction &correction, const CorrectionFigures &figures) {
   std::vector<Output> outputs;
   outputs.push_back({{options.output, "corrector changes"}, text_writer([&] {
                        return named_column("change", inputs.corrector_names(), correction.change);
@@ -271,12 +341,19 @@ std::vector<Output> outputs_of(const CorrectOptions &options, const CorrectionIn
     outputs.push_back({{*options.spectrum, "spectrum"}, text_writer([&] { return spectrum_text(correction); })});
   if (options.summary)
     outputs.push_back({{*options.summary, "summary"}, text_writer([&] {
-                         return json_text(correction_summary(correction, options.tikhonov));
+                         return json_text(correction_summary(correction, options.tikhonov, figures));
                        })});
   if (options.spectrum_plot)
     outputs.push_back({{*options.spectrum_plot, "spectrum plot"}, [&](std::FILE *stream) {
                          return draw_singular_values(stream, picture_format(*options.spectrum_plot),
                                                      correction.singular_values, correction.kept);
+                       }});
+  if (options.plot)
+    outputs.push_back({{*options.plot, "plot"}, [&](std::FILE *stream) {
+                         const CorrectionValues values{"orbit correction: " + options.orbit, inputs.monitor_names(),
+                                                       inputs.orbit, correction.predicted,
+                                                       inputs.corrector_names(), correction.change};
+                         return draw_chart(stream, picture_format(*options.plot), correction_chart(values));
                        }});
   return outputs;
 }
@@ -303,12 +380,20 @@ std::vector<std::string> input_files(const CorrectOptions &options) {
 
 }  // namespace
 
+ModelSource model_source_of(const CorrectOptions &options) {
+  ModelSource source = options.model;
+  source.optics_model.read_dispersion = options.rf_column;
+  source.optics_model.frequency_change = options.rf_frequency.has_value();
+  return source;
+}
+
 CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hooks) {
   CommandResult result;
   try {
     CorrectionInputs inputs;
     Correction correction;
-    const std::vector<Output> outputs = outputs_of(options, inputs, correction);
+    CorrectionFigures figures;
+    const std::vector<Output> outputs = outputs_of(options, inputs, correction, figures);
     std::vector<NamedOutput> names;
     for (const Output &output : outputs) names.push_back(output.name);
     if ((result.error = clashing_outputs(input_files(options), names))) return result;
@@ -330,8 +415,8 @@ CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hoo
                                      "the corrector changes are past the range of doubles");
       return result;
     }
-    result.figures = CorrectionFigures{correction.kept, correction.singular_values.size(), correction.rms_before,
-                                       correction.rms_after_predicted};
+    figures = correction_figures(options, inputs.momentum, correction);
+    result.figures = figures;
     OutputSet set(hooks.standard_output);
     result.error = write_outputs(outputs, set);
     result.wrote_to_standard_output = set.writes_standard_output();

@@ -38,8 +38,17 @@ struct CorrectOptions {
   std::optional<std::string> spectrum;
   std::optional<std::string> summary;
   std::optional<std::string> spectrum_plot;
+  std::optional<std::string> plot;  // the orbit before and after and the changes (PNG, SVG or PDF)
   int threads = 0;  // of the linear algebra; 0: RESPMAT_THREADS, else OpenBLAS's choice
+  // A ring's x plane: one more column, the orbit per unit momentum offset (DX of the
+  // optics table), and with the RF frequency the change of it that gives the offset.
+  bool rf_column = false;
+  std::optional<double> rf_frequency;
 };
+
+// The model's inputs as the correction reads them: DX too for the momentum offset
+// column, alpha_c also for the RF frequency change.
+[[nodiscard]] ModelSource model_source_of(const CorrectOptions &options);
 
 // Every output is replaced, or none is; the figures of the result are the
 // correction's.

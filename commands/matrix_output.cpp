@@ -57,10 +57,8 @@ int write_in_layout(const MatrixForm &form, const ModelSource &source, MatrixLay
   return write_model_text(held, matrix_text(form, held, table_header(source, description)), stream, form.threads);
 }
 
-bool draw_measured(const std::string &title, const std::string &path, const MeasuredResponse &response,
+bool draw_measured(HeatMapStyle style, const std::string &path, const MeasuredResponse &response,
                    const analysis::Dense &values, std::FILE *stream) {
-  HeatMapStyle style;
-  style.title = title;
   style.row_names = response.monitor_names;
   style.column_names = response.corrector_names;
   std::vector<std::int32_t> reach;

@@ -15,6 +15,7 @@
 #include "input/measured_matrix.h"
 #include "output/matrix_form.h"
 #include "output/table_text.h"
+#include "picture/heat_map.h"
 
 namespace respmat {
 
@@ -31,9 +32,10 @@ struct HeldResult {
 [[nodiscard]] int write_in_layout(const MatrixForm &form, const ModelSource &source, MatrixLayout layout,
                                   const MeasuredResponse &response, HeldResult result, std::FILE *stream);
 
-// A heat map of `values` (monitors x correctors) with the measured names, grey where
-// the model does not reach. False with errno set when drawing or writing fails.
-[[nodiscard]] bool draw_measured(const std::string &title, const std::string &path, const MeasuredResponse &response,
+// A heat map of `values` (monitors x correctors) in `style` with the measured names,
+// grey where the model does not reach. False with errno set when drawing or writing
+// fails.
+[[nodiscard]] bool draw_measured(HeatMapStyle style, const std::string &path, const MeasuredResponse &response,
                                  const analysis::Dense &values, std::FILE *stream);
 
 }  // namespace respmat

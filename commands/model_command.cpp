@@ -28,10 +28,13 @@ std::uint64_t smallest_output(const MatrixForm &form, const ResponseModel &model
   return 2 * entries + 1;
 }
 
-// The picture's title and axes: what was modelled from which file, and the names of
-// the monitors and correctors where the inputs give them.
-HeatMapStyle picture_style(const ModelSource &source, const ModelInputs &inputs) {
+// The picture's title, axes and scale: what was modelled from which file, the names
+// of the monitors and correctors where the inputs give them, and the entries' units.
+HeatMapStyle picture_style(const ModelOptions &options, const ModelInputs &inputs) {
+  const ModelSource &source = options.source;
   HeatMapStyle style;
+  style.quantity = "response";
+  style.units = options.units;
   style.title = "model response matrix: " + std::filesystem::path(inputs.source).filename().string();
   if (source.optics) {
     style.title += std::string(", ") + plane_name(source.optics_model.plane) + " plane, " +
@@ -96,7 +99,7 @@ std::optional<Failure> write_outputs(const ModelOptions &options, const ModelInp
   std::optional<HeatMap> picture;
   if (picture_file)
     picture.emplace(outputs.stream(*picture_file), picture_format(*options.heatmap), model.rows(), model.cols(),
-                    options.range.value_or(model.bound()), picture_style(options.source, inputs));
+                    options.range.value_or(model.bound()), picture_style(options, inputs));
   errno = 0;
   switch (write_rows(options, model, text, outputs.stream(*matrix), picture ? &*picture : nullptr)) {
     case WriteOutcome::ok:

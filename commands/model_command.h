@@ -20,6 +20,7 @@ struct ModelOptions {
   MatrixForm form;
   std::optional<std::string> heatmap;  // also draw the matrix there (PNG, SVG or PDF by its extension)
   std::optional<double> range;  // the bound of the picture's colour scale; unset: the model's largest entry
+  std::string units = "orbit per unit kick";  // of the entries, on the picture's colour bar
 };
 
 // What a matrix written as an optics-style table is, as its header says: what it

@@ -41,6 +41,7 @@ std::optional<Failure> read_optics_model(const ModelSource &source, ModelInputs 
   inputs.m = made->rows();
   inputs.model = std::make_unique<OpticsModel>(std::move(*made));
   inputs.source = path;
+  inputs.optics_header.header = table.table.header;
   return std::nullopt;
 }
 

@@ -51,6 +51,7 @@ struct ModelInputs {
   std::vector<double> phases;
   std::unique_ptr<ResponseModel> model;
   std::string source;  // the file the model comes from, for titles
+  OpticsTable optics_header;  // an optics table's header values alone (no rows)
 };
 
 // Reads the inputs of the model `source` describes and makes it; the warnings about

@@ -83,6 +83,9 @@ class PointBasis {
       const double q = optics_->tune();
       out[0] = std::sqrt(mon.beta) * std::sqrt(cor.beta) / (2.0 * std::sin(std::numbers::pi * q)) *
                std::cos(std::numbers::pi * (2.0 * std::fabs(mon.mu - cor.mu) - q));
+      // At a fixed RF frequency, less eta_i eta_j / (alpha_c C), in double as the model's.
+      if (const auto &rf = optics_->fixed_rf())
+        out[0] -= mon.dispersion / (rf->momentum_compaction * rf->circumference) * cor.dispersion;
       return;
     }
     const Phase &m = monitor_phases_[i];

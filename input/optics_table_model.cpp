@@ -50,7 +50,7 @@ class RowChoice {
 
 // The columns of the table that the model reads.
 struct Columns {
-  std::optional<std::size_t> name, keyword, s, beta, mu;
+  std::optional<std::size_t> name, keyword, s, beta, mu, dispersion;
 };
 
 std::optional<std::regex> compile(const std::optional<std::string> &pattern, const char *option,
@@ -84,6 +84,8 @@ std::optional<Failure> element_at(const OpticsTable &table, const std::string &p
     if (auto failure = number_at(table, path, r, *columns.s, element.s)) return failure;
   if (auto failure = number_at(table, path, r, *columns.beta, element.beta)) return failure;
   if (auto failure = number_at(table, path, r, *columns.mu, element.mu)) return failure;
+  if (columns.dispersion)
+    if (auto failure = number_at(table, path, r, *columns.dispersion, element.dispersion)) return failure;
   if (element.beta < 0.0) return field_failure(table, path, r, *columns.beta, "a beta function cannot be negative");
   return std::nullopt;
 }
@@ -101,11 +103,71 @@ std::optional<Failure> ring_tune(const OpticsTable &table, const std::string &pa
   return std::nullopt;
 }
 
+// What the table lacks for an option: the option asked for it, so it is a usage failure.
+Failure lacks(const std::string &path, const std::string &what) {
+  return {Failure::Kind::usage, path, 0, path + ": " + what};
+}
+
+// A header value the options can stand in for, finite and not 0.
+std::optional<Failure> ring_constant(const OpticsTable &table, const std::string &path, const char *header,
+                                     const std::optional<double> &given, const char *option, const char *meaning,
+                                     const char *user, double &value) {
+  if (given) {
+    if (!std::isfinite(*given) || *given == 0.0)
+      return usage_failure(std::string(option) + ": must be a finite number other than 0");
+    value = *given;
+    return std::nullopt;
+  }
+  const std::optional<double> read = table.header_number(header);
+  if (!read)
+    return lacks(path, std::string("has no header value ") + header + ", the " + meaning + " " + user +
+                           " needs (or give " + option + ")");
+  if (!std::isfinite(*read) || *read == 0.0)
+    return content_failure(path, std::string("the header value ") + header + " (" + meaning +
+                                     ") must be a finite number other than 0");
+  value = *read;
+  return std::nullopt;
+}
+
+// alpha_c and C of a ring at a fixed RF frequency.
+std::optional<Failure> fixed_rf_of(const OpticsTable &table, const std::string &path,
+                                   const OpticsModelOptions &options, std::optional<FixedRf> &fixed) {
+  if (options.rf == Rf::free) return std::nullopt;
+  FixedRf rf;
+  if (auto failure = momentum_compaction(table, path, options, rf.momentum_compaction)) return failure;
+  if (auto failure = ring_constant(table, path, "LENGTH", options.circumference, "--circumference", "circumference",
+                                   "--rf fixed", rf.circumference))
+    return failure;
+  fixed = rf;
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> rf_problem(const OpticsModelOptions &options) {
+  if (options.rf == Rf::free) {
+    if (options.momentum_compaction && !options.frequency_change)
+      return "--momentum-compaction: has no effect without --rf fixed or --rf-frequency";
+    if (options.circumference) return "--circumference: has no effect without --rf fixed";
+    return std::nullopt;
+  }
+  if (options.lattice != Lattice::ring)
+    return "--rf fixed: applies to a ring; a line's orbit does not close, so no path length is held";
+  if (options.plane != Plane::x)
+    return "--rf fixed: applies to the x plane, the plane of the bends and their dispersion";
+  return std::nullopt;
+}
+
+std::optional<Failure> momentum_compaction(const OpticsTable &table, const std::string &path,
+                                           const OpticsModelOptions &options, double &alpha) {
+  return ring_constant(table, path, "ALFA", options.momentum_compaction, "--momentum-compaction",
+                       "momentum compaction", options.rf == Rf::fixed ? "--rf fixed" : "--rf-frequency", alpha);
+}
 
 std::optional<Failure> optics_table_model(const OpticsTable &table, const std::string &path,
                                           const OpticsModelOptions &options, std::optional<OpticsModel> &model) {
   const PlaneNames plane = names_of(options.plane);
+  if (auto problem = rf_problem(options)) return usage_failure(*problem);
   std::optional<Failure> failure;
   const RowChoice monitor_choice(compile(options.monitors_match, "--monitors-match", failure), "MONITOR",
                                  plane.monitor);
@@ -114,13 +176,18 @@ std::optional<Failure> optics_table_model(const OpticsTable &table, const std::s
   if (failure) return failure;
 
   Columns columns{table.column("NAME"), table.column("KEYWORD"), table.column("S"), table.column(plane.beta),
-                  table.column(plane.mu)};
+                  table.column(plane.mu), std::nullopt};
   for (const auto &[column, name] : {std::pair{columns.beta, plane.beta}, std::pair{columns.mu, plane.mu},
                                      std::pair{columns.s, "S"}}) {
     if (!column && (options.lattice == Lattice::line || std::string(name) != "S"))
       return content_failure(path, std::string("has no column ") + name + ", which the model needs");
   }
   if (options.lattice == Lattice::ring) columns.s.reset();
+  if (options.rf == Rf::fixed || options.read_dispersion) {
+    if (!(columns.dispersion = table.column("DX")))
+      return lacks(path, std::string("has no column DX, the dispersion ") +
+                             (options.rf == Rf::fixed ? "--rf fixed" : "the momentum offset") + " needs");
+  }
 
   // Without a keyword column or a pattern, every row is a monitor.
   const bool every_row_a_monitor = !monitor_choice.given() && !columns.keyword;
@@ -149,7 +216,10 @@ std::optional<Failure> optics_table_model(const OpticsTable &table, const std::s
 
   double tune = 0.0;
   if (options.lattice == Lattice::ring && (failure = ring_tune(table, path, plane, tune))) return failure;
-  model.emplace(std::move(monitors), std::move(correctors), options.lattice, options.scale, tune, at_monitors);
+  std::optional<FixedRf> fixed_rf;
+  if ((failure = fixed_rf_of(table, path, options, fixed_rf))) return failure;
+  model.emplace(std::move(monitors), std::move(correctors), options.lattice, options.scale, tune, at_monitors,
+                fixed_rf);
   return std::nullopt;
 }
 

@@ -42,11 +42,16 @@ bool ends_with_ignoring_case(const std::string &text, std::string_view lower_suf
                     [&](char suffix_char, char text_char) { return suffix_char == ascii_lower(text_char); });
 }
 
-// The largest finite |entry|, 0 when there is none.
-double largest_magnitude(const double *values, std::size_t count) {
+// The largest finite |entry| among those drawn (each row's first `reachable[i]`,
+// or all), 0 when there is none: entries drawn grey must not widen the scale.
+double largest_magnitude(const double *values, std::int32_t rows, std::int32_t cols, const std::int32_t *reachable) {
   double largest = 0.0;
-  for (std::size_t k = 0; k < count; ++k)
-    if (std::isfinite(values[k])) largest = std::fmax(largest, std::fabs(values[k]));
+  for (std::int32_t i = 0; i < rows; ++i) {
+    const double *row = values + static_cast<std::size_t>(i) * static_cast<std::size_t>(cols);
+    const std::int32_t end = reachable != nullptr ? std::clamp(reachable[i], 0, cols) : cols;
+    for (std::int32_t j = 0; j < end; ++j)
+      if (std::isfinite(row[j])) largest = std::fmax(largest, std::fabs(row[j]));
+  }
   return largest;
 }
 
@@ -56,6 +61,12 @@ PictureFormat picture_format(const std::string &path) {
   if (ends_with_ignoring_case(path, ".svg")) return PictureFormat::svg;
   if (ends_with_ignoring_case(path, ".pdf")) return PictureFormat::pdf;
   return PictureFormat::png;
+}
+
+std::optional<PictureFormat> plot_format(const std::string &path) {
+  if (ends_with_ignoring_case(path, ".png")) return PictureFormat::png;
+  if (picture_format(path) == PictureFormat::png) return std::nullopt;
+  return picture_format(path);
 }
 
 HeatMap::HeatMap(std::FILE *stream, PictureFormat format, std::int32_t rows, std::int32_t cols, double range,
@@ -155,7 +166,7 @@ bool draw_heat_map(std::FILE *stream, PictureFormat format, const double *values
     return false;
   }
   const std::size_t width = static_cast<std::size_t>(cols);
-  HeatMap map(stream, format, rows, cols, largest_magnitude(values, static_cast<std::size_t>(rows) * width), style);
+  HeatMap map(stream, format, rows, cols, largest_magnitude(values, rows, cols, reachable), style);
   if (!map.start()) return false;
   std::vector<double> row;
   try {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ enum class PictureFormat { png, svg, pdf };
 
 // The format a picture file's name asks for: ".svg" and ".pdf" (any case), else PNG.
 [[nodiscard]] PictureFormat picture_format(const std::string &path);
+// The same for the plots, which name their format: ".png", ".svg" or ".pdf" (any
+// case), nothing for any other name.
+[[nodiscard]] std::optional<PictureFormat> plot_format(const std::string &path);
 
 // The words around the cells.
 struct HeatMapStyle {
@@ -23,15 +27,21 @@ struct HeatMapStyle {
   std::vector<std::string> column_names;  // one per column, or empty: 0-based indices
   std::string row_axis = "monitor";
   std::string column_axis = "corrector";
+  // The colour bar's label: what the entries are and their units, "response (orbit
+  // per unit kick)"; either may be empty.
+  std::string quantity;
+  std::string units;
 };
 
 // Entries are drawn as blocks of at least 600 pixels to the side of the plot up to
 // kMaxCells entries a side; beyond that each cell is the mean of a block of entries,
-// the smallest block that keeps the cells within kMaxCells a side. Colours run from
-// blue (-range) through white (0) to red (+range), symmetric about 0, with a colour
-// bar beside the plot. Entries that are zero by construction are grey; a cell with a
-// NaN among its entries is black. Row and column labels are thinned to those that fit
-// without overlapping.
+// the smallest block that keeps the cells within kMaxCells a side. SVG and PDF draw
+// each cell as a filled rectangle up to a few hundred cells a side, one image beyond.
+// Colours run from blue (-range) through white (0) to red (+range), symmetric about
+// 0, with a colour bar beside the plot, its ticks at round values and its label
+// naming the quantity and its units. Entries that are zero by construction are grey;
+// a cell with a NaN among its entries is black. Row and column labels are thinned to
+// those that fit without overlapping.
 class HeatMap {
  public:
   static constexpr std::int32_t kMaxCells = 2048;
@@ -79,8 +89,8 @@ class HeatMap {
 };
 
 // A matrix held in memory (row-major rows x cols): range = the largest finite |entry|
-// (1 when there is none but 0), every entry reachable unless `reachable` (one count
-// per row) is given. Returns false and sets errno on failure, as HeatMap does.
+// drawn (1 when there is none but 0), every entry reachable unless `reachable` (one
+// count per row) is given. Returns false and sets errno on failure, as HeatMap does.
 [[nodiscard]] bool draw_heat_map(std::FILE *stream, PictureFormat format, const double *values, std::int32_t rows,
                                  std::int32_t cols, const HeatMapStyle &style,
                                  const std::int32_t *reachable = nullptr);

@@ -170,7 +170,8 @@ def fit(measured, **options):
         # The optics table's order, matched by name; its names are the results'.
         _, model_monitors, model_correctors = _respmat.optics_model(options["optics"], **{
             key: options[key] for key in ("plane", "lattice", "scale", "monitors_match", "correctors_match",
-                                          "correctors_at_monitors") if key in options})
+                                          "correctors_at_monitors", "rf", "momentum_compaction", "circumference")
+            if key in options})
         values = aligned_frame("measured", measured, model_monitors, model_correctors)
         monitors, correctors = model_monitors, model_correctors
     else:

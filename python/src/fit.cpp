@@ -22,7 +22,7 @@ namespace py = pybind11;
 namespace respmat::python {
 namespace {
 
-constexpr char kFit[] = R"(fit(measured, *, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None, corrector_monitors=None, amplitude=0.47247222310000003, offset=0.1696, plane="x", lattice="line", scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, exclude_outliers=False, outlier_k=5.0) -> dict
+constexpr char kFit[] = R"(fit(measured, *, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None, corrector_monitors=None, amplitude=0.47247222310000003, offset=0.1696, plane="x", lattice="line", scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, rf="free", momentum_compaction=None, circumference=None, exclude_outliers=False, outlier_k=5.0) -> dict
 --
 
 The model's constants fitted to a measured response matrix, as `respmat fit` fits
@@ -39,8 +39,10 @@ phases : array_like or None
     i sees corrector j when i >= j's monitor.
 optics : str, bytes, os.PathLike or None
     The model of this optics table instead, made as optics_model() makes it with
-    `plane`, `lattice`, `scale`, `monitors_match`, `correctors_match` and
-    `correctors_at_monitors`; its monitors and correctors must be measured's.
+    `plane`, `lattice`, `scale`, `monitors_match`, `correctors_match`,
+    `correctors_at_monitors`, `rf`, `momentum_compaction` and `circumference`
+    (rf="fixed": a ring's x plane at a fixed RF frequency, in every kind); its
+    monitors and correctors must be measured's.
 kind : str
     "amplitude-offset": weighted linear least squares in a = A cos(delta),
     b = A sin(delta) of measured ~ A sin(2 pi (phase_i - phase_j) + delta), giving
@@ -239,12 +241,16 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
              double step, const py::object &sigma, const py::object &corrector_monitors, double amplitude,
              double offset, const std::string &plane, const std::string &lattice, double scale,
              std::optional<std::string> monitors_match, std::optional<std::string> correctors_match,
-             std::optional<bool> correctors_at_monitors, bool exclude_outliers, double outlier_k) {
+             std::optional<bool> correctors_at_monitors, const std::string &rf,
+             std::optional<double> momentum_compaction, std::optional<double> circumference, bool exclude_outliers,
+             double outlier_k) {
   const FitSettings settings{kind_argument(kind), exclude_outliers, outlier_k};
   if (!std::isfinite(step) || step == 0.0) throw py::value_error("step must be a finite number other than 0");
   if (!(outlier_k > 0.0) || !std::isfinite(outlier_k))
     throw py::value_error("outlier_k must be a finite number above 0");
   if (phases.is_none() == optics.is_none()) throw py::value_error("give the model as either phases or optics");
+  if (optics.is_none() && (rf != "free" || momentum_compaction || circumference))
+    throw py::value_error("rf, momentum_compaction and circumference are for optics: a phase model has no dispersion");
   if (!optics.is_none() && !corrector_monitors.is_none())
     throw py::value_error("corrector_monitors is for phases: an optics table places its correctors itself");
 
@@ -254,7 +260,7 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
     use_phase_model(phases, amplitude, offset, response);
   else
     use_optics_model({optics, plane, lattice, scale, std::move(monitors_match), std::move(correctors_match),
-                      correctors_at_monitors},
+                      correctors_at_monitors, rf, momentum_compaction, circumference},
                      response);
   response.corrector_columns = corrector_columns(corrector_monitors, response);
 
@@ -280,7 +286,8 @@ void bind_fit(py::module_ &module) {
              py::arg("amplitude") = kAmplitude, py::arg("offset") = kPhaseOffset, py::arg("plane") = "x",
              py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
              py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
-             py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, kFit);
+             py::arg("rf") = "free", py::arg("momentum_compaction") = py::none(),
+             py::arg("circumference") = py::none(), py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, kFit);
 }
 
 }  // namespace respmat::python

@@ -17,7 +17,7 @@ namespace respmat::python {
 
 namespace {
 
-constexpr char kHeatmap[] = R"(heatmap(matrix, path, *, title='', row_names=None, column_names=None, range=None)
+constexpr char kHeatmap[] = R"(heatmap(matrix, path, *, title='', row_names=None, column_names=None, range=None, units='')
 --
 
 Draw a 2-D array as a heat map picture, as the tool's --heatmap draws the model.
@@ -27,9 +27,11 @@ case), anything else PNG. Entries are blocks of one colour, at least 600 pixels
 (points for SVG and PDF) to a side of the plot; beyond 2048 rows or columns each
 block is the mean of several entries. Colours run from blue (-range) through white
 (0) to red (+range), entries beyond the range take the colour of its end, and a
-block with a NaN among its entries is black. A colour bar with its values stands
-beside the plot; rows (row 0 at the top) and columns are labelled with their names
-or 0-based indices, as many as fit without overlapping.
+block with a NaN among its entries is black. A colour bar with its values at round
+numbers and its label (the units) stands beside the plot; rows (row 0 at the top)
+and columns are labelled with their names or 0-based indices, as many as fit without
+overlapping. Up to 300 rows and columns, SVG and PDF draw each block as a filled
+rectangle; beyond, as one image.
 
 Parameters
 ----------
@@ -46,6 +48,8 @@ row_names, column_names : sequence of str or None
 range : float or None
     The bound of the colour scale, a positive finite number. None: the largest
     finite magnitude among the entries (1 when there is none but 0).
+units : str
+    The entries' units, the colour bar's label ("mm/mrad"); empty for none.
 
 Raises
 ------
@@ -109,6 +113,7 @@ void heatmap(const py::handle &matrix, const py::object &path, const HeatMapArgu
   const std::optional<double> range = range_argument(arguments.range);
   HeatMapStyle style;
   style.title = arguments.title;
+  style.units = arguments.units;
   style.row_names = names_argument(arguments.row_names, values.shape(0), "row_names");
   style.column_names = names_argument(arguments.column_names, values.shape(1), "column_names");
   const PictureFormat format = picture_format(name.native);
@@ -123,11 +128,12 @@ void bind_heat_map(py::module_ &module) {
   module.def(
       "heatmap",
       [](const py::handle &matrix, const py::object &path, std::string title, const py::object &row_names,
-         const py::object &column_names, const py::object &range) {
-        heatmap(matrix, path, HeatMapArguments{std::move(title), row_names, column_names, range});
+         const py::object &column_names, const py::object &range, std::string units) {
+        heatmap(matrix, path,
+                HeatMapArguments{std::move(title), row_names, column_names, range, std::move(units)});
       },
       py::arg("matrix"), py::arg("path"), py::kw_only(), py::arg("title") = "", py::arg("row_names") = py::none(),
-      py::arg("column_names") = py::none(), py::arg("range") = py::none(), kHeatmap);
+      py::arg("column_names") = py::none(), py::arg("range") = py::none(), py::arg("units") = "", kHeatmap);
 }
 
 }  // namespace respmat::python

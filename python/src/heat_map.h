@@ -14,6 +14,7 @@ struct HeatMapArguments {
   pybind11::object row_names;
   pybind11::object column_names;
   pybind11::object range;
+  std::string units;
 };
 
 // Draws a 2-D array as a heat map (PNG, SVG or PDF by the file name's extension),

@@ -15,7 +15,7 @@ namespace py = pybind11;
 namespace respmat::python {
 namespace {
 
-constexpr char kOpticsModel[] = R"(optics_model(path, *, plane='x', lattice='line', scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None)
+constexpr char kOpticsModel[] = R"(optics_model(path, *, plane='x', lattice='line', scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, rf='free', momentum_compaction=None, circumference=None)
 --
 
 The response matrix of a beam line or ring from its optics table.
@@ -25,7 +25,9 @@ functions and phase advances (in turns) of the chosen plane:
 scale * sqrt(beta_i * beta_j) * sin(2*pi*(mu_i - mu_j)) for a line, where monitor i
 is downstream of corrector j (0 elsewhere), and
 scale * sqrt(beta_i * beta_j) / (2*sin(pi*Q)) * cos(2*pi*|mu_i - mu_j| - pi*Q) for a
-ring of tune Q. The matrix is bit for bit what `respmat model --optics` writes.
+ring of tune Q; with rf='fixed', a ring's x plane less
+scale * eta_i * eta_j / (alpha_c * C). The matrix is bit for bit what
+`respmat model --optics` writes.
 
 Parameters
 ----------
@@ -43,6 +45,12 @@ monitors_match, correctors_match : str or None
     HMONITOR for x, VMONITOR for y), or KICKER (or HKICKER, VKICKER).
 correctors_at_monitors : bool or None
     A corrector at every monitor; None: so when the table has no corrector.
+rf : {'free', 'fixed'}
+    'fixed': a ring's x plane at a fixed RF frequency, where a kick moves the
+    momentum to keep the path length; eta is the column DX (orbit per unit
+    delta = dp/p), alpha_c the header value ALFA and C the header value LENGTH.
+momentum_compaction, circumference : float or None
+    With rf='fixed': alpha_c and C instead of ALFA and LENGTH (finite, not 0).
 
 Returns
 -------
@@ -57,7 +65,9 @@ OSError
 ValueError
     The table lacks a column the model needs, has a malformed or non-finite
     value, selects no monitor or no corrector, or a ring's tune is a whole
-    number; or an argument is malformed.)";
+    number; or an argument is malformed; or rf='fixed' for a line or the y
+    plane, or without DX, ALFA or LENGTH (each named); or momentum_compaction
+    or circumference without rf='fixed'.)";
 
 
 Plane plane_argument(const std::string &plane) {
@@ -70,13 +80,20 @@ Lattice lattice_argument(const std::string &lattice) {
   throw py::value_error("lattice must be 'line' or 'ring', not '" + lattice + "'");
 }
 
+Rf rf_argument(const std::string &rf) {
+  if (const auto parsed = parse_rf(rf)) return *parsed;
+  throw py::value_error("rf must be 'free' or 'fixed', not '" + rf + "'");
+}
+
 // The matrix of an optics table's model, with its monitors' and correctors' names:
 // the same entries as the tool writes for the same table and options.
 py::tuple optics_model(const py::object &path, const std::string &plane, const std::string &lattice, double scale,
                        std::optional<std::string> monitors_match, std::optional<std::string> correctors_match,
-                       std::optional<bool> correctors_at_monitors) {
-  const OpticsModel model = optics_table_model({path, plane, lattice, scale, std::move(monitors_match),
-                                                std::move(correctors_match), correctors_at_monitors});
+                       std::optional<bool> correctors_at_monitors, const std::string &rf,
+                       std::optional<double> momentum_compaction, std::optional<double> circumference) {
+  const OpticsModel model =
+      optics_table_model({path, plane, lattice, scale, std::move(monitors_match), std::move(correctors_match),
+                          correctors_at_monitors, rf, momentum_compaction, circumference});
   Float64Array matrix = new_float64(model.rows(), model.cols());
   {
     py::gil_scoped_release release;
@@ -96,6 +113,9 @@ OpticsModel optics_table_model(const OpticsArguments &arguments) {
   options.monitors_match = arguments.monitors_match;
   options.correctors_match = arguments.correctors_match;
   options.correctors_at_monitors = arguments.correctors_at_monitors;
+  options.rf = rf_argument(arguments.rf);
+  options.momentum_compaction = arguments.momentum_compaction;
+  options.circumference = arguments.circumference;
   OpticsTableResult table;
   {
     py::gil_scoped_release release;
@@ -111,7 +131,8 @@ void bind_optics(py::module_ &module) {
   module.def("optics_model", &optics_model, py::arg("path"), py::kw_only(), py::arg("plane") = "x",
              py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
              py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
-             kOpticsModel);
+             py::arg("rf") = "free", py::arg("momentum_compaction") = py::none(),
+             py::arg("circumference") = py::none(), kOpticsModel);
 }
 
 }  // namespace respmat::python

@@ -20,6 +20,9 @@ struct OpticsArguments {
   std::optional<std::string> monitors_match;
   std::optional<std::string> correctors_match;
   std::optional<bool> correctors_at_monitors;
+  std::string rf = "free";
+  std::optional<double> momentum_compaction;
+  std::optional<double> circumference;
 };
 
 // Reads the table (with the GIL released) and makes its model, as the tool does.

@@ -213,3 +213,20 @@ def test_tool_refuses_an_endless_orbit_before_it_fills_the_memory(tmp_path):
     (tmp_path / "matrix").write_text("1,2\n3,4\n")
     done = run_tool("--matrix", "matrix", "--orbit", "/dev/zero", cwd=tmp_path)
     assert done.returncode == 1 and done.stderr.count("\n") == 1 and "larger than 256 MiB" in done.stderr
+
+
+
+def test_tool_rf_column_gives_the_momentum_offset_and_the_frequency_change(tmp_path):
+    table = DATA.parent.parent / "examples" / "optics" / "iota_v8.3_twiss.tfs"
+    R, eta = respmat.optics_model(table, lattice="ring")[0], np.loadtxt(table, skiprows=48, usecols=15)
+    np.savetxt(tmp_path / "orbit.csv", np.random.default_rng(31).normal(0, 1e-3, 21), fmt="%.17g")
+    ring = ["--optics", table, "--lattice", "ring", "--orbit", "orbit.csv", "--singular-values", 15]
+    done = run_tool(*ring, "--rf-column", "--rf-frequency", 3e7, "--summary", "s.json", cwd=tmp_path)
+    assert done.returncode == 0 and "RF frequency change" in done.stdout, done.stderr
+    change = np.loadtxt(tmp_path / "correctors.csv", delimiter=",", skiprows=1, usecols=1)
+    assert (tmp_path / "correctors.csv").read_text().splitlines()[-1].startswith("momentum_offset,")
+    close(change, numpy_correction(np.column_stack([R, eta]), np.loadtxt(tmp_path / "orbit.csv"), cut=15), 1e-10)
+    summary = json.loads((tmp_path / "s.json").read_text())
+    assert summary["rf_frequency_change"] == -(0.07198572185 - 1 / 294.5426936 ** 2) * change[-1] * 3e7
+    for refused in (["--rf-frequency", 1e6], ["--rf-column", "--plane", "y"]):
+        assert run_tool(*ring, *refused, cwd=tmp_path).returncode == 64

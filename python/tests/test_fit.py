@@ -59,9 +59,9 @@ def noisy_calibrations(rng):
                 kind="calibrations", step=2.0, sigma=np.full(exact.shape, 0.004))
 
 
-def noisy_optics(rng, lattice):
-    G = respmat.optics_model(TWISS, lattice=lattice)[0]
-    return dict(measured=1.3 * G + rng.normal(0, 0.01, G.shape) * (G != 0), optics=TWISS, lattice=lattice)
+def noisy_optics(rng, lattice, **rf):
+    G = respmat.optics_model(TWISS, lattice=lattice, **rf)[0]
+    return dict(measured=1.3 * G + rng.normal(0, 0.01, G.shape) * (G != 0), optics=TWISS, lattice=lattice, **rf)
 
 
 def noisy_corrector_monitors(rng):
@@ -71,7 +71,7 @@ def noisy_corrector_monitors(rng):
 
 
 def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None,
-             corrector_monitors=None, lattice="line", exclude_outliers=False):
+             corrector_monitors=None, lattice="line", exclude_outliers=False, rf="free"):
     """The tool's parameters, summary and fitted model (monitors x correctors) on files of the same values."""
     args = [TOOL, "fit", "--fit", kind, "--measured", "m.csv", "--layout", "monitors-by-correctors", "--step",
             repr(step), "--parameters", "p.csv", "--summary", "s.json", "-o", "fitted.bin", "-f", "bin"]
@@ -83,7 +83,7 @@ def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset"
         np.savetxt(folder / "phases.csv", phases, fmt="%.17g")
         args += ["-p", "phases.csv"]
     else:
-        args += ["--optics", str(optics), "--lattice", lattice]
+        args += ["--optics", str(optics), "--lattice", lattice, "--rf", rf]
     if corrector_monitors is not None:
         args += ["--corrector-monitors", ",".join(map(str, corrector_monitors))]
     if exclude_outliers:
@@ -96,8 +96,9 @@ def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset"
 
 @pytest.mark.skipif(TOOL is None, reason="the tool's path comes from the build")
 @pytest.mark.parametrize("problem", [noisy_calibrations, lambda rng: noisy_optics(rng, "line"),
-                                     lambda rng: noisy_optics(rng, "ring"), noisy_corrector_monitors],
-                         ids=["calibrations", "optics-line", "optics-ring", "corrector-monitors"])
+                                     lambda rng: noisy_optics(rng, "ring"), noisy_corrector_monitors,
+                                     lambda rng: noisy_optics(rng, "ring", rf="fixed")],
+                         ids=["calibrations", "optics-line", "optics-ring", "corrector-monitors", "ring-fixed-rf"])
 def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
     arguments = problem(rng)
     result = respmat.fit(**arguments)

@@ -41,3 +41,17 @@ def test_arguments_that_do_not_fit_are_refused_and_nothing_is_written(tmp_path, 
     with pytest.raises(error):
         respmat.heatmap(np.zeros((3, 3)), tmp_path / "G.png", **arguments)
     assert list(tmp_path.iterdir()) == []
+
+
+def test_a_frame_is_drawn_with_its_names_and_the_bar_with_the_units(tmp_path, matrix):
+    pandas = pytest.importorskip("pandas")
+    monitors = [f"BPM{i}" for i in range(matrix.shape[0])]
+    correctors = [f"HC{j}" for j in range(matrix.shape[1])]
+    respmat.heatmap(pandas.DataFrame(matrix, index=monitors, columns=correctors), tmp_path / "frame.png", units="mm/mrad")
+    respmat.heatmap(matrix, tmp_path / "named.png", row_names=monitors, column_names=correctors, units="mm/mrad")
+    respmat.heatmap(matrix, tmp_path / "plain.png", units="mm/mrad")
+    respmat.heatmap(matrix, tmp_path / "bare.png", row_names=monitors, column_names=correctors)
+    picture = (tmp_path / "frame.png").read_bytes()
+    assert picture == (tmp_path / "named.png").read_bytes()
+    assert picture != (tmp_path / "plain.png").read_bytes()
+    assert picture != (tmp_path / "bare.png").read_bytes()

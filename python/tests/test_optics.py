@@ -189,3 +189,21 @@ def test_the_tools_outputs_read_back_exactly(tmp_path):
     assert [line.split(",")[0] for line in labelled[1:22]] == monitors
     for j in (0, 7, 20):
         assert_same_bits(respmat.load_phases(tmp_path / "g.tfs", column=correctors[j]), G[:, j].copy())
+
+
+
+@pytest.mark.skipif(TOOL is None, reason="the tool's path comes from the build")
+def test_a_ring_at_a_fixed_rf_frequency_is_the_tools_and_its_formula(tmp_path):
+    table = EXAMPLES / "optics" / "iota_v8.3_twiss.tfs"
+    G = respmat.optics_model(table, lattice="ring", scale=0.3)[0]
+    R = respmat.optics_model(table, lattice="ring", scale=0.3, rf="fixed", circumference=40.0)[0]
+    eta = np.loadtxt(table, skiprows=48, usecols=15)  # DX
+    # The model's steps in double: eta_i scale / (alpha_c C) per row, then times eta_j.
+    assert_same_bits(R, G - (eta * (0.3 / (0.07198572185 * 40.0)))[:, None] * eta[None, :])
+    subprocess.run([TOOL, "model", "--optics", table, "--lattice", "ring", "--scale", "0.3", "--rf", "fixed",
+                    "--circumference", "40", "-f", "bin", "-o", "r.bin"], cwd=tmp_path, check=True)
+    assert_same_bits(respmat.read_bin(tmp_path / "r.bin"), R)
+    assert respmat.fit(R, optics=table, lattice="ring", rf="fixed", circumference=40.0)["scale"] == \
+        pytest.approx(0.3, rel=1e-12)  # the fit's model has the term too
+    with pytest.raises(ValueError, match="x plane"):
+        respmat.optics_model(table, lattice="ring", plane="y", rf="fixed")

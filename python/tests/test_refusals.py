@@ -51,6 +51,8 @@ REFUSALS = [
     (["model", "extra"], USAGE, "extra"),
     (["fit", "--parameters"], USAGE, "--parameters"),
     (["correct", "--orbit", "../orbit.csv", "--exclude-monitors", ""], USAGE, "--exclude-monitors ''"),
+    ([*CORRECT, "--plot", "orbit.jpg"], USAGE, "--plot 'orbit.jpg'"),
+    (["compare", *MEASURED, "--plot", "-"], USAGE, "--plot '-'"),
     # An index or name a file lacks, or one that is both.
     (["compare", *MEASURED[:-1], "0,1,3,4294967296"], USAGE, "--corrector-monitors"),
     (["compare", *MEASURED[:-1], "0,1,3,2147483648"], USAGE, "--corrector-monitors"),
@@ -68,6 +70,9 @@ REFUSALS = [
     (["fit", *MEASURED, "--outlier-k", "3"], USAGE, "--outlier-k"),
     (["fit", *MEASURED, "--digits", "5"], USAGE, "--digits"),
     (["fit", *MEASURED, "--heatmap", "h.png"], USAGE, "--heatmap"),
+    (["fit", *MEASURED, "--plot", "h.png"], USAGE, "--plot"),
+    ([*PHASE_MODEL, "--units", "mm/mrad"], USAGE, "--units"),
+    (["compare", *MEASURED, "--units", "mm/mrad"], USAGE, "--units"),
     (["-f", "bin", "--threads", "2", *PHASE_MODEL], USAGE, "--threads"),
     ([*CORRECT, "--limits", "../limits.csv", "--rcond", "0.1"], USAGE, "--rcond"),
     ([*CORRECT, "--limits", "../limits.csv", "--singular-values", "2"], USAGE, "--singular-values"),
@@ -79,6 +84,7 @@ REFUSALS = [
     (["compare", *MEASURED, "-o", "../measured.csv"], USAGE, "../measured.csv"),
     (["fit", *MEASURED, "--summary", "./../measured.csv"], USAGE, "./../measured.csv"),
     ([*CORRECT, "-o", "../orbit.csv"], USAGE, "../orbit.csv"),
+    ([*CORRECT, "--plot", "p.png", "--spectrum-plot", "./p.png"], USAGE, "./p.png"),
     (["-o", "../phases.csv", *PHASE_MODEL], USAGE, "../phases.csv"),
     # Results that would not be finite numbers.
     (["compare", *MEASURED, "--step", "1e-320"], USAGE, "--step 1e-320"),
