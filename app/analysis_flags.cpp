@@ -132,7 +132,8 @@ FlagSection<CorrectOptions> correct_input_section() {
             "(respmat model -f tfs); without it the model of the model\n"
             "options (see respmat model --help) is computed",
             "the response matrix: CSV; CSV with names (corrector names in the header, monitor names in the first "
-            "column, the header's first cell empty as `model --labels` writes it or the index's name as pandas does); the binary form (a name ending in `.bin`); an "
+            "column, the header's first cell empty as `model --labels` writes it or the index's name as pandas "
+            "does); the binary form (a name ending in `.bin`); an "
             "optics-style table (`model -f tfs`). Without it, the model of the model options is computed as `respmat "
             "model` would write it",
             file(&C::matrix), true},

@@ -82,7 +82,8 @@ FlagScan scan_flags(int argc, char **argv, const std::vector<FlagName> &names,
     }
     if (inputs.contains(name) && std::strcmp(optarg, "-") == 0) {
       if (!standard_input.empty() && standard_input != name)
-        return problem("--" + standard_input + ", --" + name + ": both read standard input ('-'), which can be read once");
+        return problem("--" + standard_input + ", --" + name +
+                       ": both read standard input ('-'), which can be read once");
       standard_input = name;
     } else if (standard_input == name) {
       standard_input.clear();  // given again, with a file: the last one counts

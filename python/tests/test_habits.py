@@ -110,7 +110,8 @@ def test_names_are_taken_wherever_the_files_have_them_and_matched_in_any_order(t
 
     monitors, correctors = [f"BPM{k}" for k in range(6)], [f"HC{k}" for k in range(4)]
     R = pandas.DataFrame(rng.normal(size=(6, 4)), index=pandas.Index(monitors, name="monitor"), columns=correctors)
-    orbit, sigma = pandas.Series(rng.normal(size=6), index=monitors), pandas.Series(rng.uniform(1, 2, 6), index=monitors)
+    orbit = pandas.Series(rng.normal(size=6), index=monitors)
+    sigma = pandas.Series(rng.uniform(1, 2, 6), index=monitors)
     bounds = pandas.DataFrame({"lower": [-0.1], "upper": [0.1]}, index=["HC2"])
     R.to_csv(tmp_path / "orm.csv")  # the index's name in the header's first cell
     R.T.to_csv(tmp_path / "measured.csv")
@@ -118,8 +119,8 @@ def test_names_are_taken_wherever_the_files_have_them_and_matched_in_any_order(t
                                                                                         index=False)
     pandas.DataFrame({"sigma": sigma, "NAME": monitors}).iloc[::-1].to_csv(tmp_path / "s.csv", index=False)
     bounds.to_csv(tmp_path / "limits.csv")
-    args = ["correct", "--matrix", "orm.csv", "--orbit", "orbit.csv", "--orbit-column", "x", "--orbit-names", "label", "--limits", "limits.csv",
-            "--orbit-sigma", "s.csv", "--orbit-sigma-column", "sigma", "-o", "-"]
+    args = ["correct", "--matrix", "orm.csv", "--orbit", "orbit.csv", "--orbit-column", "x", "--orbit-names", "label",
+            "--limits", "limits.csv", "--orbit-sigma", "s.csv", "--orbit-sigma-column", "sigma", "-o", "-"]
     done = tool(*args, cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     expected = respmat.correct(R, orbit.iloc[::-1], orbit_sigma=sigma, bounds=bounds)["change"]
@@ -149,5 +150,6 @@ def test_names_are_taken_wherever_the_files_have_them_and_matched_in_any_order(t
     compared = tool("compare", "--measured", "measured.csv", "-p", "phases.csv", "--corrector-monitors", "0,1,3,5",
                     "--summary", "summary.json", "--outlier-k", "0.5", cwd=tmp_path)
     summary = json.loads((tmp_path / "summary.json").read_text())
-    assert compared.returncode == 0 and summary["monitor_names"] == monitors and summary["corrector_names"] == correctors
+    assert compared.returncode == 0
+    assert summary["monitor_names"] == monitors and summary["corrector_names"] == correctors
     assert summary["outliers"] and all(monitors[o["monitor"]] == o["monitor_name"] for o in summary["outliers"])
