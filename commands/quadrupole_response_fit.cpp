@@ -42,13 +42,42 @@ analysis::QuadrupoleMeasurement measurement_of(const PlaneResponse &plane, const
   return measurement;
 }
 
+// With calibrations, a monitor or corrector without a used entry has a gain or
+// strength that nothing fixes.
+bool every_calibration_seen(const PlaneResponse &plane, const analysis::QuadrupoleMeasurement &measurement,
+                            std::string &reason) {
+  const MeasuredResponse &response = *plane.response;
+  const std::int32_t m = measurement.measured.rows, c = measurement.measured.cols;
+  std::vector<bool> monitor(static_cast<std::size_t>(m)), corrector(static_cast<std::size_t>(c));
+  for (std::int32_t i = 0; i < m; ++i)
+    for (std::int32_t j = 0; j < c; ++j)
+      if (measurement.weights[static_cast<std::size_t>(i) * static_cast<std::size_t>(c) + static_cast<std::size_t>(j)] != 0.0)
+        monitor[static_cast<std::size_t>(i)] = corrector[static_cast<std::size_t>(j)] = true;
+  for (std::int32_t i = 0; i < m; ++i)
+    if (!monitor[static_cast<std::size_t>(i)]) {
+      reason = "leaves monitor " + response.monitor_names[static_cast<std::size_t>(i)] + " (" + plane_name(plane.plane) +
+               ") without a reachable entry, so its gain cannot be fitted";
+      return false;
+    }
+  for (std::int32_t j = 0; j < c; ++j)
+    if (!corrector[static_cast<std::size_t>(j)]) {
+      reason = "leaves corrector " + response.corrector_names[static_cast<std::size_t>(j)] + " (" +
+               plane_name(plane.plane) + ") without a reachable entry, so its strength cannot be fitted";
+      return false;
+    }
+  return true;
+}
+
 }  // namespace
 
 std::optional<QuadrupoleResponseFit> fit_quadrupole_response(const std::vector<PlaneResponse> &planes,
                                                              const OpticsRows &quadrupoles, double scale,
                                                              const QuadrupoleSettings &settings, std::string &reason) {
   std::vector<analysis::QuadrupoleMeasurement> measurements;
-  for (const PlaneResponse &plane : planes) measurements.push_back(measurement_of(plane, quadrupoles, scale));
+  for (const PlaneResponse &plane : planes) {
+    measurements.push_back(measurement_of(plane, quadrupoles, scale));
+    if (settings.calibrations && !every_calibration_seen(plane, measurements.back(), reason)) return std::nullopt;
+  }
   const bool weighted = planes.front().response->sigma.has_value();
   std::optional<analysis::QuadrupoleFit> fitted = analysis::fit_quadrupoles(
       measurements, {settings.calibrations, weighted, settings.singular_values, settings.rcond, settings.tikhonov},
