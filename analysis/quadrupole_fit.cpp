@@ -43,8 +43,9 @@ Layout layout_of(const std::vector<QuadrupoleMeasurement> &planes, std::int32_t 
 // (parameters x directions).
 class Residuals {
  public:
-  Residuals(const std::vector<QuadrupoleMeasurement> &planes, Layout layout, double tikhonov)
-      : planes_(planes), layout_(std::move(layout)), tikhonov_(tikhonov) {
+  // `identity`: the direction matrices given are the identity.
+  Residuals(const std::vector<QuadrupoleMeasurement> &planes, Layout layout, double tikhonov, bool identity)
+      : planes_(planes), layout_(std::move(layout)), tikhonov_(tikhonov), identity_(identity) {
     for (const QuadrupoleMeasurement &plane : planes_) count_ += plane.measured.rows * plane.measured.cols;
     data_ = count_;
     if (tikhonov_ > 0.0) count_ += layout_.quadrupoles;
@@ -78,7 +79,15 @@ class Residuals {
         }
       if (jacobian != nullptr) {
         double *out = jacobian + static_cast<std::size_t>(offset) * static_cast<std::size_t>(k);
-        errors_part(*response, t, m, c, out);
+        if (identity_)
+          for (std::int32_t i = 0; i < m; ++i)
+            for (std::int32_t j = 0; j < c; ++j)
+              for (std::int32_t q = 0; q < n; ++q)
+                out[(static_cast<std::size_t>(i) * static_cast<std::size_t>(c) + static_cast<std::size_t>(j)) *
+                        static_cast<std::size_t>(k) +
+                    static_cast<std::size_t>(q)] = response->left.at(i, q) * response->right.at(q, j);
+        else
+          errors_part(*response, t, m, c, out);
         const double factor = -plane.model.sign * plane.model.scale;
         for (std::int32_t i = 0; i < m; ++i)
           for (std::int32_t j = 0; j < c; ++j) {
@@ -133,20 +142,57 @@ class Residuals {
   const std::vector<QuadrupoleMeasurement> &planes_;
   Layout layout_;
   double tikhonov_;
+  bool identity_;
   std::int32_t count_ = 0, data_ = 0;
 };
 
-// The residuals along the kept directions: p = p0 + T a, a from 0.
+// The residuals along the kept directions, p = p0 + T a from a = 0, as Ceres sees
+// them: compressed, at each point, to k + 1 values rho with |rho| = |r| whose
+// Jacobian R (R P' = the pivoted Cholesky factor of JᵀJ) gives RᵀR = JᵀJ and
+// Rᵀrho = Jᵀr. The Levenberg–Marquardt model |r + J d|² = |rho + R d|² is then the
+// same, and Ceres' linear algebra is on k + 1 rows instead of every entry of the
+// measurement; JᵀJ is what its normal equations would form anyway.
 class DirectionCost final : public ceres::CostFunction {
  public:
   DirectionCost(const Residuals &residuals, const Dense &t, const std::vector<double> &start)
-      : residuals_(residuals), t_(t), start_(start) {
-    set_num_residuals(residuals.count());
+      : residuals_(residuals), t_(t), start_(start),
+        values_(static_cast<std::size_t>(residuals.count())),
+        jacobian_(static_cast<std::size_t>(residuals.count()) * static_cast<std::size_t>(t.cols)) {
+    set_num_residuals(t.cols + 1);
     mutable_parameter_block_sizes()->push_back(t.cols);
   }
 
   bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
-    return residuals_.evaluate(at(parameters[0]), t_, residuals, jacobians != nullptr ? jacobians[0] : nullptr);
+    const std::int32_t k = t_.cols, rows = residuals_.count();
+    const bool derivatives = jacobians != nullptr && jacobians[0] != nullptr;
+    if (!residuals_.evaluate(at(parameters[0]), t_, values_.data(), derivatives ? jacobian_.data() : nullptr))
+      return false;
+    std::fill_n(residuals, k + 1, 0.0);
+    const double norm = cblas_dnrm2(rows, values_.data(), 1);
+    if (!derivatives) {
+      residuals[0] = norm;
+      return true;
+    }
+    Values normal(static_cast<std::size_t>(k) * static_cast<std::size_t>(k));
+    std::vector<double> gradient(static_cast<std::size_t>(k));
+    cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, k, rows, 1.0, jacobian_.data(), k, 0.0, normal.data(), k);
+    cblas_dgemv(CblasRowMajor, CblasTrans, rows, k, 1.0, jacobian_.data(), k, values_.data(), 1, 0.0, gradient.data(), 1);
+    std::vector<lapack_int> pivots(static_cast<std::size_t>(k));
+    lapack_int rank = 0;
+    if (LAPACKE_dpstrf(LAPACK_ROW_MAJOR, 'U', k, normal.data(), k, pivots.data(), &rank, -1.0) < 0) return false;
+    double *jacobian = jacobians[0];
+    std::fill_n(jacobian, static_cast<std::size_t>(k + 1) * static_cast<std::size_t>(k), 0.0);
+    for (lapack_int a = 0; a < rank; ++a) {
+      residuals[a] = gradient[static_cast<std::size_t>(pivots[static_cast<std::size_t>(a)] - 1)];
+      for (lapack_int b = a; b < k; ++b)
+        jacobian[static_cast<std::size_t>(a) * static_cast<std::size_t>(k) + static_cast<std::size_t>(pivots[static_cast<std::size_t>(b)] - 1)] =
+            normal[static_cast<std::size_t>(a) * static_cast<std::size_t>(k) + static_cast<std::size_t>(b)];
+    }
+    if (rank > 0)
+      cblas_dtrsv(CblasRowMajor, CblasUpper, CblasTrans, CblasNonUnit, rank, normal.data(), k, residuals, 1);
+    const double rest = cblas_dnrm2(rank, residuals, 1);
+    residuals[k] = std::sqrt(std::max(0.0, (norm - rest) * (norm + rest)));
+    return true;
   }
 
   [[nodiscard]] std::vector<double> at(const double *a) const {
@@ -159,6 +205,9 @@ class DirectionCost final : public ceres::CostFunction {
   const Residuals &residuals_;
   const Dense &t_;
   const std::vector<double> &start_;
+  // Ceres evaluates the one residual block on one thread at a time: the full
+  // residuals and Jacobian are kept between evaluations rather than allocated anew.
+  mutable Values values_, jacobian_;
 };
 
 // The quadrupoles some used entry of some plane depends on at dK = 0: its column of
@@ -228,23 +277,61 @@ std::optional<Dense> free_directions(const std::vector<QuadrupoleMeasurement> &p
   return free;
 }
 
+// Whether the cut keeps every direction beyond doubt, seen from the eigenvalues of
+// JᵀJ: a product of the whole Jacobian at the speed of matrix products, where its
+// decomposition would work row by row. The eigenvalues give the singular values to
+// about sqrt(eps) s_1, so only a spectrum whose smallest value is far above that, and
+// above the cut, is taken from them; any other goes to the decomposition.
+bool every_direction_clearly_kept(const Dense &jacobian, double tolerance, std::optional<std::int32_t> count) {
+  constexpr double kResolved = 1e-6;  // s_k / s_1 the eigenvalues still give to a few digits
+  const std::int32_t cols = jacobian.cols;
+  if (jacobian.rows < cols || (count && *count < cols)) return false;
+  Dense normal(cols, cols);
+  cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, jacobian.rows, 1.0, jacobian.values.data(), cols, 0.0,
+              normal.values.data(), cols);
+  std::vector<double> eigenvalues(static_cast<std::size_t>(cols));
+  if (LAPACKE_dsyev(LAPACK_ROW_MAJOR, 'N', 'U', cols, normal.values.data(), cols, eigenvalues.data()) != 0)
+    return false;
+  const double largest = std::sqrt(std::max(0.0, eigenvalues.back()));
+  const double smallest = std::sqrt(std::max(0.0, eigenvalues.front()));
+  return smallest >= kResolved * largest && (count || tolerance * largest < 0.5 * smallest);
+}
+
 // The directions the cut keeps, as columns of the free directions' coordinates: the
 // right singular vectors of the starting Jacobian along the free directions.
 std::optional<Dense> kept_directions(Dense &&jacobian, std::size_t points, const QuadrupoleFitSettings &settings,
                                      std::string &reason) {
   const std::int32_t rows = jacobian.rows, cols = jacobian.cols, k = std::min(rows, cols);
-  // Row-major J is column-major Jᵀ, whose left singular vectors are J's right ones.
-  Dense v(cols, cols);
-  std::vector<double> s(static_cast<std::size_t>(k)), superb(static_cast<std::size_t>(std::max(k - 1, 1)));
-  if (LAPACKE_dgesvd(LAPACK_COL_MAJOR, 'S', 'N', cols, rows, jacobian.values.data(), cols, s.data(), v.values.data(),
-                     cols, nullptr, 1, superb.data()) != 0) {
-    reason = "gives a Jacobian whose singular values do not converge";
-    return std::nullopt;
-  }
   const double tolerance =
       settings.rcond ? *settings.rcond
                      : static_cast<double>(std::max<std::size_t>(points, static_cast<std::size_t>(cols))) *
                            std::numeric_limits<double>::epsilon();
+  if (every_direction_clearly_kept(jacobian, tolerance, settings.singular_values)) {
+    Dense identity(cols, cols);
+    for (std::int32_t c = 0; c < cols; ++c) identity.at(c, c) = 1.0;
+    return identity;
+  }
+  // Row-major J is column-major Jᵀ, whose left singular vectors are J's right ones.
+  // A tall Jacobian is reduced first to its triangle L (Jᵀ = L Q), whose left singular
+  // vectors and values are Jᵀ's: the decomposition then works on a small matrix.
+  lapack_int width = rows;
+  std::vector<double> tau(static_cast<std::size_t>(k));
+  if (rows > cols) {
+    if (LAPACKE_dgelqf(LAPACK_COL_MAJOR, cols, rows, jacobian.values.data(), cols, tau.data()) != 0) {
+      reason = "gives a Jacobian that cannot be reduced";
+      return std::nullopt;
+    }
+    for (std::int32_t c = 0; c < cols; ++c)
+      for (std::int32_t r = 0; r < c; ++r) jacobian.values[static_cast<std::size_t>(c * cols + r)] = 0.0;
+    width = cols;
+  }
+  Dense v(cols, cols);
+  std::vector<double> s(static_cast<std::size_t>(k)), superb(static_cast<std::size_t>(std::max(k - 1, 1)));
+  if (LAPACKE_dgesvd(LAPACK_COL_MAJOR, 'S', 'N', cols, width, jacobian.values.data(), cols, s.data(), v.values.data(),
+                     cols, nullptr, 1, superb.data()) != 0) {
+    reason = "gives a Jacobian whose singular values do not converge";
+    return std::nullopt;
+  }
   std::int32_t kept = 0;
   while (kept < k && s[static_cast<std::size_t>(kept)] > 0.0 &&
          (settings.singular_values ? kept < *settings.singular_values : s[static_cast<std::size_t>(kept)] > tolerance * s[0]))
@@ -343,7 +430,7 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
     reason = "gives calibrations whose gauge cannot be separated";
     return std::nullopt;
   }
-  const Residuals data(planes, layout, 0.0);
+  const Residuals data(planes, layout, 0.0, !settings.calibrations);
   Dense start_jacobian = Dense::unset(data.count(), free->cols);
   std::vector<double> residuals(static_cast<std::size_t>(data.count()));
   std::vector<Dense> models;
@@ -359,9 +446,13 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
     reason = "has " + std::to_string(fit.points) + " points, too few to fit " + std::to_string(fit.kept) + " directions";
     return std::nullopt;
   }
-  const Dense directions = product(*free, *kept);
+  // Every free direction kept: the free directions themselves span the same space,
+  // and without calibrations they are the errors themselves, whose derivatives need
+  // no product with the directions.
+  const bool every_direction = kept->cols == free->cols;
+  const Dense directions = every_direction ? *free : product(*free, *kept);
 
-  const Residuals residual(planes, layout, settings.tikhonov);
+  const Residuals residual(planes, layout, settings.tikhonov, every_direction && !settings.calibrations);
   std::vector<double> a(static_cast<std::size_t>(fit.kept), 0.0);
   auto cost = std::make_unique<DirectionCost>(residual, directions, start);
   const DirectionCost &direction_cost = *cost;
@@ -370,6 +461,10 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
   ceres::Solver::Options options;
   options.linear_solver_type = ceres::DENSE_QR;
   options.dense_linear_algebra_library_type = ceres::LAPACK;
+  // The errors are small beside the design strengths, so the problem is nearly
+  // linear: a trust region as large as Ceres allows lets the first steps be the
+  // Gauss-Newton steps, each of which costs a product JᵀJ of the whole Jacobian.
+  options.initial_trust_region_radius = options.max_trust_region_radius;
   options.max_num_iterations = 200;
   options.function_tolerance = 1e-15;
   options.gradient_tolerance = 1e-15;
