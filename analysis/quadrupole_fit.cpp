@@ -46,9 +46,63 @@ class Residuals {
   // `identity`: the direction matrices given are the identity.
   Residuals(const std::vector<QuadrupoleMeasurement> &planes, Layout layout, double tikhonov, bool identity)
       : planes_(planes), layout_(std::move(layout)), tikhonov_(tikhonov), identity_(identity) {
-    for (const QuadrupoleMeasurement &plane : planes_) count_ += plane.measured.rows * plane.measured.cols;
+    for (const QuadrupoleMeasurement &plane : planes_) {
+      count_ += plane.measured.rows * plane.measured.cols;
+      uniform_ = uniform_ && std::all_of(plane.weights.begin(), plane.weights.end(),
+                                         [&](double w) { return w == plane.weights.front(); });
+    }
     data_ = count_;
     if (tikhonov_ > 0.0) count_ += layout_.quadrupoles;
+  }
+
+  // The residuals, JᵀJ (k x k, both triangles) and Jᵀr along the directions `t`.
+  // With the errors themselves as the directions, no calibrations and one weight per
+  // plane, J[(i, j), q] = -w s K L[i, q] M[q, j] makes JᵀJ the elementwise product
+  // w² K² (LᵀL) ∘ (M Mᵀ) and Jᵀr a product of the small factors: the Jacobian itself
+  // is never formed. Otherwise it is, in storage kept for the next call.
+  bool normal_equations(std::span<const double> p, const Dense &t, double *residuals, Dense &normal,
+                        std::vector<double> &gradient) const {
+    const std::int32_t n = layout_.quadrupoles, k = t.cols, rows = count_;
+    normal = Dense(k, k);
+    gradient.assign(static_cast<std::size_t>(k), 0.0);
+    if (!(identity_ && uniform_)) {
+      jacobian_.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(k));
+      if (!evaluate(p, t, residuals, jacobian_.data())) return false;
+      cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, k, rows, 1.0, jacobian_.data(), k, 0.0, normal.values.data(), k);
+      cblas_dgemv(CblasRowMajor, CblasTrans, rows, k, 1.0, jacobian_.data(), k, residuals, 1, 0.0, gradient.data(), 1);
+    } else {
+      if (!evaluate(p, t, residuals, nullptr)) return false;
+      std::int32_t offset = 0;
+      for (const QuadrupoleMeasurement &plane : planes_) {
+        const std::int32_t m = plane.measured.rows, c = plane.measured.cols;
+        const std::optional<PerturbedResponse> response = perturbed_response(plane.model, p.first(static_cast<std::size_t>(n)));
+        if (!response) return false;
+        const double w = plane.weights.front(), factor = -plane.model.sign * plane.model.scale * w;
+        Dense left(n, n), right(n, n), mixed(m, n);
+        cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, n, m, 1.0, response->left.values.data(), n, 0.0,
+                    left.values.data(), n);
+        cblas_dsyrk(CblasRowMajor, CblasUpper, CblasNoTrans, n, c, 1.0, response->right.values.data(), c, 0.0,
+                    right.values.data(), n);
+        // mixed = r Mᵀ, so that (Jᵀr)_q = factor sum_i L[i, q] mixed[i, q].
+        cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, c, 1.0, residuals + offset, c,
+                    response->right.values.data(), c, 0.0, mixed.values.data(), n);
+        for (std::int32_t q = 0; q < n; ++q) {
+          for (std::int32_t r = q; r < n; ++r) normal.at(q, r) += factor * factor * left.at(q, r) * right.at(q, r);
+          double sum = 0.0;
+          for (std::int32_t i = 0; i < m; ++i) sum += response->left.at(i, q) * mixed.at(i, q);
+          gradient[static_cast<std::size_t>(q)] += factor * sum;
+        }
+        offset += m * c;
+      }
+      if (tikhonov_ > 0.0)
+        for (std::int32_t q = 0; q < n; ++q) {
+          normal.at(q, q) += tikhonov_ * tikhonov_;
+          gradient[static_cast<std::size_t>(q)] += tikhonov_ * residuals[offset + q];
+        }
+    }
+    for (std::int32_t a = 0; a < k; ++a)
+      for (std::int32_t b = 0; b < a; ++b) normal.at(a, b) = normal.at(b, a);
+    return true;
   }
 
   [[nodiscard]] std::int32_t count() const { return count_; }
@@ -143,7 +197,9 @@ class Residuals {
   Layout layout_;
   double tikhonov_;
   bool identity_;
+  bool uniform_ = true;  // one weight for every entry of each plane
   std::int32_t count_ = 0, data_ = 0;
+  mutable Values jacobian_;  // the Jacobian, when it must be formed
 };
 
 // The residuals along the kept directions, p = p0 + T a from a = 0, as Ceres sees
@@ -155,9 +211,7 @@ class Residuals {
 class DirectionCost final : public ceres::CostFunction {
  public:
   DirectionCost(const Residuals &residuals, const Dense &t, const std::vector<double> &start)
-      : residuals_(residuals), t_(t), start_(start),
-        values_(static_cast<std::size_t>(residuals.count())),
-        jacobian_(static_cast<std::size_t>(residuals.count()) * static_cast<std::size_t>(t.cols)) {
+      : residuals_(residuals), t_(t), start_(start), values_(static_cast<std::size_t>(residuals.count())) {
     set_num_residuals(t.cols + 1);
     mutable_parameter_block_sizes()->push_back(t.cols);
   }
@@ -165,7 +219,11 @@ class DirectionCost final : public ceres::CostFunction {
   bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
     const std::int32_t k = t_.cols, rows = residuals_.count();
     const bool derivatives = jacobians != nullptr && jacobians[0] != nullptr;
-    if (!residuals_.evaluate(at(parameters[0]), t_, values_.data(), derivatives ? jacobian_.data() : nullptr))
+    Dense normal;
+    std::vector<double> gradient;
+    const std::vector<double> p = at(parameters[0]);
+    if (derivatives ? !residuals_.normal_equations(p, t_, values_.data(), normal, gradient)
+                    : !residuals_.evaluate(p, t_, values_.data(), nullptr))
       return false;
     std::fill_n(residuals, k + 1, 0.0);
     const double norm = cblas_dnrm2(rows, values_.data(), 1);
@@ -173,23 +231,19 @@ class DirectionCost final : public ceres::CostFunction {
       residuals[0] = norm;
       return true;
     }
-    Values normal(static_cast<std::size_t>(k) * static_cast<std::size_t>(k));
-    std::vector<double> gradient(static_cast<std::size_t>(k));
-    cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, k, rows, 1.0, jacobian_.data(), k, 0.0, normal.data(), k);
-    cblas_dgemv(CblasRowMajor, CblasTrans, rows, k, 1.0, jacobian_.data(), k, values_.data(), 1, 0.0, gradient.data(), 1);
     std::vector<lapack_int> pivots(static_cast<std::size_t>(k));
     lapack_int rank = 0;
-    if (LAPACKE_dpstrf(LAPACK_ROW_MAJOR, 'U', k, normal.data(), k, pivots.data(), &rank, -1.0) < 0) return false;
+    if (LAPACKE_dpstrf(LAPACK_ROW_MAJOR, 'U', k, normal.values.data(), k, pivots.data(), &rank, -1.0) < 0) return false;
     double *jacobian = jacobians[0];
     std::fill_n(jacobian, static_cast<std::size_t>(k + 1) * static_cast<std::size_t>(k), 0.0);
     for (lapack_int a = 0; a < rank; ++a) {
       residuals[a] = gradient[static_cast<std::size_t>(pivots[static_cast<std::size_t>(a)] - 1)];
       for (lapack_int b = a; b < k; ++b)
         jacobian[static_cast<std::size_t>(a) * static_cast<std::size_t>(k) + static_cast<std::size_t>(pivots[static_cast<std::size_t>(b)] - 1)] =
-            normal[static_cast<std::size_t>(a) * static_cast<std::size_t>(k) + static_cast<std::size_t>(b)];
+            normal.at(a, b);
     }
     if (rank > 0)
-      cblas_dtrsv(CblasRowMajor, CblasUpper, CblasTrans, CblasNonUnit, rank, normal.data(), k, residuals, 1);
+      cblas_dtrsv(CblasRowMajor, CblasUpper, CblasTrans, CblasNonUnit, rank, normal.values.data(), k, residuals, 1);
     const double rest = cblas_dnrm2(rank, residuals, 1);
     residuals[k] = std::sqrt(std::max(0.0, (norm - rest) * (norm + rest)));
     return true;
@@ -206,8 +260,8 @@ class DirectionCost final : public ceres::CostFunction {
   const Dense &t_;
   const std::vector<double> &start_;
   // Ceres evaluates the one residual block on one thread at a time: the full
-  // residuals and Jacobian are kept between evaluations rather than allocated anew.
-  mutable Values values_, jacobian_;
+  // residuals are kept between evaluations rather than allocated anew.
+  mutable std::vector<double> values_;
 };
 
 // The quadrupoles some used entry of some plane depends on at dK = 0: its column of
@@ -282,13 +336,10 @@ std::optional<Dense> free_directions(const std::vector<QuadrupoleMeasurement> &p
 // decomposition would work row by row. The eigenvalues give the singular values to
 // about sqrt(eps) s_1, so only a spectrum whose smallest value is far above that, and
 // above the cut, is taken from them; any other goes to the decomposition.
-bool every_direction_clearly_kept(const Dense &jacobian, double tolerance, std::optional<std::int32_t> count) {
+bool every_direction_clearly_kept(Dense normal, double tolerance, std::optional<std::int32_t> count) {
   constexpr double kResolved = 1e-6;  // s_k / s_1 the eigenvalues still give to a few digits
-  const std::int32_t cols = jacobian.cols;
-  if (jacobian.rows < cols || (count && *count < cols)) return false;
-  Dense normal(cols, cols);
-  cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, jacobian.rows, 1.0, jacobian.values.data(), cols, 0.0,
-              normal.values.data(), cols);
+  const std::int32_t cols = normal.cols;
+  if (count && *count < cols) return false;
   std::vector<double> eigenvalues(static_cast<std::size_t>(cols));
   if (LAPACKE_dsyev(LAPACK_ROW_MAJOR, 'N', 'U', cols, normal.values.data(), cols, eigenvalues.data()) != 0)
     return false;
@@ -298,19 +349,30 @@ bool every_direction_clearly_kept(const Dense &jacobian, double tolerance, std::
 }
 
 // The directions the cut keeps, as columns of the free directions' coordinates: the
-// right singular vectors of the starting Jacobian along the free directions.
-std::optional<Dense> kept_directions(Dense &&jacobian, std::size_t points, const QuadrupoleFitSettings &settings,
-                                     std::string &reason) {
-  const std::int32_t rows = jacobian.rows, cols = jacobian.cols, k = std::min(rows, cols);
+// right singular vectors of the starting Jacobian along the free directions (all of
+// them, as the identity, when the normal matrix shows every one kept).
+std::optional<Dense> kept_directions(const Residuals &data, const std::vector<double> &start, const Dense &free,
+                                     std::size_t points, const QuadrupoleFitSettings &settings, std::string &reason) {
+  const std::int32_t cols = free.cols;
   const double tolerance =
       settings.rcond ? *settings.rcond
                      : static_cast<double>(std::max<std::size_t>(points, static_cast<std::size_t>(cols))) *
                            std::numeric_limits<double>::epsilon();
-  if (every_direction_clearly_kept(jacobian, tolerance, settings.singular_values)) {
+  std::vector<double> residuals(static_cast<std::size_t>(data.count())), gradient;
+  Dense normal;
+  if (static_cast<std::size_t>(data.count()) >= static_cast<std::size_t>(cols) &&
+      data.normal_equations(start, free, residuals.data(), normal, gradient) &&
+      every_direction_clearly_kept(std::move(normal), tolerance, settings.singular_values)) {
     Dense identity(cols, cols);
     for (std::int32_t c = 0; c < cols; ++c) identity.at(c, c) = 1.0;
     return identity;
   }
+  Dense jacobian = Dense::unset(data.count(), cols);
+  if (!data.evaluate(start, free, residuals.data(), jacobian.values.data())) {
+    reason = "gives a singular model";
+    return std::nullopt;
+  }
+  const std::int32_t rows = jacobian.rows, k = std::min(rows, cols);
   // Row-major J is column-major Jᵀ, whose left singular vectors are J's right ones.
   // A tall Jacobian is reduced first to its triangle L (Jᵀ = L Q), whose left singular
   // vectors and values are Jᵀ's: the decomposition then works on a small matrix.
@@ -356,9 +418,9 @@ Dense product(const Dense &a, const Dense &b, CBLAS_TRANSPOSE b_transposed = Cbl
 }
 
 // (JᵀJ)⁻¹ of the directions' coordinates; nothing when it is singular.
-std::optional<Dense> inverse_normal_matrix(const Values &jacobian, std::int32_t rows, std::int32_t k) {
-  Dense normal(k, k);
-  cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, k, rows, 1.0, jacobian.data(), k, 0.0, normal.values.data(), k);
+// (JᵀJ)⁻¹ from JᵀJ; nothing when it is singular.
+std::optional<Dense> inverse_normal_matrix(Dense normal) {
+  const std::int32_t k = normal.rows;
   if (LAPACKE_dpotrf(LAPACK_ROW_MAJOR, 'U', k, normal.values.data(), k) != 0 ||
       LAPACKE_dpotri(LAPACK_ROW_MAJOR, 'U', k, normal.values.data(), k) != 0)
     return std::nullopt;
@@ -405,6 +467,37 @@ double rms(const std::vector<QuadrupoleMeasurement> &planes, const std::vector<D
   return std::sqrt(sum / static_cast<double>(points));
 }
 
+// Levenberg–Marquardt from a = 0; the parameters it ends at. The problem, and with
+// it the cost's copy of the Jacobian, is gone when this returns.
+std::optional<std::vector<double>> solve(const Residuals &residual, const Dense &directions,
+                                         const std::vector<double> &start, int &iterations, std::string &reason) {
+  std::vector<double> a(static_cast<std::size_t>(directions.cols), 0.0);
+  auto cost = std::make_unique<DirectionCost>(residual, directions, start);
+  const DirectionCost &direction_cost = *cost;
+  ceres::Problem problem;
+  problem.AddResidualBlock(cost.release(), nullptr, a.data());  // the problem owns it
+  ceres::Solver::Options options;
+  options.linear_solver_type = ceres::DENSE_QR;
+  options.dense_linear_algebra_library_type = ceres::LAPACK;
+  // The errors are small beside the design strengths, so the problem is nearly
+  // linear: a trust region as large as Ceres allows lets the first steps be the
+  // Gauss-Newton steps, and each step costs a product JᵀJ of the whole Jacobian.
+  options.initial_trust_region_radius = options.max_trust_region_radius;
+  options.max_num_iterations = 200;
+  options.function_tolerance = 1e-15;
+  options.gradient_tolerance = 1e-15;
+  options.parameter_tolerance = 1e-14;
+  options.num_threads = 2;
+  ceres::Solver::Summary summary;
+  ceres::Solve(options, &problem, &summary);
+  iterations = static_cast<int>(summary.iterations.size());
+  if (summary.termination_type != ceres::CONVERGENCE) {
+    reason = "does not converge: " + summary.message;
+    return std::nullopt;
+  }
+  return direction_cost.at(a.data());
+}
+
 }  // namespace
 
 std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasurement> &all_planes,
@@ -431,15 +524,14 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
     return std::nullopt;
   }
   const Residuals data(planes, layout, 0.0, !settings.calibrations);
-  Dense start_jacobian = Dense::unset(data.count(), free->cols);
   std::vector<double> residuals(static_cast<std::size_t>(data.count()));
   std::vector<Dense> models;
-  if (!data.evaluate(start, *free, residuals.data(), start_jacobian.values.data(), &models)) {
+  if (!data.evaluate(start, *free, residuals.data(), nullptr, &models)) {
     reason = "gives a singular model";
     return std::nullopt;
   }
   fit.rms_before = rms(planes, models, fit.points);
-  const std::optional<Dense> kept = kept_directions(std::move(start_jacobian), fit.points, settings, reason);
+  const std::optional<Dense> kept = kept_directions(data, start, *free, fit.points, settings, reason);
   if (!kept) return std::nullopt;
   fit.kept = kept->cols;
   if (fit.points <= static_cast<std::size_t>(fit.kept)) {
@@ -453,36 +545,15 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
   const Dense directions = every_direction ? *free : product(*free, *kept);
 
   const Residuals residual(planes, layout, settings.tikhonov, every_direction && !settings.calibrations);
-  std::vector<double> a(static_cast<std::size_t>(fit.kept), 0.0);
-  auto cost = std::make_unique<DirectionCost>(residual, directions, start);
-  const DirectionCost &direction_cost = *cost;
-  ceres::Problem problem;
-  problem.AddResidualBlock(cost.release(), nullptr, a.data());  // the problem owns it
-  ceres::Solver::Options options;
-  options.linear_solver_type = ceres::DENSE_QR;
-  options.dense_linear_algebra_library_type = ceres::LAPACK;
-  // The errors are small beside the design strengths, so the problem is nearly
-  // linear: a trust region as large as Ceres allows lets the first steps be the
-  // Gauss-Newton steps, each of which costs a product JᵀJ of the whole Jacobian.
-  options.initial_trust_region_radius = options.max_trust_region_radius;
-  options.max_num_iterations = 200;
-  options.function_tolerance = 1e-15;
-  options.gradient_tolerance = 1e-15;
-  options.parameter_tolerance = 1e-14;
-  options.num_threads = 2;
-  ceres::Solver::Summary summary;
-  ceres::Solve(options, &problem, &summary);
-  fit.iterations = static_cast<int>(summary.iterations.size());
-  if (summary.termination_type != ceres::CONVERGENCE) {
-    reason = "does not converge: " + summary.message;
-    return std::nullopt;
-  }
-
-  std::vector<double> p = direction_cost.at(a.data());
-  Values jacobian(static_cast<std::size_t>(residual.count()) * static_cast<std::size_t>(fit.kept));
+  std::optional<std::vector<double>> solved = solve(residual, directions, start, fit.iterations, reason);
+  if (!solved) return std::nullopt;
+  std::vector<double> p = std::move(*solved);
   residuals.assign(static_cast<std::size_t>(residual.count()), 0.0);
   models.clear();
-  if (!residual.evaluate(p, directions, residuals.data(), jacobian.data(), &models)) {
+  Dense normal;
+  std::vector<double> gradient;
+  if (!residual.evaluate(p, directions, residuals.data(), nullptr, &models) ||
+      !residual.normal_equations(p, directions, residuals.data(), normal, gradient)) {
     reason = "gives a singular model at the fitted errors";
     return std::nullopt;
   }
@@ -491,7 +562,7 @@ std::optional<QuadrupoleFit> fit_quadrupoles(const std::vector<QuadrupoleMeasure
   fit.chi2_reduced = chi2 / static_cast<double>(fit.points - static_cast<std::size_t>(fit.kept));
   fit.rms_after = rms(planes, models, fit.points);
   fit.models = std::move(models);
-  std::optional<Dense> inverse = inverse_normal_matrix(jacobian, residual.count(), fit.kept);
+  std::optional<Dense> inverse = inverse_normal_matrix(std::move(normal));
   if (!inverse) {
     reason = "gives a singular problem: the kept directions are not told apart";
     return std::nullopt;
