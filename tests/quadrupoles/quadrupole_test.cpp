@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -215,6 +217,32 @@ TEST(QuadrupoleFit, FirstOrderBetaBeatingAgreesWithTheTrackedLattice) {
     ASSERT_GT(largest, 1e-4);
     for (std::size_t i = 0; i < tracked.size(); ++i) EXPECT_NEAR(first_order[i], tracked[i], 0.02 * largest) << i;
   }
+}
+
+TEST(QuadrupoleFit, RefusalsWriteNothing) {
+  const ThinLattice lattice = ring_lattice();
+  FitCase fit(lattice, true, "x", errors_for(lattice.quadrupoles_before(SIZE_MAX)), false);
+  const std::string tool = RESPMAT_EXE, folder = fit.dir.path().string();
+  const std::string common = " fit --fit quadrupoles --optics optics.tfs --layout monitors-by-correctors --measured x.csv"
+                             " --parameters out.csv ";
+  std::string half = lattice.table();
+  half.replace(half.find("@ Q1 %le ") + 9, half.find('\n') - 9, "3.5");
+  FitCase::write(fit.dir.file("half.tfs"), half);
+  struct Refusal {
+    const char *args;
+    int status;
+  };
+  for (const Refusal r : {Refusal{"--lattice ring --plane both", 64}, Refusal{"--lattice ring --rcond 1", 64},
+                          Refusal{"--lattice ring --measured-y x.csv", 64}, Refusal{"--beta-beating b.csv", 64},
+                          Refusal{"--lattice ring --exclude-outliers", 64},
+                          Refusal{"--lattice ring --quadrupoles-match ^NONE", 1},
+                          Refusal{"--lattice ring --optics half.tfs", 1}}) {
+    const int raw = std::system(("cd " + folder + " && " + tool + common + r.args + " 2>/dev/null").c_str());
+    EXPECT_EQ(WEXITSTATUS(raw), r.status) << r.args;
+    EXPECT_FALSE(std::filesystem::exists(fit.dir.file("out.csv"))) << r.args;
+  }
+  const int raw = std::system(("cd " + folder + " && " + tool + " fit --calibrations 2>/dev/null").c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 64);
 }
 
 #ifndef RESPMAT_PULL_DRAWS
