@@ -3,6 +3,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
+
 #include "array_view.h"
 #include "errors.h"
 #include "input/optics_table.h"
@@ -14,6 +16,12 @@ namespace respmat::python {
 
 py::dict fit_quadrupoles(const std::vector<PlaneResponse> &planes, const py::object &optics, double scale,
                          const std::optional<std::string> &match, const QuadrupoleSettings &settings) {
+  for (const PlaneResponse &plane : planes) {
+    const auto &model = dynamic_cast<const OpticsModel &>(*plane.response->inputs.model);
+    if (model.lattice() == Lattice::ring && 2.0 * model.tune() == std::nearbyint(2.0 * model.tune()))
+      raise_value_error(std::string("the tune of plane ") + plane_name(plane.plane) +
+                        " is a whole or half number, where the beta-beating of a ring is unbounded");
+  }
   const FileName name = file_name(optics);
   OpticsTableResult table;
   OpticsRows quadrupoles;
