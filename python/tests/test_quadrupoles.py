@@ -60,6 +60,17 @@ def test_agrees_with_scipy_least_squares():
     assert np.all(np.abs(pulls) < 5)
 
 
+def test_frames_are_aligned_by_name():
+    pandas = pytest.importorskip("pandas")
+    frames = [pandas.read_csv(RING / f"measured_{axis}.csv", index_col=0, float_precision="round_trip") for axis in "xy"]
+    result = respmat.fit(frames[0].iloc[::-1, ::-1], optics=RING / "thin_ring.tfs", kind="quadrupoles",
+                         lattice="ring", plane="both", measured_y=frames[1].iloc[:, ::-1])
+    plain = respmat.fit(measured("x"), optics=RING / "thin_ring.tfs", kind="quadrupoles", lattice="ring",
+                        plane="both", measured_y=measured("y"))
+    assert np.array_equal(result["quadrupole_gradient"], plain["quadrupole_gradient"])
+    assert list(result["fitted_y"].index) == list(frames[1].index)
+
+
 def test_arguments_of_other_kinds_are_refused():
     with pytest.raises(ValueError, match="kind='quadrupoles'"):
         respmat.fit(measured("x"), optics=RING / "thin_ring.tfs", lattice="ring", calibrations=True)
