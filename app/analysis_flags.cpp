@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -283,6 +284,81 @@ FlagSection<CorrectOptions> correct_output_section() {
          [](const FlagUse &use, C &o) { return read_plot_name(use, o.plot); }}}};
 }
 
+// What --fit quadrupoles reads besides the measurement, and what it writes.
+FlagSection<FitOptions> quadrupole_section() {
+  using F = FitOptions;
+  const auto file = [](std::optional<std::string> QuadrupoleFitOptions::*member) {
+    return [member](const FlagUse &use, F &o) { return read_file_name(use, o.quadrupoles.*member); };
+  };
+  return {"Quadrupoles (--fit quadrupoles)",
+          {{"measured-y", 0, "FILE", "with --plane both: the y plane's measured matrix,\nlaid out as --measured",
+            nullptr, file(&QuadrupoleFitOptions::measured_y)},
+           {"sigma-y", 0, "FILE", "with --plane both: its uncertainties", nullptr, file(&QuadrupoleFitOptions::sigma_y)},
+           {"quadrupoles-match", 0, "REGEX",
+            "the quadrupoles are the rows whose NAME matches\n(default: KEYWORD QUADRUPOLE)",
+            "the quadrupoles are the rows whose NAME contains a match, read as `--monitors-match` reads its "
+            "expression (default: the rows of KEYWORD QUADRUPOLE)",
+            [](const FlagUse &use, F &o) -> FlagProblem {
+              o.quadrupoles.match = std::string(use.value);
+              return std::nullopt;
+            }},
+           {"calibrations", 0, nullptr,
+            "also fit a gain per monitor and a strength per corrector\nin each plane (sum of log gains 0)",
+            nullptr,
+            [](const FlagUse &, F &o) -> FlagProblem {
+              o.quadrupoles.settings.calibrations = true;
+              return std::nullopt;
+            }},
+           {"singular-values", 0, "N", "keep the N largest singular values of the Jacobian", nullptr,
+            [](const FlagUse &use, F &o) -> FlagProblem {
+              const auto count = count_of(use.value, INT32_MAX);
+              if (!count || *count == 0) return use.bad("expected a count of singular values above 0");
+              o.quadrupoles.settings.singular_values = *count;
+              return std::nullopt;
+            }},
+           {"rcond", 0, "R",
+            "keep those above R times the largest, 0 <= R < 1\n"
+            "(default: above max(rows, cols) x machine epsilon x the\nlargest)",
+            "keep s_k > R·s₁, 0 ≤ R < 1 (default: s_k > max(rows, cols)·ε·s₁, numpy's rank tolerance)",
+            [](const FlagUse &use, F &o) -> FlagProblem {
+              const auto r = finite_number(use.value);
+              if (!r || *r < 0.0 || *r >= 1.0) return use.bad("expected a number from 0 up to, not including, 1");
+              o.quadrupoles.settings.rcond = *r;
+              return std::nullopt;
+            }},
+           {"tikhonov", 0, "A", "regularise the errors towards 0 with alpha >= 0\n(default 0)",
+            "α ≥ 0: residuals α·ΔK_q join the fit (default 0)",
+            [](const FlagUse &use, F &o) -> FlagProblem {
+              const auto alpha = finite_number(use.value);
+              if (!alpha || *alpha < 0.0) return use.bad("expected a finite number >= 0");
+              o.quadrupoles.settings.tikhonov = *alpha;
+              return std::nullopt;
+            }},
+           {"covariance", 0, "FILE", "also write the parameters' covariance as CSV", nullptr,
+            file(&QuadrupoleFitOptions::covariance)},
+           {"beta-beating", 0, "FILE",
+            "rings: also write name,s,beta_beating_x,beta_beating_y\nat the monitors", nullptr,
+            file(&QuadrupoleFitOptions::beta_beating)}}};
+}
+
+// --plane of the fit also takes both, for --fit quadrupoles: x from --measured, y
+// from --measured-y.
+void with_both_planes(FlagList<FitOptions> &list) {
+  for (FlagSection<FitOptions> &section : list)
+    for (Flag<FitOptions> &flag : section.flags)
+      if (std::string_view(flag.long_name) == "plane") {
+        flag.value_name = "x|y|both";
+        flag.help = "BETX, MUX, Q1 or BETY, MUY, Q2 (default x); both:\nboth planes, with --fit quadrupoles";
+        flag.doc = "with `--optics`: BETX, MUX, Q1 or BETY, MUY, Q2 (default x); `both` with `--fit quadrupoles`: "
+                   "x from `--measured`, y from `--measured-y`, one error per quadrupole";
+        flag.apply = [plane = flag.apply](const FlagUse &use, FitOptions &o) -> FlagProblem {
+          o.quadrupoles.both_planes = use.value == "both";
+          if (!o.quadrupoles.both_planes) return plane(use, o);
+          return std::nullopt;
+        };
+      }
+}
+
 }  // namespace
 
 FlagList<CompareOptions> compare_command_flags() {
@@ -320,11 +396,13 @@ FlagList<FitOptions> fit_command_flags() {
        {{"fit", 0, "KIND",
          "amplitude-offset (default), or calibrations: a gain per\n"
          "monitor, a strength and a phase offset per corrector\n"
-         "(sum of log gains 0; for a phase model or an optics line)",
+         "(sum of log gains 0; for a phase model or an optics line),\n"
+         "or quadrupoles: the gradient errors of the optics table's\n"
+         "thin quadrupoles",
          nullptr,
          [](const FlagUse &use, F &o) -> FlagProblem {
            const auto kind = parse_fit_kind(use.value);
-           if (!kind) return use.bad("expected amplitude-offset or calibrations");
+           if (!kind) return use.bad("expected amplitude-offset, calibrations or quadrupoles");
            o.kind = *kind;
            return std::nullopt;
          }},
@@ -339,7 +417,9 @@ FlagList<FitOptions> fit_command_flags() {
   FlagSection<F> outputs{"Outputs",
                          {{"output", 'o', "FILE", "also write the fitted model, in the measured file's\nlayout",
                            nullptr, [](const FlagUse &use, F &o) { return read_file_name(use, o.output); }}}};
+  list.push_back(quadrupole_section());
   add_model_and_form(list, std::move(outputs));
+  with_both_planes(list);
   return list;
 }
 
@@ -362,7 +442,32 @@ FlagProblem compare_conflict(const CompareOptions &options, const std::set<std::
   return std::nullopt;
 }
 
+// The flags --fit quadrupoles alone reads, and how it reads the others.
+FlagProblem quadrupole_conflict(const FitOptions &options, const std::set<std::string> &given) {
+  const QuadrupoleFitOptions &q = options.quadrupoles;
+  if (options.kind != FitKind::quadrupoles) {
+    for (const char *name : {"measured-y", "sigma-y", "quadrupoles-match", "calibrations", "singular-values", "rcond",
+                             "tikhonov", "covariance", "beta-beating"})
+      if (given.contains(name)) return std::string("--") + name + ": needs --fit quadrupoles";
+    if (q.both_planes) return "--plane both: needs --fit quadrupoles";
+    return std::nullopt;
+  }
+  if (!options.model.optics) return "--fit quadrupoles: needs --optics, whose table gives the quadrupoles";
+  if (options.exclude_outliers) return "--exclude-outliers: does not apply to --fit quadrupoles";
+  if (q.both_planes && !q.measured_y) return "--plane both: needs --measured-y, the y plane's measurement";
+  if (!q.both_planes && q.measured_y) return "--measured-y: needs --plane both";
+  if (q.sigma_y && !q.both_planes) return "--sigma-y: needs --plane both";
+  if (q.both_planes && options.measurement.sigma.has_value() != q.sigma_y.has_value())
+    return std::string(q.sigma_y ? "--sigma-y: needs --sigma" : "--sigma: needs --sigma-y") +
+           " with --plane both, uncertainties for both planes";
+  if (q.settings.singular_values && q.settings.rcond) return "--singular-values, --rcond: both choose the cut; use one";
+  if (q.beta_beating && options.model.optics_model.lattice != Lattice::ring)
+    return "--beta-beating: needs --lattice ring";
+  return std::nullopt;
+}
+
 FlagProblem fit_conflict(const FitOptions &options, const std::set<std::string> &given) {
+  if (auto problem = quadrupole_conflict(options, given)) return problem;
   if (auto problem = model_source_conflict(options.model, given)) return problem;
   if (auto problem = matrix_form_conflict(options.form, given)) return problem;
   if (options.model.optics && given.contains("corrector-monitors"))

@@ -125,12 +125,14 @@ const std::vector<Command> &commands() {
          return parse_flags<CompareOptions>("compare", argc, argv, all, compare_command_flags(), {},
                                             compare_conflict);
        }},
-      {"fit", "fit the model's constants to a measured response matrix",
+      {"fit", "fit the model's constants, calibrations or quadrupole errors",
        "Usage: respmat fit [options]\n"
        "Fits the model's constants to the measured response matrix by weighted linear\n"
        "least squares over the entries the model reaches: the amplitude and offset of\n"
        "the phase model, the scale and offset of an optics line, the scale of a ring.\n"
-       "Prints them with their standard errors.\n",
+       "Prints them with their standard errors. --fit calibrations fits the monitors'\n"
+       "gains and the correctors' strengths and offsets; --fit quadrupoles the gradient\n"
+       "errors of the optics table's quadrupoles.\n",
        kMeasurementNotes, [] { return flag_texts(fit_command_flags()); },
        [](int argc, char **argv, const std::vector<FlagName> &all) {
          return parse_flags<FitOptions>("fit", argc, argv, all, fit_command_flags(), {}, fit_conflict);

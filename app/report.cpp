@@ -72,6 +72,10 @@ struct FiguresLine {
       return "fit: calibrations of " + std::to_string(f.monitors) + " monitors and " + std::to_string(f.correctors) +
              " correctors" + formatted(", chi2/dof %.4g over %.0f points", f.chi2_reduced, points) +
              formatted(", rms %.4g -> %.4g", f.rms_before, f.rms_after);
+    if (f.kind == FitKind::quadrupoles)
+      return "fit: gradient errors of " + std::to_string(f.quadrupoles) + " quadrupoles (" + std::to_string(f.kept) +
+             " directions kept)" + formatted(", chi2/dof %.4g over %.0f points", f.chi2_reduced, points) +
+             formatted(", rms %.4g -> %.4g", f.rms_before, f.rms_after);
     std::string line = "fit:";
     for (const FitParameter &p : f.parameters) line += " " + p.kind + formatted(" %.10g ± %.2g,", p.value, p.error);
     return line + formatted(" chi2/dof %.4g over %.0f points", f.chi2_reduced, points);

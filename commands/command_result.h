@@ -40,6 +40,8 @@ struct FitFigures {
   double rms_before = 0.0;
   double rms_after = 0.0;
   std::vector<FitParameter> parameters;  // the constants of the whole model (empty for calibrations)
+  std::int32_t quadrupoles = 0;          // fitted, of --fit quadrupoles
+  std::int32_t kept = 0;                 // directions kept by its singular-value cut
 };
 
 // What correct found.

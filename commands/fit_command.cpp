@@ -9,6 +9,7 @@
 
 #include "commands/finite_results.h"
 #include "commands/matrix_output.h"
+#include "commands/quadrupole_fit_command.h"
 #include "output/json_text.h"
 #include "output/output_set.h"
 
@@ -98,6 +99,7 @@ FitFigures figures_of(const FitOptions &options, const MeasuredResponse &respons
 }  // namespace
 
 CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
+  if (options.kind == FitKind::quadrupoles) return run_quadrupole_fit(options, hooks);
   CommandResult result;
   const std::string &measured = options.measurement.measured;
   try {

@@ -9,6 +9,7 @@
 #include "commands/command_result.h"
 #include "commands/measurement.h"
 #include "commands/model_inputs.h"
+#include "commands/quadrupole_response_fit.h"
 #include "commands/response_fit.h"
 #include "output/matrix_form.h"
 
@@ -24,6 +25,7 @@ struct FitOptions {
   std::optional<std::string> summary;     // JSON
   std::optional<std::string> output;      // the fitted model, in the measured file's layout
   MatrixForm form;                        // of the fitted model
+  QuadrupoleFitOptions quadrupoles;       // of --fit quadrupoles
 };
 
 // Fits, then writes the parameters, the summary and the fitted model, each when

@@ -234,11 +234,12 @@ void compare_fitted(const MeasuredResponse &response, const unsigned char *used,
 }  // namespace
 
 const char *fit_kind_name(FitKind kind) {
+  if (kind == FitKind::quadrupoles) return "quadrupoles";
   return kind == FitKind::amplitude_offset ? "amplitude-offset" : "calibrations";
 }
 
 std::optional<FitKind> parse_fit_kind(std::string_view name) {
-  for (const FitKind kind : {FitKind::amplitude_offset, FitKind::calibrations})
+  for (const FitKind kind : {FitKind::amplitude_offset, FitKind::calibrations, FitKind::quadrupoles})
     if (name == fit_kind_name(kind)) return kind;
   return std::nullopt;
 }

@@ -17,9 +17,9 @@
 
 namespace respmat {
 
-enum class FitKind { amplitude_offset, calibrations };
+enum class FitKind { amplitude_offset, calibrations, quadrupoles };
 
-[[nodiscard]] const char *fit_kind_name(FitKind kind);  // "amplitude-offset", "calibrations"
+[[nodiscard]] const char *fit_kind_name(FitKind kind);  // "amplitude-offset", "calibrations", "quadrupoles"
 // The kind a name gives; nothing for any other text.
 [[nodiscard]] std::optional<FitKind> parse_fit_kind(std::string_view name);
 

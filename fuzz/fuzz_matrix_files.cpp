@@ -12,6 +12,7 @@
 #include "input/correction_vectors.h"
 #include "input/measured_matrix.h"
 #include "input/optics_table.h"
+#include "input/optics_table_rows.h"
 #include "input/response_matrix.h"
 
 using respmat::fuzz::check;
@@ -49,6 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const respmat::OpticsTableResult optics = respmat::read_optics_table(path);
   if (optics.failure) check_one_line(optics.failure->message);
   for (const auto &row : optics.table.rows) check(row.size() == optics.table.columns.size(), "a row's fields differ");
+  if (!optics.failure) {  // its quadrupoles, by keyword or by a pattern
+    respmat::OpticsRows quadrupoles;
+    const std::optional<std::string> match = by_monitors ? std::optional<std::string>("Q") : std::nullopt;
+    if (const auto error = respmat::optics_table_quadrupoles(optics.table, path, match, quadrupoles)) {
+      check_one_line(error->message);
+    } else {
+      check(quadrupoles.x.size() == quadrupoles.y.size() && quadrupoles.x.size() == quadrupoles.k1l.size(),
+            "the planes' quadrupoles differ in number");
+      for (const auto &q : quadrupoles.x)
+        check(std::isfinite(q.beta) && std::isfinite(q.mu) && q.beta >= 0.0, "a quadrupole's optics are not finite");
+    }
+  }
 
   respmat::NamedMatrix matrix;
   const auto layout = by_monitors ? respmat::MatrixLayout::monitors_by_correctors

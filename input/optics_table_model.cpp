@@ -223,4 +223,16 @@ std::optional<Failure> optics_table_model(const OpticsTable &table, const std::s
   return std::nullopt;
 }
 
+std::optional<Failure> chosen_rows(const OpticsTable &table, const std::optional<std::string> &pattern,
+                                   const char *option, const char *keyword, std::vector<std::size_t> &rows) {
+  std::optional<Failure> failure;
+  const RowChoice choice(compile(pattern, option, failure), keyword, keyword);
+  if (failure) return failure;
+  const std::optional<std::size_t> name = table.column("NAME"), kind = table.column("KEYWORD");
+  for (std::size_t r = 0; r < table.rows.size(); ++r)
+    if (choice.chooses(name ? table.rows[r][*name] : std::string(), kind ? &table.rows[r][*kind] : nullptr))
+      rows.push_back(r);
+  return std::nullopt;
+}
+
 }  // namespace respmat

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/failure.h"
 #include "input/optics_table.h"
@@ -54,6 +55,13 @@ struct OpticsModelOptions {
 [[nodiscard]] std::optional<Failure> optics_table_model(const OpticsTable &table, const std::string &path,
                                                         const OpticsModelOptions &options,
                                                         std::optional<OpticsModel> &model);
+
+// The rows of `table` whose NAME contains a match of `pattern` (read as the
+// --monitors-match expressions are) when one is given, else those whose KEYWORD is
+// `keyword`, in table order. A malformed pattern is a usage failure naming `option`.
+[[nodiscard]] std::optional<Failure> chosen_rows(const OpticsTable &table, const std::optional<std::string> &pattern,
+                                                 const char *option, const char *keyword,
+                                                 std::vector<std::size_t> &rows);
 
 }  // namespace respmat
 

@@ -161,7 +161,42 @@ def correct(R, orbit, *, weights=None, bounds=None, exclude_monitors=(), exclude
     return result
 
 
+def _model_names(optics, options, plane):
+    """The monitor and corrector names of the optics model of one plane."""
+    keys = ("lattice", "scale", "monitors_match", "correctors_match", "correctors_at_monitors")
+    _, monitors, correctors = _respmat.optics_model(optics, plane=plane, **{k: options[k] for k in keys if k in options})
+    return monitors, correctors
+
+
+def _fit_quadrupoles(measured, options):
+    """The quadrupole fit of frames: each plane's frames aligned to its optics model's names."""
+    both = options.get("plane") == "both"
+    planes = [("x" if both else options.get("plane", "x"), "measured", "sigma", "fitted")]
+    if both:
+        planes.append(("y", "measured_y", "sigma_y", "fitted_y"))
+    frames, names = {"measured": measured, "measured_y": options.get("measured_y")}, {}
+    for plane, values, sigma, fitted in planes:
+        monitors, correctors = _model_names(options["optics"], options, plane)
+        names[fitted] = (monitors, correctors)
+        if is_frame(frames[values]):
+            aligned = aligned_frame(values, frames[values], monitors, correctors)
+            if values == "measured":
+                measured = aligned
+            else:
+                options[values] = aligned
+        if is_frame(options.get(sigma)):
+            options[sigma] = aligned_frame(sigma, options[sigma], monitors, correctors)
+    result = _respmat.fit(measured, **options)
+    pandas = _pandas()
+    for fitted, (monitors, correctors) in names.items():
+        result[fitted] = pandas.DataFrame(result[fitted], index=monitors, columns=correctors)
+    return result
+
+
 def fit(measured, **options):
+    if options.get("kind") == "quadrupoles" and options.get("optics") is not None and (
+            is_frame(measured) or is_frame(options.get("measured_y"))):
+        return _fit_quadrupoles(measured, options)
     if not is_frame(measured):
         return _respmat.fit(measured, **options)
     monitors = _unique("measured's index", measured.index)

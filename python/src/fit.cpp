@@ -16,13 +16,14 @@
 #include "model/phase_model.h"
 #include "optics.h"
 #include "phases.h"
+#include "quadrupole_fit.h"
 
 namespace py = pybind11;
 
 namespace respmat::python {
 namespace {
 
-constexpr char kFit[] = R"(fit(measured, *, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None, corrector_monitors=None, amplitude=0.47247222310000003, offset=0.1696, plane="x", lattice="line", scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, rf="free", momentum_compaction=None, circumference=None, exclude_outliers=False, outlier_k=5.0) -> dict
+constexpr char kFit[] = R"(fit(measured, *, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None, corrector_monitors=None, amplitude=0.47247222310000003, offset=0.1696, plane="x", lattice="line", scale=1.0, monitors_match=None, correctors_match=None, correctors_at_monitors=None, rf="free", momentum_compaction=None, circumference=None, exclude_outliers=False, outlier_k=5.0, measured_y=None, sigma_y=None, quadrupoles_match=None, calibrations=False, singular_values=None, rcond=None, tikhonov=0.0) -> dict
 --
 
 The model's constants fitted to a measured response matrix, as `respmat fit` fits
@@ -50,6 +51,10 @@ kind : str
     "calibrations": a gain per monitor, a strength and an offset per corrector by
     Ceres Solver, started from that fit, with sum(log(gain)) = 0; a corrector
     that reaches fewer than two monitors is left out.
+    "quadrupoles": the gradient errors of the optics table's quadrupoles (rows of
+    KEYWORD QUADRUPOLE, or whose NAME matches `quadrupoles_match`), as
+    `respmat fit --fit quadrupoles` fits them; `plane` may then be "both", with
+    the y plane's measurement in `measured_y` (and `sigma_y` beside `sigma`).
 step : float
     The corrector change of the measurement; finite and not 0.
 sigma : array_like or None
@@ -62,6 +67,15 @@ amplitude, offset : float
     The phase model's constants that rms_before measures against.
 exclude_outliers : bool
     Leave out the entries compare() finds to be outliers past `outlier_k`.
+measured_y, sigma_y : array_like or None
+    With kind="quadrupoles" and plane="both": the y plane's measurement and its
+    uncertainties, laid out as measured.
+calibrations : bool
+    With kind="quadrupoles": also a gain per monitor and a strength per corrector
+    in each plane (names NAME:x, NAME:y with both planes).
+singular_values, rcond, tikhonov :
+    With kind="quadrupoles": the cut of the Jacobian's singular values (keep N, or
+    those above rcond times the largest, 0 <= rcond < 1) and the regularisation.
 
 Returns
 -------
@@ -72,6 +86,10 @@ dict
     kind + "_error": amplitude or scale and offset as floats, monitor_gain,
     corrector_strength and corrector_offset as arrays; and fitted, the model with
     the fitted constants (monitors x correctors, 0 where it does not reach).
+    With kind="quadrupoles": quadrupole_gradient, monitor_gain and
+    corrector_strength as arrays with their _error and _names, kept, unobservable
+    (quadrupole names), covariance (of the parameters, in their order), fitted
+    (of measured's plane) and, with both planes, fitted_y.
 
 Raises
 ------
@@ -88,7 +106,7 @@ OSError
 
 FitKind kind_argument(const std::string &kind) {
   if (const auto parsed = parse_fit_kind(kind)) return *parsed;
-  throw py::value_error("kind must be 'amplitude-offset' or 'calibrations', not '" + kind + "'");
+  throw py::value_error("kind must be 'amplitude-offset', 'calibrations' or 'quadrupoles', not '" + kind + "'");
 }
 
 std::string type_name(const py::handle &object) { return py::str(py::type::handle_of(object).attr("__name__")); }
@@ -243,8 +261,21 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
              std::optional<std::string> monitors_match, std::optional<std::string> correctors_match,
              std::optional<bool> correctors_at_monitors, const std::string &rf,
              std::optional<double> momentum_compaction, std::optional<double> circumference, bool exclude_outliers,
-             double outlier_k) {
+             double outlier_k, const py::object &measured_y, const py::object &sigma_y,
+             std::optional<std::string> quadrupoles_match, bool calibrations,
+             std::optional<std::int32_t> singular_values, std::optional<double> rcond, double tikhonov) {
   const FitSettings settings{kind_argument(kind), exclude_outliers, outlier_k};
+  const bool quadrupoles = settings.kind == FitKind::quadrupoles, both = quadrupoles && plane == "both";
+  if (!quadrupoles && (!measured_y.is_none() || !sigma_y.is_none() || quadrupoles_match || calibrations ||
+                       singular_values || rcond || tikhonov != 0.0))
+    throw py::value_error("measured_y, sigma_y, quadrupoles_match, calibrations, singular_values, rcond and tikhonov "
+                          "are for kind='quadrupoles'");
+  if (quadrupoles && (optics.is_none() || exclude_outliers || both == measured_y.is_none() ||
+                      (!both && !sigma_y.is_none()) || (both && sigma.is_none() != sigma_y.is_none()) ||
+                      (singular_values && rcond) || (singular_values && *singular_values < 1) ||
+                      (rcond && !(*rcond >= 0.0 && *rcond < 1.0)) || !(tikhonov >= 0.0 && std::isfinite(tikhonov))))
+    throw py::value_error("kind='quadrupoles' needs optics and measured_y exactly with plane='both' (sigma_y with "
+                          "sigma), no exclude_outliers, one of singular_values >= 1 or 0 <= rcond < 1, tikhonov >= 0");
   if (!std::isfinite(step) || step == 0.0) throw py::value_error("step must be a finite number other than 0");
   if (!(outlier_k > 0.0) || !std::isfinite(outlier_k))
     throw py::value_error("outlier_k must be a finite number above 0");
@@ -254,6 +285,22 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
   if (!optics.is_none() && !corrector_monitors.is_none())
     throw py::value_error("corrector_monitors is for phases: an optics table places its correctors itself");
 
+  if (quadrupoles) {
+    MeasuredResponse x, y;
+    std::vector<PlaneResponse> planes;
+    const auto add = [&](const std::string &axis, const py::handle &values, const py::object &uncertainties,
+                         MeasuredResponse &response) {
+      use_measurement(values, uncertainties, step, response);
+      use_optics_model({optics, axis, lattice, scale, monitors_match, correctors_match, correctors_at_monitors},
+                       response);
+      response.corrector_columns = corrector_columns(py::none(), response);
+      place_model(response);
+      planes.push_back({axis == "x" ? Plane::x : Plane::y, &response});
+    };
+    add(both ? std::string("x") : plane, measured, sigma, x);
+    if (both) add("y", measured_y, sigma_y, y);
+    return fit_quadrupoles(planes, optics, scale, quadrupoles_match, {calibrations, singular_values, rcond, tikhonov});
+  }
   MeasuredResponse response;
   use_measurement(measured, sigma, step, response);
   if (optics.is_none())
@@ -287,7 +334,10 @@ void bind_fit(py::module_ &module) {
              py::arg("lattice") = "line", py::arg("scale") = 1.0, py::arg("monitors_match") = py::none(),
              py::arg("correctors_match") = py::none(), py::arg("correctors_at_monitors") = py::none(),
              py::arg("rf") = "free", py::arg("momentum_compaction") = py::none(),
-             py::arg("circumference") = py::none(), py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0, kFit);
+             py::arg("circumference") = py::none(), py::arg("exclude_outliers") = false, py::arg("outlier_k") = 5.0,
+             py::arg("measured_y") = py::none(), py::arg("sigma_y") = py::none(),
+             py::arg("quadrupoles_match") = py::none(), py::arg("calibrations") = false,
+             py::arg("singular_values") = py::none(), py::arg("rcond") = py::none(), py::arg("tikhonov") = 0.0, kFit);
 }
 
 }  // namespace respmat::python
