@@ -77,7 +77,9 @@ struct FiguresLine {
     return line + formatted(" chi2/dof %.4g over %.0f points", f.chi2_reduced, points);
   }
   std::string operator()(const CorrectionFigures &c) const {
-    return "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) + " singular values" +
+    return (c.bounded ? "bounded by the limits, over " + std::to_string(c.singular_values) + " singular values"
+                      : "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) +
+                            " singular values") +
            formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
   }
 };

@@ -48,6 +48,7 @@ struct CorrectionFigures {
   std::size_t singular_values = 0;  // of the matrix in use
   double rms_before = 0.0;
   double rms_after_predicted = 0.0;
+  bool bounded = false;  // solved within limits, with no cut: `kept` means nothing then
 };
 
 struct CommandResult {

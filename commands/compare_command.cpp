@@ -30,6 +30,8 @@ nlohmann::json comparison_summary(const CompareOptions &options, const analysis:
     outliers.push_back({{"monitor", o.monitor}, {"corrector", o.corrector}, {"residual", o.residual},
                         {"score", finite_or_null(o.score)}});
   summary["outliers"] = std::move(outliers);
+  summary["outlier_sigma"] = {{"value", finite_or_null(comparison.outlier_sigma)},
+                              {"from", analysis::outlier_spread_name(comparison.outlier_spread)}};
   return summary;
 }
 

@@ -166,7 +166,7 @@ std::string spectrum_text(const Correction &correction) {
 nlohmann::json correction_summary(const Correction &correction, double alpha) {
   return {{"rows", correction.rows},
           {"cols", correction.cols},
-          {"kept", correction.kept},
+          {"kept", correction.bounded ? nlohmann::json() : nlohmann::json(correction.kept)},
           {"alpha", alpha},
           {"rms_before", correction.rms_before},
           {"rms_after_predicted", correction.rms_after_predicted},
@@ -261,7 +261,7 @@ CommandResult run_correct(const CorrectOptions &options, const CommandHooks &hoo
       return result;
     }
     result.figures = CorrectionFigures{correction.kept, correction.singular_values.size(), correction.rms_before,
-                                       correction.rms_after_predicted};
+                                       correction.rms_after_predicted, correction.bounded};
     OutputSet set(hooks.standard_output);
     result.error = write_outputs(outputs, set);
     result.wrote_to_standard_output = set.writes_standard_output();
