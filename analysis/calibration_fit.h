@@ -3,7 +3,8 @@
 // f the model's amplitude factor and theta its phase advance (in radians) for the
 // pair. Solved by Ceres Solver with analytic derivatives and a sparse Jacobian; the
 // gauge (every gain times a number, every strength divided by it) is fixed by
-// sum log g_i = 0.
+// sum log |g_i| = 0. A gain's sign is that of its monitor's agreement with the
+// starting model, so an inverted monitor gets a negative gain.
 #ifndef RESPMAT_ANALYSIS_CALIBRATION_FIT_H
 #define RESPMAT_ANALYSIS_CALIBRATION_FIT_H
 
@@ -25,9 +26,10 @@ struct CalibrationPoint {
 
 struct CalibrationFit {
   std::vector<double> gains, gain_errors;          // per monitor
-  std::vector<double> strengths, strength_errors;  // per corrector (0 for one left out)
-  std::vector<double> offsets, offset_errors;      // per corrector
+  std::vector<double> strengths, strength_errors;  // per corrector (NaN for one left out)
+  std::vector<double> offsets, offset_errors;      // per corrector (NaN for one left out)
   std::vector<std::int32_t> left_out;              // correctors with too few monitors to fit
+  std::vector<std::int32_t> inverted;              // monitors whose gain is negative
   double chi2_reduced = 0.0;
   double rms_after = 0.0;
   std::size_t points = 0;

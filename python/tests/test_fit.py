@@ -47,8 +47,11 @@ def test_noiseless_measurements_give_their_constants_back(rng):
     phases, exact, (gains, strengths, offsets) = calibrated(rng)
     result = respmat.fit(exact, phases=phases, kind="calibrations")
     np.testing.assert_allclose(result["monitor_gain"], gains, rtol=1e-10)
-    # The last corrector reaches one monitor only: left out, with strength 0.
-    assert result["left_out"] == ["23"] and result["corrector_strength"][-1] == 0
+    # The last corrector reaches one monitor only: left out, NaN with no error, and
+    # its entry counted nowhere.
+    assert result["left_out"] == ["23"] and np.isnan(result["corrector_strength"][-1])
+    assert [p["error"] for p in result["parameters"] if p["kind"] != "monitor_gain" and p["name"] == "23"] == [None] * 2
+    assert result["points"] == np.count_nonzero(np.tri(len(phases))[:, :-1]) and result["rms_after"] < 1e-12
     np.testing.assert_allclose(result["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
     np.testing.assert_allclose(result["corrector_offset"][:-1], offsets[:-1], rtol=1e-9, atol=1e-12)
 
@@ -102,11 +105,14 @@ def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
     arguments = problem(rng)
     result = respmat.fit(**arguments)
     rows, summary, fitted = tool_fit(tmp_path, **arguments)
-    assert [[p["kind"], p["value"], p["error"]] for p in result["parameters"]] == \
-        [[kind, float(value), float(error)] for kind, _, value, error in rows]
+    # A corrector left out is NaN in the table, None (null) as an error or in JSON.
+    np.testing.assert_equal([[p["kind"], p["value"], np.nan if p["error"] is None else p["error"]]
+                             for p in result["parameters"]],
+                            [[kind, float(value), float(error)] for kind, _, value, error in rows])
     for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out"]:
         assert result[key] == summary[key], key
-    assert [p["value"] for p in result["parameters"]] == [p["value"] for p in summary["parameters"]]
+    assert [None if np.isnan(p["value"]) else p["value"] for p in result["parameters"]] == \
+        [p["value"] for p in summary["parameters"]]
     assert_same_bits(result["fitted"], fitted)
 
 
