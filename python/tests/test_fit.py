@@ -56,6 +56,25 @@ def test_noiseless_measurements_give_their_constants_back(rng):
     np.testing.assert_allclose(result["corrector_offset"][:-1], offsets[:-1], rtol=1e-9, atol=1e-12)
 
 
+def test_an_inverted_monitor_gets_a_negative_gain_and_a_warning(rng):
+    phases, exact, (gains, strengths, _) = calibrated(rng)
+    exact[5] *= -1
+    with pytest.warns(RuntimeWarning, match="monitor 5: its gain is negative"):
+        result = respmat.fit(exact, phases=phases, kind="calibrations")
+    np.testing.assert_allclose(result["monitor_gain"], gains * np.where(np.arange(24) == 5, -1, 1), rtol=1e-10)
+    np.testing.assert_allclose(result["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
+
+
+def test_outliers_are_judged_against_the_fitted_model(rng):
+    # Constants far from the starting model's: against that, most entries stand out.
+    phases = np.cumsum(rng.uniform(0.05, 0.3, 30))
+    measured = np.tril(0.31 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + 0.4) + rng.normal(0, 1e-3, (30, 30)))
+    measured[20, 4] += 0.02
+    result = respmat.fit(measured, phases=phases, exclude_outliers=True)
+    assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["outlier_passes"] == 2
+    assert result["points"] == 30 * 31 // 2 - 1 and result["amplitude"] == pytest.approx(0.31, rel=1e-3)
+
+
 def noisy_calibrations(rng):
     phases, exact, _ = calibrated(rng)
     return dict(measured=2 * (exact + rng.normal(0, 0.002, exact.shape) * np.tri(len(phases))), phases=phases,
@@ -109,7 +128,8 @@ def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
     np.testing.assert_equal([[p["kind"], p["value"], np.nan if p["error"] is None else p["error"]]
                              for p in result["parameters"]],
                             [[kind, float(value), float(error)] for kind, _, value, error in rows])
-    for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out"]:
+    for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out",
+                *["outliers_left_out", "outlier_passes"] * arguments.get("exclude_outliers", False)]:
         assert result[key] == summary[key], key
     assert [None if np.isnan(p["value"]) else p["value"] for p in result["parameters"]] == \
         [p["value"] for p in summary["parameters"]]
