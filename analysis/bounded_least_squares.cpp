@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/stop_request.h"
+
 // L-BFGS-B 3.0, which ships no header: Fortran, so every argument by address, and
 // gfortran passes the lengths of the two character arguments after the others.
 extern "C" void setulb_(const int *n, const int *m, double *x, const double *l, const double *u, const int *nbd,
@@ -178,6 +180,7 @@ class Lbfgsb {
       setulb_(&n_, &corrections_, x.data(), p_.lower.data(), p_.upper.data(), bound_kinds_.data(), &f, g.data(),
               &no_reduction_test, &gradient_tolerance, workspace_.data(), integer_workspace_.data(), task.data(),
               &quiet, csave.data(), lsave.data(), isave.data(), dsave.data(), task.size(), csave.size());
+      stop_if_requested();
       if (starts_with(task, "FG")) {
         f = objective(x.data(), g.data());
       } else if (starts_with(task, "NEW_X")) {
@@ -298,8 +301,10 @@ bool step_within_box(const ScaledProblem &p, std::vector<double> &x, const std::
 // it meets, which then holds. Each stop lowers the sum and leaves fewer unknowns free.
 std::vector<double> optimum_on_face(const ScaledProblem &p, std::vector<double> x) {
   snap_to_bounds(p, x);
-  for (std::vector<Index> free = free_unknowns(p, x); !free.empty(); free = free_unknowns(p, x))
+  for (std::vector<Index> free = free_unknowns(p, x); !free.empty(); free = free_unknowns(p, x)) {
+    stop_if_requested();
     if (step_within_box(p, x, free, free_step(p, x, free))) break;
+  }
   return x;
 }
 
@@ -324,6 +329,7 @@ bool bounds_push_outward(const ScaledProblem &p, const std::vector<double> &x) {
 
 std::vector<double> bounded_least_squares(Dense a, const std::vector<double> &b, double alpha,
                                           std::vector<double> start, const std::vector<ChangeLimits> &limits) {
+  const LongWork looks_for_stops;
   const ScaledProblem p = scaled_problem(std::move(a), b, alpha, limits);
   std::vector<double> x = std::move(start);
   // An unbounded answer that overflowed is no start; zero is as good as any.

@@ -13,6 +13,7 @@
 
 #include "analysis/dense.h"
 #include "analysis/quiet_solver_log.h"
+#include "base/stop_request.h"
 
 namespace respmat::analysis {
 namespace {
@@ -56,6 +57,14 @@ std::vector<double> gain_signs(const std::vector<CalibrationPoint> &points, std:
   return signs;
 }
 
+
+// Ends the solve between iterations once a stop is requested.
+class StopOnRequest final : public ceres::IterationCallback {
+ public:
+  ceres::CallbackReturnType operator()(const ceres::IterationSummary &) override {
+    return stop_request() != 0 ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+  }
+};
 
 // (JᵀJ)⁻¹ of the free parameters at the solution, lower triangle: the covariance of
 // unit weights. JᵀJ is dense in the gains, a few thousand rows for the largest
@@ -166,8 +175,12 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   options.gradient_tolerance = 1e-15;
   options.parameter_tolerance = 1e-14;
   options.num_threads = 2;
+  StopOnRequest stops;
+  options.callbacks.push_back(&stops);
   ceres::Solver::Summary summary;
+  const LongWork looks_for_stops;
   ceres::Solve(options, &problem, &summary);
+  stop_if_requested();
   fit.iterations = static_cast<int>(summary.iterations.size());
   fit.converged = summary.termination_type == ceres::CONVERGENCE;
   if (!fit.converged) {

@@ -8,6 +8,7 @@
 #include "analysis/comparison.h"
 #include "analysis/linear_fit.h"
 #include "analysis/parallel_blocks.h"
+#include "base/stop_request.h"
 #include "model/phase_model.h"
 #include "model/optics_model.h"
 
@@ -309,6 +310,7 @@ std::optional<ResponseFit> fit_response(const MeasuredResponse &response, const 
   // refit without them, until the flagged set no longer changes.
   std::vector<unsigned char> used = response.reachable;
   for (int pass = 1;; ++pass) {
+    stop_if_requested();
     std::optional<ResponseFit> fit = fit_entries(response, basis, used.data(), settings.kind, true, failure);
     if (!fit) return fit;
     std::vector<unsigned char> next = without_outliers(response, fit->fitted, settings.outlier_k);

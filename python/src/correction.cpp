@@ -10,6 +10,7 @@
 #include "analysis/correction.h"
 #include "analysis/dense.h"
 #include "array_view.h"
+#include "interruptible.h"
 
 namespace py = pybind11;
 
@@ -69,11 +70,8 @@ py::dict correct(const py::handle &response, const py::handle &orbit, std::optio
     if (limits.shape(1) != 2) throw py::value_error("bounds must have a (lower, upper) row per corrector");
     for (py::ssize_t j = 0; j < limits.shape(0); ++j) settings.limits.push_back({limits.at(j, 0), limits.at(j, 1)});
   }
-  analysis::Correction correction;
-  {
-    py::gil_scoped_release release;
-    correction = analysis::correct_orbit(matrix, x, settings);
-  }
+  const analysis::Correction correction =
+      run_interruptibly([&](const std::atomic<bool> &) { return analysis::correct_orbit(matrix, x, settings); });
   py::dict result;
   result["change"] = array_of(correction.change);
   result["predicted"] = array_of(correction.predicted);

@@ -12,6 +12,7 @@
 
 #include "array_view.h"
 #include "errors.h"
+#include "interruptible.h"
 #include "commands/response_fit.h"
 #include "model/phase_model.h"
 #include "optics.h"
@@ -272,12 +273,10 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
   response.corrector_columns = corrector_columns(corrector_monitors, response);
 
   FitFailure failure;
-  std::optional<ResponseFit> fitted;
-  {
-    py::gil_scoped_release release;
+  const std::optional<ResponseFit> fitted = run_interruptibly([&](const std::atomic<bool> &) {
     place_model(response);
-    fitted = fit_response(response, settings, failure);
-  }
+    return fit_response(response, settings, failure);
+  });
   if (fitted) {
     for (const std::string &warning : fitted->warnings)
       if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
