@@ -1,13 +1,16 @@
 #include "analysis/bounded_least_squares.h"
 
 #include <cblas.h>
+#include <fcntl.h>
 #include <lapacke.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -19,6 +22,8 @@
 
 // L-BFGS-B 3.0, which ships no header: Fortran, so every argument by address, and
 // gfortran passes the lengths of the two character arguments after the others.
+// gfortran's FLUSH intrinsic: writes out what a Fortran unit holds.
+extern "C" void _gfortran_flush_i4(const int *unit);
 extern "C" void setulb_(const int *n, const int *m, double *x, const double *l, const double *u, const int *nbd,
                         double *f, double *g, const double *factr, const double *pgtol, double *wa, int *iwa,
                         char *task, const int *iprint, char *csave, int *lsave, int *isave, double *dsave,
@@ -150,6 +155,38 @@ std::string trimmed(const Message &m) {
   const std::string_view text(m.data(), m.size());
   return std::string(text.substr(0, text.find_last_not_of(' ') + 1));
 }
+
+// L-BFGS-B says so on standard output when a search direction climbs, whatever it is
+// told about printing, and the Fortran runtime holds the text back until the process
+// ends, when it would land among data written there. While one of these is alive the
+// process's standard output leads nowhere, and the solver's unit 6 is emptied there
+// before it comes back; how a run ends is reported through its result alone. For the
+// length of a bounded solve, then, nothing else of the process reaches standard output.
+class SolverOutputDiscarded {
+ public:
+  SolverOutputDiscarded() {
+    std::fflush(stdout);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = nowhere >= 0 ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+    if (saved_ >= 0 && ::dup2(nowhere, STDOUT_FILENO) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (nowhere >= 0) ::close(nowhere);
+  }
+  ~SolverOutputDiscarded() {
+    if (saved_ < 0) return;
+    const int solver_unit = 6;
+    _gfortran_flush_i4(&solver_unit);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
+  SolverOutputDiscarded(const SolverOutputDiscarded &) = delete;
+  SolverOutputDiscarded &operator=(const SolverOutputDiscarded &) = delete;
+
+ private:
+  int saved_ = -1;  // the process's standard output, while it leads nowhere
+};
 
 // L-BFGS-B on the box of a scaled problem, its workspace kept between runs.
 class Lbfgsb {
@@ -336,6 +373,7 @@ std::vector<double> bounded_least_squares(Dense a, const std::vector<double> &b,
   for (std::size_t j = 0; j < x.size(); ++j)
     x[j] = std::clamp(std::isfinite(x[j]) ? x[j] * p.column_scale[j] : 0.0, p.lower[j], p.upper[j]);
   Lbfgsb solver(p);
+  const SolverOutputDiscarded quiet;
   std::string closing;
   double roundings = kGradientRoundings;
   for (int round = 0; round < kMostRounds; ++round) {

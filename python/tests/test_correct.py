@@ -204,6 +204,23 @@ def test_tool_limits_give_the_bounded_optimum(tmp_path):
     assert done.stdout.startswith("bounded by the limits")
 
 
+def test_a_badly_scaled_bounded_problem_leaves_only_data_on_standard_output(tmp_path):
+    # Weights over 10²⁰⁰: L-BFGS-B meets a direction that climbs and used to say so there.
+    rng = np.random.default_rng(1194)
+    m, n = rng.integers(3, 30), rng.integers(2, 25)
+    R = rng.normal(size=(m, n)) * 10.0 ** rng.uniform(-4, 4, size=(1, n))
+    x = rng.normal(size=m) * 10.0 ** rng.uniform(-3, 3)
+    limits = 10.0 ** rng.uniform(-4, 1, size=n)
+    w = 10.0 ** rng.uniform(-rng.uniform(0, 150), rng.uniform(0, 150), size=m)
+    for name, values in [("R.csv", R), ("x.csv", x), ("limits.csv", np.c_[-limits, limits]), ("w.csv", w)]:
+        np.savetxt(tmp_path / name, values, delimiter=",", fmt="%.17g")
+    done = run_tool("--matrix", "R.csv", "--orbit", "x.csv", "--limits", "limits.csv", "--weights", "w.csv", "-o", "-",
+                    cwd=tmp_path)
+    assert done.returncode == 0 and done.stdout.splitlines()[0] == "name,change", done.stderr
+    assert all(line.count(",") == 1 and float(line.split(",")[1]) == float(line.split(",")[1])
+               for line in done.stdout.splitlines()[1:]), done.stdout
+
+
 @pytest.mark.parametrize("content, option, reason", [
     ("1,nan\n2,3\n", "--matrix", "not a finite number"),
     ("", "--matrix", "holds no matrix"),
