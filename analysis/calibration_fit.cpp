@@ -70,8 +70,8 @@ class StopOnRequest final : public ceres::IterationCallback {
 // unit weights. JᵀJ is dense in the gains, a few thousand rows for the largest
 // machines, and LAPACK's Cholesky factorisation inverts it; a condition worse than
 // Ceres' own limit for its covariances is a singular problem. Null then.
-std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &points,
-                                           const std::vector<int> &per_corrector, const std::vector<double> &signs,
+std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &points, bool with_offsets,
+                                           const std::vector<double> &signs,
                                            std::span<const double> log_gains,
                                            std::span<const double> strengths, std::span<const double> offsets,
                                            const std::vector<std::int32_t> &gain_index,
@@ -80,13 +80,13 @@ std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &
   Dense normal(size, size);
   for (const CalibrationPoint &p : points) {
     const auto j = static_cast<std::size_t>(p.corrector);
-    if (per_corrector[j] < 2) continue;
+    if (corrector_index[j] < 0) continue;  // left out
     const auto i = static_cast<std::size_t>(p.monitor);
     const double *parameters[] = {&log_gains[i], &strengths[j], &offsets[j]};
     double residual = 0.0, d_gain = 0.0, d_strength = 0.0, d_offset = 0.0;
     double *jacobians[] = {&d_gain, &d_strength, &d_offset};
     static_cast<void>(EntryResidual(p, signs[i]).Evaluate(parameters, &residual, jacobians));
-    const std::int32_t index[] = {gain_index[i], corrector_index[j], corrector_index[j] + 1};
+    const std::int32_t index[] = {gain_index[i], corrector_index[j], with_offsets ? corrector_index[j] + 1 : -1};
     const double derivative[] = {d_gain, d_strength, d_offset};
     for (int a = 0; a < 3; ++a)
       for (int b = 0; b < 3; ++b)
@@ -113,17 +113,18 @@ std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &
 
 std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points, std::int32_t monitors,
                                                std::int32_t correctors, double amplitude, double offset,
-                                               bool weighted, std::string &reason) {
+                                               bool with_offsets, bool weighted, std::string &reason) {
   const QuietSolverLog quiet;
   CalibrationFit fit;
   const std::vector<double> signs = gain_signs(points, monitors, offset);
   for (std::int32_t i = 0; i < monitors; ++i)
     if (signs[static_cast<std::size_t>(i)] < 0.0) fit.inverted.push_back(i);
-  // A corrector needs at least as many monitors as its two unknowns.
+  // A corrector needs at least as many monitors as its unknowns.
+  const int per_fitted_corrector = with_offsets ? 2 : 1;
   std::vector<int> per_corrector(static_cast<std::size_t>(correctors));
   for (const CalibrationPoint &p : points) ++per_corrector[static_cast<std::size_t>(p.corrector)];
   for (std::int32_t j = 0; j < correctors; ++j)
-    if (per_corrector[static_cast<std::size_t>(j)] < 2) fit.left_out.push_back(j);
+    if (per_corrector[static_cast<std::size_t>(j)] < per_fitted_corrector) fit.left_out.push_back(j);
 
   // Every parameter in one allocation, offsets, strengths, then log gains: Ceres orders
   // the covariance's rows by the parameters' addresses, so separate allocations would
@@ -140,16 +141,19 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   std::size_t used = 0;
   std::vector<std::size_t> per_monitor(static_cast<std::size_t>(monitors));
   for (const CalibrationPoint &p : points) {
-    if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
+    if (per_corrector[static_cast<std::size_t>(p.corrector)] < per_fitted_corrector) continue;
     // The problem takes ownership of the cost function.
     problem.AddResidualBlock(std::make_unique<EntryResidual>(p, signs[static_cast<std::size_t>(p.monitor)]).release(),
                              nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
                              &strengths[static_cast<std::size_t>(p.corrector)],
                              &offsets[static_cast<std::size_t>(p.corrector)]);
+    if (!with_offsets) problem.SetParameterBlockConstant(&offsets[static_cast<std::size_t>(p.corrector)]);
     ++per_monitor[static_cast<std::size_t>(p.monitor)];
     ++used;
   }
-  const std::size_t unknowns = static_cast<std::size_t>(monitors - 1) + 2 * (static_cast<std::size_t>(correctors) - fit.left_out.size());
+  const std::size_t unknowns =
+      static_cast<std::size_t>(monitors - 1) +
+      static_cast<std::size_t>(per_fitted_corrector) * (static_cast<std::size_t>(correctors) - fit.left_out.size());
   if (used <= unknowns) {
     reason = "has " + std::to_string(used) + " points the model reaches, too few to fit " + std::to_string(unknowns) +
              " calibrations";
@@ -197,11 +201,11 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   for (std::int32_t i = 0; i < monitors; ++i)
     if (i != anchor) gain_index[static_cast<std::size_t>(i)] = free_parameters++;
   for (std::int32_t j = 0; j < correctors; ++j)
-    if (per_corrector[static_cast<std::size_t>(j)] >= 2) {
+    if (per_corrector[static_cast<std::size_t>(j)] >= per_fitted_corrector) {
       corrector_index[static_cast<std::size_t>(j)] = free_parameters;
-      free_parameters += 2;  // the strength, then the offset
+      free_parameters += per_fitted_corrector;  // the strength, then the offset
     }
-  const std::optional<Dense> inverse = inverse_normal_matrix(points, per_corrector, signs, log_gains, strengths, offsets,
+  const std::optional<Dense> inverse = inverse_normal_matrix(points, with_offsets, signs, log_gains, strengths, offsets,
                                                              gain_index, corrector_index, free_parameters);
   if (!inverse) {
     reason = "gives a singular problem: the points do not tell the calibrations apart";
@@ -233,7 +237,7 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   fit.offset_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   for (std::int32_t j = 0; j < correctors; ++j) {
     double &strength = strengths[static_cast<std::size_t>(j)];
-    if (per_corrector[static_cast<std::size_t>(j)] < 2) {
+    if (per_corrector[static_cast<std::size_t>(j)] < per_fitted_corrector) {
       strength = kNotFitted;
       offsets[static_cast<std::size_t>(j)] = kNotFitted;
       fit.strength_errors[static_cast<std::size_t>(j)] = kNotFitted;
@@ -250,7 +254,7 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
     fit.strength_errors[static_cast<std::size_t>(j)] =
         std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
     strength = rescaled;
-    fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
+    if (with_offsets) fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
   }
   fit.strengths.assign(strengths.begin(), strengths.end());
   fit.offsets.assign(offsets.begin(), offsets.end());

@@ -39,12 +39,14 @@ struct CalibrationFit {
 
 // `weighted` says whether the weights are inverse variances (the errors are then not
 // scaled by the reduced chi-square). Starts from gains 1 and every corrector at
-// `amplitude`, `offset`. Fails, saying why, when the problem does not converge, is
+// `amplitude`, `offset`. Without offsets (a model with no phase advance to shift, as
+// a ring's: its points carry the whole model in `factor`, at angle π/2) every offset
+// stays at `offset`, with error 0, and a corrector needs a single monitor. Fails, saying why, when the problem does not converge, is
 // singular or has too few points.
 [[nodiscard]] std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points,
                                                              std::int32_t monitors, std::int32_t correctors,
-                                                             double amplitude, double offset, bool weighted,
-                                                             std::string &reason);
+                                                             double amplitude, double offset, bool with_offsets,
+                                                             bool weighted, std::string &reason);
 
 }  // namespace respmat::analysis
 

@@ -266,7 +266,7 @@ FlagList<FitOptions> fit_command_flags() {
        {{"fit", 0, "KIND",
          "amplitude-offset (default), or calibrations: a gain per\n"
          "monitor, a strength and a phase offset per corrector\n"
-         "(sum of log gains 0; for a phase model or an optics line)",
+         "(the logs of the gains' sizes sum to 0; on a ring no offsets)",
          nullptr,
          [](const FlagUse &use, F &o) -> FlagProblem {
            const auto kind = parse_fit_kind(use.value);

@@ -123,9 +123,7 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
     std::optional<ResponseFit> fit = fit_response(
         response, {options.kind, options.exclude_outliers, options.outlier_k, options.output.has_value()}, failure);
     if (!fit) {
-      result.error = failure.kind == FitFailure::Kind::needs_phase_advances
-                         ? usage_failure("--fit calibrations: needs a phase model or an optics line")
-                         : content_failure(measured, failure.reason);
+      result.error = content_failure(measured, failure.reason);
       return result;
     }
     result.warnings.insert(result.warnings.end(), fit->warnings.begin(), fit->warnings.end());

@@ -21,8 +21,9 @@ using analysis::Dense;
 // the caches while LAPACK reduces them, and its small calls run on the calling thread.
 constexpr std::size_t kColumnsPerBlock = 2048;
 
-// The model's amplitude factor and phase advance (radians) at an entry, for a phase
-// model or an optics line: what the calibrations fit works with.
+// The model's amplitude factor and phase advance (radians) at an entry: what the
+// calibrations fit works with. A ring's model has no phase advance for an offset to
+// shift: there the factor is the whole model (for a scale of 1), at a quarter turn.
 struct PhaseAdvance {
   double factor;
   double angle;
@@ -61,8 +62,12 @@ class PointBasis {
   [[nodiscard]] bool has_phase_advances() const { return !ring_; }
   [[nodiscard]] std::int32_t width() const { return ring_ ? 1 : 2; }
 
-  // Not for a ring, which has none.
   [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
+    if (ring_) {
+      double whole = 0.0;
+      values(i, column, &whole);
+      return {whole, std::numbers::pi / 2};
+    }
     if (optics_ == nullptr) {
       // The phase advance as the model forms it, rounded once.
       const auto angle =
@@ -163,14 +168,11 @@ std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &respons
 }
 
 // Replaces the amplitude-offset fit's parameters by the calibrations, started from
-// its amplitude and offset.
+// its amplitude (a ring's scale) and offset. A ring's correctors have no offset.
 std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &response, const PointBasis &basis,
                                                          const unsigned char *used, ResponseFit &fit,
                                                          FitFailure &failure) {
-  if (!basis.has_phase_advances()) {
-    failure = {FitFailure::Kind::needs_phase_advances, {}};
-    return std::nullopt;
-  }
+  const bool offsets = basis.has_phase_advances();
   std::vector<analysis::CalibrationPoint> points;
   const auto rows = static_cast<std::size_t>(response.measured.rows),
              cols = static_cast<std::size_t>(response.measured.cols);
@@ -184,7 +186,8 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
     }
   std::optional<analysis::CalibrationFit> calibrations =
       analysis::fit_calibrations(points, response.measured.rows, response.measured.cols, fit.parameters[0].value,
-                                 fit.parameters[1].value, response.sigma.has_value(), failure.reason);
+                                 offsets ? fit.parameters[1].value : 0.0, offsets, response.sigma.has_value(),
+                                 failure.reason);
   if (!calibrations) return std::nullopt;
   fit.parameters.clear();
   for (std::size_t i = 0; i < rows; ++i)
@@ -198,7 +201,7 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back({"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j],
                               response.corrector_names[j], fitted[j]});
-  for (std::size_t j = 0; j < cols; ++j)
+  for (std::size_t j = 0; j < cols && offsets; ++j)
     fit.parameters.push_back({"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j],
                               response.corrector_names[j], fitted[j]});
   for (const std::int32_t i : calibrations->inverted)

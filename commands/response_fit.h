@@ -58,12 +58,8 @@ struct ResponseFit {
   std::vector<std::pair<std::string, std::string>> outliers_left_out;
 };
 
+// Too few points, a singular problem or no convergence: `reason` says which.
 struct FitFailure {
-  enum class Kind {
-    needs_phase_advances,  // calibrations of a ring, whose model has no phase advance to offset
-    unsolvable             // too few points, a singular problem or no convergence: `reason` says which
-  };
-  Kind kind = Kind::unsolvable;
   std::string reason;  // to follow the measured matrix's name: "has 2 points ..."
 };
 

@@ -282,8 +282,6 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
       if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
     return result_of(*fitted, settings.kind);
   }
-  if (failure.kind == FitFailure::Kind::needs_phase_advances)
-    throw py::value_error("kind='calibrations' needs phases or an optics line, not a ring");
   raise_value_error("measured " + failure.reason);
 }
 
