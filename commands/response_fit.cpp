@@ -118,14 +118,20 @@ double weight(const MeasuredResponse &response, std::size_t entry) {
 // last pass found it, and the caller is told.
 constexpr int kMostOutlierPasses = 10;
 
-// The reachable entries whose residual against `fitted` is no outlier.
-std::vector<unsigned char> without_outliers(const MeasuredResponse &response, const Dense &fitted, double outlier_k) {
+// The entries of the fit whose residual against its model is no outlier: those the
+// model reaches, but a left-out corrector's, which have no model to be judged against.
+std::vector<unsigned char> without_outliers(const MeasuredResponse &response, const ResponseFit &fit,
+                                            double outlier_k) {
   Dense residual = Dense::unset(response.measured.rows, response.measured.cols);
   for (std::size_t k = 0; k < residual.values.size(); ++k)
-    residual.values[k] = response.measured.values[k] - fitted.values[k];
+    residual.values[k] = response.measured.values[k] - fit.fitted.values[k];
+  std::vector<unsigned char> judged = response.reachable;
+  const auto cols = static_cast<std::size_t>(response.measured.cols);
+  for (const std::int32_t j : fit.left_out_columns)
+    for (std::size_t k = static_cast<std::size_t>(j); k < judged.size(); k += cols) judged[k] = 0;
   std::vector<unsigned char> used = response.reachable;
-  const analysis::OutlierSearch search = analysis::find_outliers(
-      residual, response.reachable, response.sigma ? &*response.sigma : nullptr, outlier_k);
+  const analysis::OutlierSearch search =
+      analysis::find_outliers(residual, judged, response.sigma ? &*response.sigma : nullptr, outlier_k);
   for (const analysis::Outlier &o : search.outliers)
     used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(response.measured.cols) +
          static_cast<std::size_t>(o.corrector)] = 0;
@@ -194,6 +200,7 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
     fit.parameters.push_back(
         {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], response.monitor_names[i]});
   std::vector<bool> fitted(cols, true);
+  fit.left_out_columns = calibrations->left_out;
   for (const std::int32_t j : calibrations->left_out) {
     fitted[static_cast<std::size_t>(j)] = false;
     fit.left_out.push_back(response.corrector_names[static_cast<std::size_t>(j)]);
@@ -316,7 +323,7 @@ std::optional<ResponseFit> fit_response(const MeasuredResponse &response, const 
     stop_if_requested();
     std::optional<ResponseFit> fit = fit_entries(response, basis, used.data(), settings.kind, true, failure);
     if (!fit) return fit;
-    std::vector<unsigned char> next = without_outliers(response, fit->fitted, settings.outlier_k);
+    std::vector<unsigned char> next = without_outliers(response, *fit, settings.outlier_k);
     const bool settled = next == used;
     if (!settled && pass < kMostOutlierPasses) {
       used = std::move(next);

@@ -51,6 +51,7 @@ struct ResponseFit {
   std::size_t points = 0;
   int iterations = 1;                 // the solver's, for calibrations
   std::vector<std::string> left_out;  // correctors the calibrations leave out: too few monitors see them
+  std::vector<std::int32_t> left_out_columns;  // the same, by their measured column
   std::vector<std::string> warnings;  // results the caller should hear of (a monitor fitted inverted)
   // With outliers excluded: the passes of fit, flag and refit taken, and the entries
   // (monitor, corrector) the last fit left out.

@@ -73,6 +73,12 @@ def test_outliers_are_judged_against_the_fitted_model(rng):
     result = respmat.fit(measured, phases=phases, exclude_outliers=True)
     assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["outlier_passes"] == 2
     assert result["points"] == 30 * 31 // 2 - 1 and result["amplitude"] == pytest.approx(0.31, rel=1e-3)
+    # A corrector the calibrations leave out has no model to judge its entry against.
+    phases, exact, _ = calibrated(rng)
+    exact[20, 4] += 0.02
+    result = respmat.fit(exact + np.tril(rng.normal(0, 1e-4, exact.shape)), phases=phases, kind="calibrations",
+                         exclude_outliers=True)
+    assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["left_out"] == ["23"]
 
 
 def test_calibrations_of_a_ring_come_back(rng):
