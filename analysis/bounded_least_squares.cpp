@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -162,9 +163,13 @@ std::string trimmed(const Message &m) {
 // process's standard output leads nowhere, and the solver's unit 6 is emptied there
 // before it comes back; how a run ends is reported through its result alone. For the
 // length of a bounded solve, then, nothing else of the process reaches standard output.
+// Solves may run on several threads at once: the first one in sets standard output
+// aside, the last one out puts it back.
 class SolverOutputDiscarded {
  public:
   SolverOutputDiscarded() {
+    const std::lock_guard lock(mutex_);
+    if (users_++ > 0) return;
     std::fflush(stdout);
     const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     saved_ = nowhere >= 0 ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
@@ -175,17 +180,21 @@ class SolverOutputDiscarded {
     if (nowhere >= 0) ::close(nowhere);
   }
   ~SolverOutputDiscarded() {
-    if (saved_ < 0) return;
+    const std::lock_guard lock(mutex_);
+    if (--users_ > 0 || saved_ < 0) return;
     const int solver_unit = 6;
     _gfortran_flush_i4(&solver_unit);
     ::dup2(saved_, STDOUT_FILENO);
     ::close(saved_);
+    saved_ = -1;
   }
   SolverOutputDiscarded(const SolverOutputDiscarded &) = delete;
   SolverOutputDiscarded &operator=(const SolverOutputDiscarded &) = delete;
 
  private:
-  int saved_ = -1;  // the process's standard output, while it leads nowhere
+  inline static std::mutex mutex_;
+  inline static int users_ = 0;
+  inline static int saved_ = -1;  // the process's standard output, while it leads nowhere
 };
 
 // L-BFGS-B on the box of a scaled problem, its workspace kept between runs.
