@@ -33,6 +33,8 @@ nlohmann::json fit_summary(const ResponseFit &fit) {
       outliers.push_back({{"monitor", monitor}, {"corrector", corrector}});
     summary["outliers_left_out"] = std::move(outliers);
     summary["outlier_passes"] = fit.outlier_passes;
+    summary["outlier_sigma"] = {{"value", finite_or_null(fit.outlier_sigma)},
+                                {"from", analysis::outlier_spread_name(fit.outlier_spread)}};
   }
   return summary;
 }

@@ -120,8 +120,7 @@ constexpr int kMostOutlierPasses = 10;
 
 // The entries of the fit whose residual against its model is no outlier: those the
 // model reaches, but a left-out corrector's, which have no model to be judged against.
-std::vector<unsigned char> without_outliers(const MeasuredResponse &response, const ResponseFit &fit,
-                                            double outlier_k) {
+std::vector<unsigned char> without_outliers(const MeasuredResponse &response, ResponseFit &fit, double outlier_k) {
   Dense residual = Dense::unset(response.measured.rows, response.measured.cols);
   for (std::size_t k = 0; k < residual.values.size(); ++k)
     residual.values[k] = response.measured.values[k] - fit.fitted.values[k];
@@ -132,6 +131,8 @@ std::vector<unsigned char> without_outliers(const MeasuredResponse &response, co
   std::vector<unsigned char> used = response.reachable;
   const analysis::OutlierSearch search =
       analysis::find_outliers(residual, judged, response.sigma ? &*response.sigma : nullptr, outlier_k);
+  fit.outlier_spread = search.spread;
+  fit.outlier_sigma = search.sigma;
   for (const analysis::Outlier &o : search.outliers)
     used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(response.measured.cols) +
          static_cast<std::size_t>(o.corrector)] = 0;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/comparison.h"
 #include "analysis/dense.h"
 #include "commands/measured_response.h"
 
@@ -57,6 +58,8 @@ struct ResponseFit {
   // (monitor, corrector) the last fit left out.
   int outlier_passes = 0;
   std::vector<std::pair<std::string, std::string>> outliers_left_out;
+  analysis::OutlierSpread outlier_spread = analysis::OutlierSpread::uncertainties;  // the last pass's
+  double outlier_sigma = 0.0;  // its robust spread; NaN with uncertainties
 };
 
 // Too few points, a singular problem or no convergence: `reason` says which.

@@ -66,7 +66,8 @@ exclude_outliers : bool
     residual against the fitted model: fit, flag, refit without them, until the set
     no longer changes (at most 10 passes; a RuntimeWarning says when it still
     changed). The result then also holds outliers_left_out (dicts of monitor and
-    corrector names) and outlier_passes.
+    corrector names), outlier_passes, and outlier_sigma and outlier_sigma_from as
+    compare() gives them, for the last pass.
 
 Returns
 -------
@@ -245,6 +246,8 @@ py::dict result_of(const ResponseFit &fit, FitKind kind) {
       outliers.append(py::dict(py::arg("monitor") = monitor, py::arg("corrector") = corrector));
     result["outliers_left_out"] = outliers;
     result["outlier_passes"] = fit.outlier_passes;
+    result["outlier_sigma"] = finite_or_none(fit.outlier_sigma);
+    result["outlier_sigma_from"] = analysis::outlier_spread_name(fit.outlier_spread);
   }
   return result;
 }

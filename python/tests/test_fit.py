@@ -72,6 +72,7 @@ def test_outliers_are_judged_against_the_fitted_model(rng):
     measured[20, 4] += 0.02
     result = respmat.fit(measured, phases=phases, exclude_outliers=True)
     assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["outlier_passes"] == 2
+    assert result["outlier_sigma_from"] == "second pass" and result["outlier_sigma"] == pytest.approx(1e-3, rel=0.2)
     assert result["points"] == 30 * 31 // 2 - 1 and result["amplitude"] == pytest.approx(0.31, rel=1e-3)
     # A corrector the calibrations leave out has no model to judge its entry against.
     phases, exact, _ = calibrated(rng)
