@@ -1,22 +1,30 @@
 #include "analysis/bounded_least_squares.h"
 
 #include <cblas.h>
+#include <fcntl.h>
 #include <lapacke.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "base/stop_request.h"
+
 // L-BFGS-B 3.0, which ships no header: Fortran, so every argument by address, and
 // gfortran passes the lengths of the two character arguments after the others.
+// gfortran's FLUSH intrinsic: writes out what a Fortran unit holds.
+extern "C" void _gfortran_flush_i4(const int *unit);
 extern "C" void setulb_(const int *n, const int *m, double *x, const double *l, const double *u, const int *nbd,
                         double *f, double *g, const double *factr, const double *pgtol, double *wa, int *iwa,
                         char *task, const int *iprint, char *csave, int *lsave, int *isave, double *dsave,
@@ -149,6 +157,46 @@ std::string trimmed(const Message &m) {
   return std::string(text.substr(0, text.find_last_not_of(' ') + 1));
 }
 
+// L-BFGS-B says so on standard output when a search direction climbs, whatever it is
+// told about printing, and the Fortran runtime holds the text back until the process
+// ends, when it would land among data written there. While one of these is alive the
+// process's standard output leads nowhere, and the solver's unit 6 is emptied there
+// before it comes back; how a run ends is reported through its result alone. For the
+// length of a bounded solve, then, nothing else of the process reaches standard output.
+// Solves may run on several threads at once: the first one in sets standard output
+// aside, the last one out puts it back.
+class SolverOutputDiscarded {
+ public:
+  SolverOutputDiscarded() {
+    const std::lock_guard lock(mutex_);
+    if (users_++ > 0) return;
+    std::fflush(stdout);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = nowhere >= 0 ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+    if (saved_ >= 0 && ::dup2(nowhere, STDOUT_FILENO) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (nowhere >= 0) ::close(nowhere);
+  }
+  ~SolverOutputDiscarded() {
+    const std::lock_guard lock(mutex_);
+    if (--users_ > 0 || saved_ < 0) return;
+    const int solver_unit = 6;
+    _gfortran_flush_i4(&solver_unit);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  SolverOutputDiscarded(const SolverOutputDiscarded &) = delete;
+  SolverOutputDiscarded &operator=(const SolverOutputDiscarded &) = delete;
+
+ private:
+  inline static std::mutex mutex_;
+  inline static int users_ = 0;
+  inline static int saved_ = -1;  // the process's standard output, while it leads nowhere
+};
+
 // L-BFGS-B on the box of a scaled problem, its workspace kept between runs.
 class Lbfgsb {
  public:
@@ -178,6 +226,7 @@ class Lbfgsb {
       setulb_(&n_, &corrections_, x.data(), p_.lower.data(), p_.upper.data(), bound_kinds_.data(), &f, g.data(),
               &no_reduction_test, &gradient_tolerance, workspace_.data(), integer_workspace_.data(), task.data(),
               &quiet, csave.data(), lsave.data(), isave.data(), dsave.data(), task.size(), csave.size());
+      stop_if_requested();
       if (starts_with(task, "FG")) {
         f = objective(x.data(), g.data());
       } else if (starts_with(task, "NEW_X")) {
@@ -298,8 +347,10 @@ bool step_within_box(const ScaledProblem &p, std::vector<double> &x, const std::
 // it meets, which then holds. Each stop lowers the sum and leaves fewer unknowns free.
 std::vector<double> optimum_on_face(const ScaledProblem &p, std::vector<double> x) {
   snap_to_bounds(p, x);
-  for (std::vector<Index> free = free_unknowns(p, x); !free.empty(); free = free_unknowns(p, x))
+  for (std::vector<Index> free = free_unknowns(p, x); !free.empty(); free = free_unknowns(p, x)) {
+    stop_if_requested();
     if (step_within_box(p, x, free, free_step(p, x, free))) break;
+  }
   return x;
 }
 
@@ -324,12 +375,14 @@ bool bounds_push_outward(const ScaledProblem &p, const std::vector<double> &x) {
 
 std::vector<double> bounded_least_squares(Dense a, const std::vector<double> &b, double alpha,
                                           std::vector<double> start, const std::vector<ChangeLimits> &limits) {
+  const LongWork looks_for_stops;
   const ScaledProblem p = scaled_problem(std::move(a), b, alpha, limits);
   std::vector<double> x = std::move(start);
   // An unbounded answer that overflowed is no start; zero is as good as any.
   for (std::size_t j = 0; j < x.size(); ++j)
     x[j] = std::clamp(std::isfinite(x[j]) ? x[j] * p.column_scale[j] : 0.0, p.lower[j], p.upper[j]);
   Lbfgsb solver(p);
+  const SolverOutputDiscarded quiet;
   std::string closing;
   double roundings = kGradientRoundings;
   for (int round = 0; round < kMostRounds; ++round) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -12,19 +13,24 @@
 
 #include "analysis/dense.h"
 #include "analysis/quiet_solver_log.h"
+#include "base/stop_request.h"
 
 namespace respmat::analysis {
 namespace {
 
-// One measured entry: sqrt(w) (value - exp(u_i) c_j f sin(theta + delta_j)), with the
-// gain as its logarithm u_i so that it stays positive.
+constexpr double kNotFitted = std::numeric_limits<double>::quiet_NaN();
+
+// One measured entry: sqrt(w) (value - s_i exp(u_i) c_j f sin(theta + delta_j)), with
+// the gain as its sign s_i, fixed before the fit, and the logarithm u_i of its size,
+// so that it never crosses zero.
 class EntryResidual final : public ceres::SizedCostFunction<1, 1, 1, 1> {
  public:
-  explicit EntryResidual(const CalibrationPoint &point)
-      : root_weight_(std::sqrt(point.weight)), value_(point.value), factor_(point.factor), angle_(point.angle) {}
+  EntryResidual(const CalibrationPoint &point, double sign)
+      : root_weight_(std::sqrt(point.weight)), value_(point.value), factor_(point.factor), angle_(point.angle),
+        sign_(sign) {}
 
   bool Evaluate(double const *const *parameters, double *residuals, double **jacobians) const override {
-    const double gain = std::exp(parameters[0][0]), strength = parameters[1][0], offset = parameters[2][0];
+    const double gain = sign_ * std::exp(parameters[0][0]), strength = parameters[1][0], offset = parameters[2][0];
     const double sine = std::sin(angle_ + offset), cosine = std::cos(angle_ + offset);
     const double predicted = gain * strength * factor_ * sine;
     residuals[0] = root_weight_ * (value_ - predicted);
@@ -36,16 +42,37 @@ class EntryResidual final : public ceres::SizedCostFunction<1, 1, 1, 1> {
   }
 
  private:
-  double root_weight_, value_, factor_, angle_;
+  double root_weight_, value_, factor_, angle_, sign_;
 };
 
+// The sign of each monitor's gain: that of the monitor's agreement with the starting
+// model, Σ_j value f sin(theta + offset). An inverted monitor (a cable swapped) reads
+// against the model; a gain held positive could only shrink towards zero there.
+std::vector<double> gain_signs(const std::vector<CalibrationPoint> &points, std::int32_t monitors, double offset) {
+  std::vector<double> agreement(static_cast<std::size_t>(monitors), 0.0);
+  for (const CalibrationPoint &p : points)
+    agreement[static_cast<std::size_t>(p.monitor)] += p.weight * p.value * p.factor * std::sin(p.angle + offset);
+  std::vector<double> signs;
+  for (const double a : agreement) signs.push_back(a < 0.0 ? -1.0 : 1.0);
+  return signs;
+}
+
+
+// Ends the solve between iterations once a stop is requested.
+class StopOnRequest final : public ceres::IterationCallback {
+ public:
+  ceres::CallbackReturnType operator()(const ceres::IterationSummary &) override {
+    return stop_request() != 0 ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+  }
+};
 
 // (JᵀJ)⁻¹ of the free parameters at the solution, lower triangle: the covariance of
 // unit weights. JᵀJ is dense in the gains, a few thousand rows for the largest
 // machines, and LAPACK's Cholesky factorisation inverts it; a condition worse than
 // Ceres' own limit for its covariances is a singular problem. Null then.
-std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &points,
-                                           const std::vector<int> &per_corrector, std::span<const double> log_gains,
+std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &points, bool with_offsets,
+                                           const std::vector<double> &signs,
+                                           std::span<const double> log_gains,
                                            std::span<const double> strengths, std::span<const double> offsets,
                                            const std::vector<std::int32_t> &gain_index,
                                            const std::vector<std::int32_t> &corrector_index, std::int32_t size) {
@@ -53,13 +80,13 @@ std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &
   Dense normal(size, size);
   for (const CalibrationPoint &p : points) {
     const auto j = static_cast<std::size_t>(p.corrector);
-    if (per_corrector[j] < 2) continue;
+    if (corrector_index[j] < 0) continue;  // left out
     const auto i = static_cast<std::size_t>(p.monitor);
     const double *parameters[] = {&log_gains[i], &strengths[j], &offsets[j]};
     double residual = 0.0, d_gain = 0.0, d_strength = 0.0, d_offset = 0.0;
     double *jacobians[] = {&d_gain, &d_strength, &d_offset};
-    static_cast<void>(EntryResidual(p).Evaluate(parameters, &residual, jacobians));
-    const std::int32_t index[] = {gain_index[i], corrector_index[j], corrector_index[j] + 1};
+    static_cast<void>(EntryResidual(p, signs[i]).Evaluate(parameters, &residual, jacobians));
+    const std::int32_t index[] = {gain_index[i], corrector_index[j], with_offsets ? corrector_index[j] + 1 : -1};
     const double derivative[] = {d_gain, d_strength, d_offset};
     for (int a = 0; a < 3; ++a)
       for (int b = 0; b < 3; ++b)
@@ -86,14 +113,18 @@ std::optional<Dense> inverse_normal_matrix(const std::vector<CalibrationPoint> &
 
 std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points, std::int32_t monitors,
                                                std::int32_t correctors, double amplitude, double offset,
-                                               bool weighted, std::string &reason) {
+                                               bool with_offsets, bool weighted, std::string &reason) {
   const QuietSolverLog quiet;
   CalibrationFit fit;
-  // A corrector needs at least as many monitors as its two unknowns.
+  const std::vector<double> signs = gain_signs(points, monitors, offset);
+  for (std::int32_t i = 0; i < monitors; ++i)
+    if (signs[static_cast<std::size_t>(i)] < 0.0) fit.inverted.push_back(i);
+  // A corrector needs at least as many monitors as its unknowns.
+  const int per_fitted_corrector = with_offsets ? 2 : 1;
   std::vector<int> per_corrector(static_cast<std::size_t>(correctors));
   for (const CalibrationPoint &p : points) ++per_corrector[static_cast<std::size_t>(p.corrector)];
   for (std::int32_t j = 0; j < correctors; ++j)
-    if (per_corrector[static_cast<std::size_t>(j)] < 2) fit.left_out.push_back(j);
+    if (per_corrector[static_cast<std::size_t>(j)] < per_fitted_corrector) fit.left_out.push_back(j);
 
   // Every parameter in one allocation, offsets, strengths, then log gains: Ceres orders
   // the covariance's rows by the parameters' addresses, so separate allocations would
@@ -110,15 +141,19 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   std::size_t used = 0;
   std::vector<std::size_t> per_monitor(static_cast<std::size_t>(monitors));
   for (const CalibrationPoint &p : points) {
-    if (per_corrector[static_cast<std::size_t>(p.corrector)] < 2) continue;
+    if (per_corrector[static_cast<std::size_t>(p.corrector)] < per_fitted_corrector) continue;
     // The problem takes ownership of the cost function.
-    problem.AddResidualBlock(std::make_unique<EntryResidual>(p).release(), nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
+    problem.AddResidualBlock(std::make_unique<EntryResidual>(p, signs[static_cast<std::size_t>(p.monitor)]).release(),
+                             nullptr, &log_gains[static_cast<std::size_t>(p.monitor)],
                              &strengths[static_cast<std::size_t>(p.corrector)],
                              &offsets[static_cast<std::size_t>(p.corrector)]);
+    if (!with_offsets) problem.SetParameterBlockConstant(&offsets[static_cast<std::size_t>(p.corrector)]);
     ++per_monitor[static_cast<std::size_t>(p.monitor)];
     ++used;
   }
-  const std::size_t unknowns = static_cast<std::size_t>(monitors - 1) + 2 * (static_cast<std::size_t>(correctors) - fit.left_out.size());
+  const std::size_t unknowns =
+      static_cast<std::size_t>(monitors - 1) +
+      static_cast<std::size_t>(per_fitted_corrector) * (static_cast<std::size_t>(correctors) - fit.left_out.size());
   if (used <= unknowns) {
     reason = "has " + std::to_string(used) + " points the model reaches, too few to fit " + std::to_string(unknowns) +
              " calibrations";
@@ -144,8 +179,12 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   options.gradient_tolerance = 1e-15;
   options.parameter_tolerance = 1e-14;
   options.num_threads = 2;
+  StopOnRequest stops;
+  options.callbacks.push_back(&stops);
   ceres::Solver::Summary summary;
+  const LongWork looks_for_stops;
   ceres::Solve(options, &problem, &summary);
+  stop_if_requested();
   fit.iterations = static_cast<int>(summary.iterations.size());
   fit.converged = summary.termination_type == ceres::CONVERGENCE;
   if (!fit.converged) {
@@ -162,11 +201,11 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   for (std::int32_t i = 0; i < monitors; ++i)
     if (i != anchor) gain_index[static_cast<std::size_t>(i)] = free_parameters++;
   for (std::int32_t j = 0; j < correctors; ++j)
-    if (per_corrector[static_cast<std::size_t>(j)] >= 2) {
+    if (per_corrector[static_cast<std::size_t>(j)] >= per_fitted_corrector) {
       corrector_index[static_cast<std::size_t>(j)] = free_parameters;
-      free_parameters += 2;  // the strength, then the offset
+      free_parameters += per_fitted_corrector;  // the strength, then the offset
     }
-  const std::optional<Dense> inverse = inverse_normal_matrix(points, per_corrector, log_gains, strengths, offsets,
+  const std::optional<Dense> inverse = inverse_normal_matrix(points, with_offsets, signs, log_gains, strengths, offsets,
                                                              gain_index, corrector_index, free_parameters);
   if (!inverse) {
     reason = "gives a singular problem: the points do not tell the calibrations apart";
@@ -191,15 +230,18 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
     const std::int32_t g = gain_index[static_cast<std::size_t>(i)];
     const double own = i == anchor ? 0.0 : cov(g, g);
     const double gain = std::exp(log_gains[static_cast<std::size_t>(i)] - mean);
-    fit.gains.push_back(gain);
+    fit.gains.push_back(signs[static_cast<std::size_t>(i)] * gain);
     fit.gain_errors.push_back(gain * std::sqrt(std::max(0.0, own - 2.0 * with_mean[static_cast<std::size_t>(i)] + mean_variance)));
   }
   fit.strength_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   fit.offset_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   for (std::int32_t j = 0; j < correctors; ++j) {
     double &strength = strengths[static_cast<std::size_t>(j)];
-    if (per_corrector[static_cast<std::size_t>(j)] < 2) {
-      strength = 0.0;
+    if (per_corrector[static_cast<std::size_t>(j)] < per_fitted_corrector) {
+      strength = kNotFitted;
+      offsets[static_cast<std::size_t>(j)] = kNotFitted;
+      fit.strength_errors[static_cast<std::size_t>(j)] = kNotFitted;
+      fit.offset_errors[static_cast<std::size_t>(j)] = kNotFitted;
       continue;
     }
     const std::int32_t c = corrector_index[static_cast<std::size_t>(j)];
@@ -212,7 +254,7 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
     fit.strength_errors[static_cast<std::size_t>(j)] =
         std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
     strength = rescaled;
-    fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
+    if (with_offsets) fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
   }
   fit.strengths.assign(strengths.begin(), strengths.end());
   fit.offsets.assign(offsets.begin(), offsets.end());

@@ -3,7 +3,8 @@
 // f the model's amplitude factor and theta its phase advance (in radians) for the
 // pair. Solved by Ceres Solver with analytic derivatives and a sparse Jacobian; the
 // gauge (every gain times a number, every strength divided by it) is fixed by
-// sum log g_i = 0.
+// sum log |g_i| = 0. A gain's sign is that of its monitor's agreement with the
+// starting model, so an inverted monitor gets a negative gain.
 #ifndef RESPMAT_ANALYSIS_CALIBRATION_FIT_H
 #define RESPMAT_ANALYSIS_CALIBRATION_FIT_H
 
@@ -25,9 +26,10 @@ struct CalibrationPoint {
 
 struct CalibrationFit {
   std::vector<double> gains, gain_errors;          // per monitor
-  std::vector<double> strengths, strength_errors;  // per corrector (0 for one left out)
-  std::vector<double> offsets, offset_errors;      // per corrector
+  std::vector<double> strengths, strength_errors;  // per corrector (NaN for one left out)
+  std::vector<double> offsets, offset_errors;      // per corrector (NaN for one left out)
   std::vector<std::int32_t> left_out;              // correctors with too few monitors to fit
+  std::vector<std::int32_t> inverted;              // monitors whose gain is negative
   double chi2_reduced = 0.0;
   double rms_after = 0.0;
   std::size_t points = 0;
@@ -37,12 +39,14 @@ struct CalibrationFit {
 
 // `weighted` says whether the weights are inverse variances (the errors are then not
 // scaled by the reduced chi-square). Starts from gains 1 and every corrector at
-// `amplitude`, `offset`. Fails, saying why, when the problem does not converge, is
+// `amplitude`, `offset`. Without offsets (a model with no phase advance to shift, as
+// a ring's: its points carry the whole model in `factor`, at angle π/2) every offset
+// stays at `offset`, with error 0, and a corrector needs a single monitor. Fails, saying why, when the problem does not converge, is
 // singular or has too few points.
 [[nodiscard]] std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoint> &points,
                                                              std::int32_t monitors, std::int32_t correctors,
-                                                             double amplitude, double offset, bool weighted,
-                                                             std::string &reason);
+                                                             double amplitude, double offset, bool with_offsets,
+                                                             bool weighted, std::string &reason);
 
 }  // namespace respmat::analysis
 

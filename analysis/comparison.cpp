@@ -64,18 +64,36 @@ struct RowSums {
 
 }  // namespace
 
-std::vector<Outlier> find_outliers(const Dense &residual, const std::vector<unsigned char> &considered,
-                                   const Dense *sigma, double outlier_k) {
-  if (sigma != nullptr) return outliers_with(residual, considered, sigma, 0.0, outlier_k);
+const char *outlier_spread_name(OutlierSpread spread) {
+  switch (spread) {
+    case OutlierSpread::uncertainties:
+      return "uncertainties";
+    case OutlierSpread::first_pass:
+      return "first pass";
+    case OutlierSpread::second_pass:
+      break;
+  }
+  return "second pass";
+}
+
+OutlierSearch find_outliers(const Dense &residual, const std::vector<unsigned char> &considered, const Dense *sigma,
+                            double outlier_k) {
+  if (sigma != nullptr) return {outliers_with(residual, considered, sigma, 0.0, outlier_k), OutlierSpread::uncertainties, kNaN};
   // Two passes: outliers inflate the spread they are measured against.
-  std::vector<Outlier> first = outliers_with(residual, considered, nullptr, robust_sigma(residual, considered),
-                                             outlier_k);
-  if (first.empty()) return first;  // the second pass would measure the same spread
+  OutlierSearch first{{}, OutlierSpread::first_pass, robust_sigma(residual, considered)};
+  first.outliers = outliers_with(residual, considered, nullptr, first.sigma, outlier_k);
+  if (first.outliers.empty()) return first;  // the second pass would measure the same spread
   std::vector<unsigned char> kept = considered;
-  for (const Outlier &o : first)
+  for (const Outlier &o : first.outliers)
     kept[entry(static_cast<std::size_t>(o.monitor), static_cast<std::size_t>(o.corrector),
                static_cast<std::size_t>(residual.cols))] = 0;
-  return outliers_with(residual, considered, nullptr, robust_sigma(residual, kept), outlier_k);
+  // With every entry flagged there is no spread left to measure: the first stands.
+  if (first.outliers.size() == static_cast<std::size_t>(
+                                   std::count_if(considered.begin(), considered.end(), [](unsigned char c) { return c != 0; })))
+    return first;
+  OutlierSearch second{{}, OutlierSpread::second_pass, robust_sigma(residual, kept)};
+  second.outliers = outliers_with(residual, considered, nullptr, second.sigma, outlier_k);
+  return second;
 }
 
 Comparison compare(Dense measured, const Dense &model, const std::vector<unsigned char> &reachable, const Dense *sigma,
@@ -139,7 +157,10 @@ Comparison compare(Dense measured, const Dense &model, const std::vector<unsigne
   result.rms_upstream = rms(total.upstream, entries - total.reached_count);
   if (sigma != nullptr && total.reached_count != 0)
     result.chi2_reduced = total.chi2 / static_cast<double>(total.reached_count);
-  result.outliers = find_outliers(residual, reachable, sigma, outlier_k);
+  OutlierSearch search = find_outliers(residual, reachable, sigma, outlier_k);
+  result.outliers = std::move(search.outliers);
+  result.outlier_spread = search.spread;
+  result.outlier_sigma = search.sigma;
   return result;
 }
 

@@ -56,8 +56,10 @@ void validate(const Dense &response, const std::vector<double> &orbit, const Cor
   require(std::isfinite(settings.tikhonov) && settings.tikhonov >= 0.0, "the Tikhonov α must be a number ≥ 0");
   require(!(settings.singular_values && settings.rcond), "give the number of singular values or rcond, not both");
   require(!settings.singular_values || *settings.singular_values >= 0, "the number of singular values is negative");
-  require(!settings.rcond || (std::isfinite(*settings.rcond) && *settings.rcond >= 0.0),
-          "rcond must be a number ≥ 0");
+  require(!settings.rcond || (*settings.rcond >= 0.0 && *settings.rcond < 1.0),
+          "rcond must be a number in [0, 1): singular values above rcond times the largest are kept");
+  require(settings.limits.empty() || !(settings.singular_values || settings.rcond),
+          "limits take no singular-value cut: the bounded problem is solved whole");
   require(settings.limits.empty() || settings.limits.size() == static_cast<std::size_t>(response.cols),
           "there are " + std::to_string(settings.limits.size()) + " limits for " + std::to_string(response.cols) +
               " correctors");
@@ -120,6 +122,14 @@ double relative_cut(const Correction &shape, const CorrectionSettings &settings)
                                  std::numeric_limits<double>::epsilon());
 }
 
+// The same cut as LAPACK's least-squares solver takes it: it reads a cut of 0 (or
+// of 1 and more) as machine precision, so "keep every non-zero value" goes in as the
+// least positive double, below which only zeros lie once multiplied by s₁.
+double least_squares_cut(const Correction &shape, const CorrectionSettings &settings) {
+  const double cut = relative_cut(shape, settings);
+  return cut > 0.0 ? cut : std::numeric_limits<double>::denorm_min();
+}
+
 // How many of the singular values (largest first) the correction keeps; never a zero one.
 Index kept_count(const std::vector<double> &s, const Correction &shape, const CorrectionSettings &settings) {
   const double largest = s.empty() ? 0.0 : s.front();
@@ -176,7 +186,7 @@ Correction correct_orbit(const Dense &response, const std::vector<double> &orbit
     MinimumNormSolution solution;
     if (!minimum_norm_solution(result.rows, result.cols,
                                weighted_columns(response, settings.weights, monitors, correctors),
-                               weighted_orbit(orbit, settings.weights, monitors), relative_cut(result, settings),
+                               weighted_orbit(orbit, settings.weights, monitors), least_squares_cut(result, settings),
                                solution))
       throw std::runtime_error("the singular value decomposition did not converge");
     result.kept = solution.rank;
@@ -197,6 +207,11 @@ Correction correct_orbit(const Dense &response, const std::vector<double> &orbit
                                              std::move(change), limits);
     }
     result.singular_values = std::move(svd.s);
+    // The cut gave only the start; the bounded answer takes every singular value.
+    if (bounded) {
+      result.bounded = true;
+      result.kept = 0;
+    }
   }
   if (result.kept > 0)
     result.condition_number = result.singular_values.front() / result.singular_values[static_cast<std::size_t>(result.kept - 1)];

@@ -21,7 +21,8 @@ struct ChangeLimits {
 
 struct CorrectionSettings {
   // Which singular values are kept: the `singular_values` largest, or those above
-  // rcond times the largest; by default those above max(rows, cols) ε s₁.
+  // rcond times the largest (0 ≤ rcond < 1; 0 keeps every non-zero one); by default
+  // those above max(rows, cols) ε s₁. Neither applies with limits.
   std::optional<std::int32_t> singular_values;
   std::optional<double> rcond;
   double tikhonov = 0.0;                        // α: filter s / (s² + α²); 0 is the pseudo-inverse
@@ -35,7 +36,8 @@ struct Correction {
   std::vector<double> change;           // per corrector
   std::vector<double> predicted;        // per monitor: the orbit after the change, x + R Δθ
   std::vector<double> singular_values;  // of the weighted matrix in use, largest first
-  std::int32_t kept = 0;                // how many of them the correction uses
+  std::int32_t kept = 0;                // how many of them the correction uses (none when bounded)
+  bool bounded = false;                 // solved with limits: no cut, so no kept count nor condition
   std::int32_t rows = 0;                // monitors in use
   std::int32_t cols = 0;                // correctors in use
   double rms_before = 0.0;              // of the orbit at the monitors in use
@@ -45,8 +47,8 @@ struct Correction {
 };
 
 // Throws std::invalid_argument, naming the argument, for sizes that do not agree,
-// numbers that are not finite, indices out of range, a negative α or weight, a
-// negative cut, or limits with lower > upper; std::runtime_error when LAPACK does not
+// numbers that are not finite, indices out of range, a negative α or weight, an
+// rcond outside [0, 1), a cut with limits, or limits with lower > upper; std::runtime_error when LAPACK does not
 // converge or a bounded problem does not settle on its optimum. Any shape of matrix
 // is welcome, a rank-deficient one included.
 [[nodiscard]] Correction correct_orbit(const Dense &response, const std::vector<double> &orbit,

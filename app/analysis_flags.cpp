@@ -207,11 +207,15 @@ FlagSection<CorrectOptions> correction_section() {
            return std::nullopt;
          }},
         {"rcond", 0, "R",
-         "keep those above R times the largest (default: above\n"
-         "max(rows, cols) x machine epsilon x the largest)",
-         "keep s_k > R·s₁ (default: s_k > max(rows, cols)·ε·s₁, numpy's rank tolerance)",
+         "keep those above R times the largest, 0 <= R < 1 (0: every\n"
+         "non-zero one; default: above max(rows, cols) x machine\n"
+         "epsilon x the largest)",
+         "keep s_k > R·s₁, 0 ≤ R < 1 (0 keeps every non-zero value; default: s_k > max(rows, cols)·ε·s₁, numpy's "
+         "rank tolerance)",
          [](const FlagUse &use, C &o) -> FlagProblem {
-           if (!(o.rcond = non_negative(use))) return use.bad("expected a finite number >= 0");
+           const auto cut = finite_number(use.value);
+           if (!cut || !(*cut >= 0.0 && *cut < 1.0)) return use.bad("expected a number from 0 up to, not including, 1");
+           o.rcond = *cut;
            return std::nullopt;
          }},
         {"tikhonov", 0, "A", "regularisation alpha >= 0 (default 0)", "α ≥ 0 (default 0: the pseudo-inverse)",
@@ -396,7 +400,7 @@ FlagList<FitOptions> fit_command_flags() {
        {{"fit", 0, "KIND",
          "amplitude-offset (default), or calibrations: a gain per\n"
          "monitor, a strength and a phase offset per corrector\n"
-         "(sum of log gains 0; for a phase model or an optics line),\n"
+         "(the logs of the gains' sizes sum to 0; on a ring no offsets),\n"
          "or quadrupoles: the gradient errors of the optics table's\n"
          "thin quadrupoles",
          nullptr,

@@ -10,6 +10,8 @@
 
 #include "app/command_line.h"
 #include "app/report.h"
+#include "base/stop_request.h"
+#include "output/signal_cleanup.h"
 #include "respmat/version.h"
 
 namespace {
@@ -44,5 +46,18 @@ int main(int argc, char **argv) {
     case respmat::CommandLine::Action::run:
       break;
   }
-  return respmat::run_reported(line.options, stdout, stderr, voice);
+  // Ctrl-C or a termination ends long work early, writing nothing, and then the run
+  // by that signal, as the caller expects of a program that was interrupted.
+  respmat::stop_long_work_on_signals();
+  int status = respmat::kExitOk;
+  try {
+    status = respmat::run_reported(line.options, stdout, stderr, voice);
+  } catch (const respmat::StopRequested &) {
+  }
+  if (const int signal = respmat::stop_request()) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return 128 + signal;
+  }
+  return status;
 }

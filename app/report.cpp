@@ -81,9 +81,11 @@ struct FiguresLine {
     return line + formatted(" chi2/dof %.4g over %.0f points", f.chi2_reduced, points);
   }
   std::string operator()(const CorrectionFigures &c) const {
-    std::string line = "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) +
-                       " singular values" +
-                       formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
+    std::string line =
+        (c.bounded ? "bounded by the limits, over " + std::to_string(c.singular_values) + " singular values"
+                   : "kept " + std::to_string(c.kept) + " of " + std::to_string(c.singular_values) +
+                         " singular values") +
+        formatted("; rms %.6g before, %.6g predicted after", c.rms_before, c.rms_after_predicted);
     if (c.momentum_offset) line += formatted("; momentum offset %.6g", *c.momentum_offset);
     if (c.rf_frequency_change)
       line += formatted("; RF frequency change %.6g", *c.rf_frequency_change) +

@@ -50,6 +50,7 @@ struct CorrectionFigures {
   std::size_t singular_values = 0;  // of the matrix in use
   double rms_before = 0.0;
   double rms_after_predicted = 0.0;
+  bool bounded = false;  // solved within limits, with no cut: `kept` means nothing then
   std::optional<double> momentum_offset;      // with a momentum offset column
   std::optional<double> rf_frequency_change;  // and an RF frequency
   bool ultra_relativistic = false;            // 1/gamma^2 taken as 0: no GAMMA

@@ -41,6 +41,8 @@ nlohmann::json comparison_summary(const CompareOptions &options, const MeasuredR
     if (response.names_correctors) outlier["corrector_name"] = response.corrector_names[o.corrector];
   }
   summary["outliers"] = std::move(outliers);
+  summary["outlier_sigma"] = {{"value", finite_or_null(comparison.outlier_sigma)},
+                              {"from", analysis::outlier_spread_name(comparison.outlier_spread)}};
   return summary;
 }
 

@@ -281,7 +281,7 @@ std::string spectrum_text(const Correction &correction) {
 nlohmann::json correction_summary(const Correction &correction, double alpha, const CorrectionFigures &figures) {
   nlohmann::json summary = {{"rows", correction.rows},
                             {"cols", correction.cols},
-                            {"kept", correction.kept},
+                            {"kept", correction.bounded ? nlohmann::json() : nlohmann::json(correction.kept)},
                             {"alpha", alpha},
                             {"rms_before", correction.rms_before},
                             {"rms_after_predicted", correction.rms_after_predicted},
@@ -303,6 +303,7 @@ CorrectionFigures correction_figures(const CorrectOptions &options, const Moment
   figures.singular_values = correction.singular_values.size();
   figures.rms_before = correction.rms_before;
   figures.rms_after_predicted = correction.rms_after_predicted;
+  figures.bounded = correction.bounded;
   if (!options.rf_column) return figures;
   const double offset = correction.change.back();
   figures.momentum_offset = offset;

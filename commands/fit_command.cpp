@@ -28,6 +28,15 @@ nlohmann::json fit_summary(const ResponseFit &fit) {
   for (const FitParameter &p : fit.parameters)
     list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
   summary["parameters"] = std::move(list);
+  if (fit.outlier_passes > 0) {
+    nlohmann::json outliers = nlohmann::json::array();
+    for (const auto &[monitor, corrector] : fit.outliers_left_out)
+      outliers.push_back({{"monitor", monitor}, {"corrector", corrector}});
+    summary["outliers_left_out"] = std::move(outliers);
+    summary["outlier_passes"] = fit.outlier_passes;
+    summary["outlier_sigma"] = {{"value", finite_or_null(fit.outlier_sigma)},
+                                {"from", analysis::outlier_spread_name(fit.outlier_spread)}};
+  }
   return summary;
 }
 
@@ -118,13 +127,12 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
     std::optional<ResponseFit> fit = fit_response(
         response, {options.kind, options.exclude_outliers, options.outlier_k, options.output.has_value()}, failure);
     if (!fit) {
-      result.error = failure.kind == FitFailure::Kind::needs_phase_advances
-                         ? usage_failure("--fit calibrations: needs a phase model or an optics line")
-                         : content_failure(measured, failure.reason);
+      result.error = content_failure(measured, failure.reason);
       return result;
     }
+    result.warnings.insert(result.warnings.end(), fit->warnings.begin(), fit->warnings.end());
     for (const FitParameter &parameter : fit->parameters)
-      if (!std::isfinite(parameter.value)) {
+      if (parameter.fitted && !std::isfinite(parameter.value)) {
         result.error = content_failure(measured, "the fitted " + parameter.kind + " is not a finite number");
         return result;
       }

@@ -8,6 +8,7 @@
 #include "analysis/comparison.h"
 #include "analysis/linear_fit.h"
 #include "analysis/parallel_blocks.h"
+#include "base/stop_request.h"
 #include "model/phase_model.h"
 #include "model/optics_model.h"
 
@@ -20,8 +21,9 @@ using analysis::Dense;
 // the caches while LAPACK reduces them, and its small calls run on the calling thread.
 constexpr std::size_t kColumnsPerBlock = 2048;
 
-// The model's amplitude factor and phase advance (radians) at an entry, for a phase
-// model or an optics line: what the calibrations fit works with.
+// The model's amplitude factor and phase advance (radians) at an entry: what the
+// calibrations fit works with. A ring's model has no phase advance for an offset to
+// shift: there the factor is the whole model (for a scale of 1), at a quarter turn.
 struct PhaseAdvance {
   double factor;
   double angle;
@@ -60,8 +62,12 @@ class PointBasis {
   [[nodiscard]] bool has_phase_advances() const { return !ring_; }
   [[nodiscard]] std::int32_t width() const { return ring_ ? 1 : 2; }
 
-  // Not for a ring, which has none.
   [[nodiscard]] PhaseAdvance phase_advance(std::size_t i, std::size_t column) const {
+    if (ring_) {
+      double whole = 0.0;
+      values(i, column, &whole);
+      return {whole, std::numbers::pi / 2};
+    }
     if (optics_ == nullptr) {
       // The phase advance as the model forms it, rounded once.
       const auto angle =
@@ -110,13 +116,27 @@ double weight(const MeasuredResponse &response, std::size_t entry) {
   return 1.0 / (response.sigma->values[entry] * response.sigma->values[entry]);
 }
 
-// The reachable entries less the outliers compare finds.
-std::vector<unsigned char> without_outliers(const MeasuredResponse &response, const FitSettings &settings) {
+// The passes of fit, flag and refit that --exclude-outliers may take before its set
+// of outliers must have settled: a set that still changes after them is left as the
+// last pass found it, and the caller is told.
+constexpr int kMostOutlierPasses = 10;
+
+// The entries of the fit whose residual against its model is no outlier: those the
+// model reaches, but a left-out corrector's, which have no model to be judged against.
+std::vector<unsigned char> without_outliers(const MeasuredResponse &response, ResponseFit &fit, double outlier_k) {
+  Dense residual = Dense::unset(response.measured.rows, response.measured.cols);
+  for (std::size_t k = 0; k < residual.values.size(); ++k)
+    residual.values[k] = response.measured.values[k] - fit.fitted.values[k];
+  std::vector<unsigned char> judged = response.reachable;
+  const auto cols = static_cast<std::size_t>(response.measured.cols);
+  for (const std::int32_t j : fit.left_out_columns)
+    for (std::size_t k = static_cast<std::size_t>(j); k < judged.size(); k += cols) judged[k] = 0;
   std::vector<unsigned char> used = response.reachable;
-  const analysis::Comparison before =
-      analysis::compare(response.measured, response.model, response.reachable,
-                        response.sigma ? &*response.sigma : nullptr, settings.outlier_k);
-  for (const analysis::Outlier &o : before.outliers)
+  const analysis::OutlierSearch search =
+      analysis::find_outliers(residual, judged, response.sigma ? &*response.sigma : nullptr, outlier_k);
+  fit.outlier_spread = search.spread;
+  fit.outlier_sigma = search.sigma;
+  for (const analysis::Outlier &o : search.outliers)
     used[static_cast<std::size_t>(o.monitor) * static_cast<std::size_t>(response.measured.cols) +
          static_cast<std::size_t>(o.corrector)] = 0;
   return used;
@@ -158,14 +178,11 @@ std::optional<analysis::LinearFit> fit_constants(const MeasuredResponse &respons
 }
 
 // Replaces the amplitude-offset fit's parameters by the calibrations, started from
-// its amplitude and offset.
+// its amplitude (a ring's scale) and offset. A ring's correctors have no offset.
 std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse &response, const PointBasis &basis,
                                                          const unsigned char *used, ResponseFit &fit,
                                                          FitFailure &failure) {
-  if (!basis.has_phase_advances()) {
-    failure = {FitFailure::Kind::needs_phase_advances, {}};
-    return std::nullopt;
-  }
+  const bool offsets = basis.has_phase_advances();
   std::vector<analysis::CalibrationPoint> points;
   const auto rows = static_cast<std::size_t>(response.measured.rows),
              cols = static_cast<std::size_t>(response.measured.cols);
@@ -179,20 +196,28 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
     }
   std::optional<analysis::CalibrationFit> calibrations =
       analysis::fit_calibrations(points, response.measured.rows, response.measured.cols, fit.parameters[0].value,
-                                 fit.parameters[1].value, response.sigma.has_value(), failure.reason);
+                                 offsets ? fit.parameters[1].value : 0.0, offsets, response.sigma.has_value(),
+                                 failure.reason);
   if (!calibrations) return std::nullopt;
   fit.parameters.clear();
   for (std::size_t i = 0; i < rows; ++i)
     fit.parameters.push_back(
         {"monitor_gain", calibrations->gains[i], calibrations->gain_errors[i], response.monitor_names[i]});
+  std::vector<bool> fitted(cols, true);
+  fit.left_out_columns = calibrations->left_out;
+  for (const std::int32_t j : calibrations->left_out) {
+    fitted[static_cast<std::size_t>(j)] = false;
+    fit.left_out.push_back(response.corrector_names[static_cast<std::size_t>(j)]);
+  }
   for (std::size_t j = 0; j < cols; ++j)
     fit.parameters.push_back({"corrector_strength", calibrations->strengths[j], calibrations->strength_errors[j],
-                              response.corrector_names[j]});
-  for (std::size_t j = 0; j < cols; ++j)
-    fit.parameters.push_back(
-        {"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j], response.corrector_names[j]});
-  for (const std::int32_t j : calibrations->left_out)
-    fit.left_out.push_back(response.corrector_names[static_cast<std::size_t>(j)]);
+                              response.corrector_names[j], fitted[j]});
+  for (std::size_t j = 0; j < cols && offsets; ++j)
+    fit.parameters.push_back({"corrector_offset", calibrations->offsets[j], calibrations->offset_errors[j],
+                              response.corrector_names[j], fitted[j]});
+  for (const std::int32_t i : calibrations->inverted)
+    fit.warnings.push_back("monitor " + response.monitor_names[static_cast<std::size_t>(i)] +
+                           ": its gain is negative (an inverted monitor?); fitted with its sign");
   fit.chi2_reduced = calibrations->chi2_reduced;
   fit.iterations = calibrations->iterations;
   return calibrations;
@@ -231,6 +256,53 @@ void compare_fitted(const MeasuredResponse &response, const unsigned char *used,
   fit.rms_after = std::sqrt(after_sum / count);
 }
 
+// The fit over the entries `used`.
+std::optional<ResponseFit> fit_entries(const MeasuredResponse &response, const PointBasis &basis,
+                                       const unsigned char *used, FitKind kind, bool keep_fitted, FitFailure &failure) {
+  failure = {};
+  const std::optional<analysis::LinearFit> linear = fit_constants(response, basis, used, failure.reason);
+  if (!linear) return std::nullopt;
+
+  ResponseFit fit;
+  fit.parameters = linear_parameters(*linear, basis.optics());
+  fit.chi2_reduced = linear->chi2_reduced;
+  fit.points = linear->points;
+  const std::vector<std::int32_t> &columns = response.corrector_columns;
+  if (kind == FitKind::calibrations) {
+    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(response, basis, used, fit, failure);
+    if (!calibrations) return std::nullopt;
+    // The rms and the points are those of the entries fitted: a corrector left out
+    // has no model to be measured against.
+    std::vector<unsigned char> fitted(used, used + response.measured.values.size());
+    const auto cols = static_cast<std::size_t>(response.measured.cols);
+    for (const std::int32_t j : calibrations->left_out)
+      for (std::size_t k = static_cast<std::size_t>(j); k < fitted.size(); k += cols) fitted[k] = 0;
+    fit.points = calibrations->points;
+    compare_fitted(
+        response, fitted.data(),
+        [&](std::size_t i, std::size_t j) {
+          if (std::isnan(calibrations->strengths[j])) return 0.0;
+          const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(columns[j]));
+          return calibrations->gains[i] * calibrations->strengths[j] * advance.factor *
+                 std::sin(advance.angle + calibrations->offsets[j]);
+        },
+        keep_fitted, fit);
+    return fit;
+  }
+  compare_fitted(
+      response, used,
+      [&](std::size_t i, std::size_t j) {
+        double values[2];
+        basis.values(i, static_cast<std::size_t>(columns[j]), values);
+        double value = 0.0;
+        for (std::int32_t col = 0; col < basis.width(); ++col)
+          value += values[col] * linear->coefficients[static_cast<std::size_t>(col)];
+        return value;
+      },
+      keep_fitted, fit);
+  return fit;
+}
+
 }  // namespace
 
 const char *fit_kind_name(FitKind kind) {
@@ -247,43 +319,32 @@ std::optional<FitKind> parse_fit_kind(std::string_view name) {
 std::optional<ResponseFit> fit_response(const MeasuredResponse &response, const FitSettings &settings,
                                         FitFailure &failure) {
   const PointBasis basis(response);
-  const std::vector<unsigned char> kept = settings.exclude_outliers ? without_outliers(response, settings)
-                                                                    : std::vector<unsigned char>{};
-  const unsigned char *used = settings.exclude_outliers ? kept.data() : response.reachable.data();
-  failure = {};
-  const std::optional<analysis::LinearFit> linear = fit_constants(response, basis, used, failure.reason);
-  if (!linear) return std::nullopt;
-
-  ResponseFit fit;
-  fit.parameters = linear_parameters(*linear, basis.optics());
-  fit.chi2_reduced = linear->chi2_reduced;
-  fit.points = linear->points;
-  const std::vector<std::int32_t> &columns = response.corrector_columns;
-  if (settings.kind == FitKind::calibrations) {
-    const std::optional<analysis::CalibrationFit> calibrations = fit_calibrations(response, basis, used, fit, failure);
-    if (!calibrations) return std::nullopt;
-    compare_fitted(
-        response, used,
-        [&](std::size_t i, std::size_t j) {
-          const PhaseAdvance advance = basis.phase_advance(i, static_cast<std::size_t>(columns[j]));
-          return calibrations->gains[i] * calibrations->strengths[j] * advance.factor *
-                 std::sin(advance.angle + calibrations->offsets[j]);
-        },
-        settings.keep_fitted, fit);
+  if (!settings.exclude_outliers)
+    return fit_entries(response, basis, response.reachable.data(), settings.kind, settings.keep_fitted, failure);
+  // Outliers are judged against the fitted model, not the starting one: fit, flag,
+  // refit without them, until the flagged set no longer changes.
+  std::vector<unsigned char> used = response.reachable;
+  for (int pass = 1;; ++pass) {
+    stop_if_requested();
+    std::optional<ResponseFit> fit = fit_entries(response, basis, used.data(), settings.kind, true, failure);
+    if (!fit) return fit;
+    std::vector<unsigned char> next = without_outliers(response, *fit, settings.outlier_k);
+    const bool settled = next == used;
+    if (!settled && pass < kMostOutlierPasses) {
+      used = std::move(next);
+      continue;
+    }
+    fit->outlier_passes = pass;
+    const auto cols = static_cast<std::size_t>(response.measured.cols);
+    for (std::size_t k = 0; k < used.size(); ++k)
+      if (response.reachable[k] && !used[k])
+        fit->outliers_left_out.push_back({response.monitor_names[k / cols], response.corrector_names[k % cols]});
+    if (!settled)
+      fit->warnings.push_back("the outliers left out still changed after " + std::to_string(pass) +
+                              " passes of fit and refit; the last pass's set is left out");
+    if (!settings.keep_fitted) fit->fitted = Dense();
     return fit;
   }
-  compare_fitted(
-      response, used,
-      [&](std::size_t i, std::size_t j) {
-        double values[2];
-        basis.values(i, static_cast<std::size_t>(columns[j]), values);
-        double value = 0.0;
-        for (std::int32_t col = 0; col < basis.width(); ++col)
-          value += values[col] * linear->coefficients[static_cast<std::size_t>(col)];
-        return value;
-      },
-      settings.keep_fitted, fit);
-  return fit;
 }
 
 }  // namespace respmat

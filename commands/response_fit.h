@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "analysis/comparison.h"
 #include "analysis/dense.h"
 #include "commands/measured_response.h"
 
@@ -25,7 +27,7 @@ enum class FitKind { amplitude_offset, calibrations, quadrupoles };
 
 struct FitSettings {
   FitKind kind = FitKind::amplitude_offset;
-  bool exclude_outliers = false;  // leave out the outliers compare finds
+  bool exclude_outliers = false;  // leave out the outliers of the fitted model, refitting until they settle
   double outlier_k = 5.0;         // past how many sigma an entry is one
   bool keep_fitted = true;        // keep the fitted model, not only its rms
 };
@@ -36,6 +38,7 @@ struct FitParameter {
   double value = 0.0;
   double error = 0.0;  // its standard error
   std::string name;    // the monitor or corrector it belongs to; empty for the whole model's
+  bool fitted = true;  // false for a corrector the calibrations leave out: value and error NaN
 };
 
 struct ResponseFit {
@@ -44,19 +47,23 @@ struct ResponseFit {
   // reach. Empty unless kept.
   analysis::Dense fitted;
   double chi2_reduced = 0.0;
-  double rms_before = 0.0;  // of measured - model, over the points of the fit
+  double rms_before = 0.0;  // of measured - model, over the points of the fit (not a left-out corrector's)
   double rms_after = 0.0;   // of measured - fitted, likewise
   std::size_t points = 0;
   int iterations = 1;                 // the solver's, for calibrations
   std::vector<std::string> left_out;  // correctors the calibrations leave out: too few monitors see them
+  std::vector<std::int32_t> left_out_columns;  // the same, by their measured column
+  std::vector<std::string> warnings;  // results the caller should hear of (a monitor fitted inverted)
+  // With outliers excluded: the passes of fit, flag and refit taken, and the entries
+  // (monitor, corrector) the last fit left out.
+  int outlier_passes = 0;
+  std::vector<std::pair<std::string, std::string>> outliers_left_out;
+  analysis::OutlierSpread outlier_spread = analysis::OutlierSpread::uncertainties;  // the last pass's
+  double outlier_sigma = 0.0;  // its robust spread; NaN with uncertainties
 };
 
+// Too few points, a singular problem or no convergence: `reason` says which.
 struct FitFailure {
-  enum class Kind {
-    needs_phase_advances,  // calibrations of a ring, whose model has no phase advance to offset
-    unsolvable             // too few points, a singular problem or no convergence: `reason` says which
-  };
-  Kind kind = Kind::unsolvable;
   std::string reason;  // to follow the measured matrix's name: "has 2 points ..."
 };
 

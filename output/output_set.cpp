@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/stop_request.h"
+
 namespace respmat {
 
 // Compared by their resolved paths too, so that "out.csv" and "./out.csv" clash
@@ -84,6 +86,8 @@ bool OutputSet::writes_standard_output() const {
 }
 
 std::optional<Failure> OutputSet::commit() {
+  // A run asked to stop while it worked puts nothing in place, however far it got.
+  if (stop_request() != 0) throw StopRequested();
   for (std::size_t k = 0; k < opened_.size(); ++k)
     if (!opened_[k].sink->complete()) return failure_of(k, errno);
   for (std::size_t k = opened_.size(); k-- > 0;)

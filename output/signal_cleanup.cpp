@@ -6,9 +6,12 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "base/stop_request.h"
 
 namespace respmat {
 namespace {
@@ -44,7 +47,21 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads t
 
 std::array<Slot, 8> slots;
 
+// Set once the tool asks that long work be stopped rather than cut short.
+std::atomic<bool> stops_long_work{false};
+struct sigaction armed = {};
+
 extern "C" void remove_and_end(int signal) {
+  // Long work that looks for a stop request ends by itself within a moment and
+  // removes its own files; the handler stays in place for the next signal.
+  if ((signal == SIGINT || signal == SIGTERM) && stops_long_work.load(std::memory_order_relaxed) &&
+      long_work_running()) {
+    const int saved_errno = errno;
+    request_stop(signal);
+    sigaction(signal, &armed, nullptr);
+    errno = saved_errno;
+    return;
+  }
   // A forked child shares the slots but not the files: they are its parent's to keep.
   const pid_t self = ::getpid();
   for (Slot &slot : slots)
@@ -55,23 +72,28 @@ extern "C" void remove_and_end(int signal) {
 
 void take_over_default_signals() {
   const std::vector<int> signals = ending_signals();
-  struct sigaction action = {};
-  action.sa_handler = remove_and_end;
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : signals) sigaddset(&action.sa_mask, signal);
+  armed.sa_handler = remove_and_end;
+  armed.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&armed.sa_mask);
+  for (const int signal : signals) sigaddset(&armed.sa_mask, signal);
   for (const int signal : signals) {
     struct sigaction current = {};
     if (sigaction(signal, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
         current.sa_handler == SIG_DFL)
-      sigaction(signal, &action, nullptr);
+      sigaction(signal, &armed, nullptr);
   }
 }
 
+std::once_flag installed;
+
 }  // namespace
 
+void stop_long_work_on_signals() {
+  stops_long_work.store(true, std::memory_order_relaxed);
+  std::call_once(installed, take_over_default_signals);
+}
+
 RemovedOnSignal::RemovedOnSignal(const std::string &path) {
-  static std::once_flag installed;
   std::call_once(installed, take_over_default_signals);
   if (path.size() >= PATH_MAX) return;
   for (int i = 0; i < static_cast<int>(slots.size()); ++i) {

@@ -21,6 +21,13 @@ namespace respmat {
 // A few registrations can be alive at once; past that, or for a path longer than the
 // system's limit, a registration removes nothing. Safe with other threads running:
 // the handler only reads atomics, calls getpid and unlink, and raises the signal again.
+// Takes over the signals as a first RemovedOnSignal does, and from then on SIGINT or
+// SIGTERM arriving while long work runs (see base/stop_request.h) asks it to stop
+// instead of ending the process: the work ends within a moment, by itself, its files
+// removed, and the caller then ends the process by that signal. For a program's
+// main; a library leaves the signals to its host.
+void stop_long_work_on_signals();
+
 class RemovedOnSignal {
  public:
   explicit RemovedOnSignal(const std::string &path);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/stop_request.h"
 #include "picture/heat_map_picture.h"
 
 namespace respmat {
@@ -175,7 +176,9 @@ bool draw_heat_map(std::FILE *stream, PictureFormat format, const double *values
     errno = ENOMEM;
     return false;
   }
+  const LongWork looks_for_stops;
   for (std::int32_t i = 0; i < rows; ++i) {
+    stop_if_requested();
     const double *first = values + static_cast<std::size_t>(i) * width;
     row.assign(first, first + width);
     if (!map.add_row(row, reachable != nullptr ? reachable[i] : cols)) return false;

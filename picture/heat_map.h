@@ -90,7 +90,8 @@ class HeatMap {
 
 // A matrix held in memory (row-major rows x cols): range = the largest finite |entry|
 // drawn (1 when there is none but 0), every entry reachable unless `reachable` (one
-// count per row) is given. Returns false and sets errno on failure, as HeatMap does.
+// count per row) is given. Returns false and sets errno on failure, as HeatMap does;
+// throws StopRequested between rows once a stop is requested (base/stop_request.h).
 [[nodiscard]] bool draw_heat_map(std::FILE *stream, PictureFormat format, const double *values, std::int32_t rows,
                                  std::int32_t cols, const HeatMapStyle &style,
                                  const std::int32_t *reachable = nullptr);

@@ -27,7 +27,7 @@ reach : array_like of bool or None
 sigma : array_like or None
     The uncertainties of measured; None: outliers are judged against 1.4826 times
     the median absolute deviation of the residuals, computed again without the
-    first pass's outliers.
+    first pass's outliers (the first pass's spread stands when it flags every entry).
 outlier_k : float
     An entry is an outlier when |residual| / sigma exceeds it.
 
@@ -37,7 +37,9 @@ dict
     rows, cols, rms_measured, rms_model, rms_residual (over reachable entries),
     rms_upstream (over the others), per_monitor_rms and per_corrector_rms (arrays),
     chi2_reduced (None without sigma), outliers (a list of dicts with monitor,
-    corrector, residual, score) and residual (measured - model).
+    corrector, residual, score), outlier_sigma (the spread they were judged
+    against; None with sigma), outlier_sigma_from ("uncertainties", "first pass"
+    or "second pass") and residual (measured - model).
 
 Raises
 ------
@@ -94,6 +96,8 @@ py::dict compare(const py::handle &measured, const py::handle &model, const py::
   summary["per_corrector_rms"] = array_of(result.per_corrector_rms);
   summary["chi2_reduced"] = result.chi2_reduced ? finite_or_none(*result.chi2_reduced) : py::none();
   summary["outliers"] = outliers;
+  summary["outlier_sigma"] = finite_or_none(result.outlier_sigma);
+  summary["outlier_sigma_from"] = analysis::outlier_spread_name(result.outlier_spread);
   summary["residual"] = residual;
   return summary;
 }

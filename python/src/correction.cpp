@@ -10,6 +10,7 @@
 #include "analysis/correction.h"
 #include "analysis/dense.h"
 #include "array_view.h"
+#include "interruptible.h"
 
 namespace py = pybind11;
 
@@ -24,17 +25,20 @@ response matrix R (monitors x correctors): from the SVD of W R (W the diagonal o
 removed),
 change = -V diag(f) U^T W orbit, f = s / (s^2 + tikhonov^2) for the kept singular
 values and 0 for the others. Kept are the `singular_values` largest, or those above
-`rcond` times the largest, by default those above max(rows, cols) * eps * the largest;
-a zero singular value is never kept. With `bounds` (a (correctors, 2) array of lower,
-upper; infinities allowed) the bounded problem min |W (orbit + R change)|^2 +
-tikhonov^2 |change|^2 is solved instead. Excluded correctors get 0.
+`rcond` times the largest (0 <= rcond < 1; 0 keeps every non-zero one), by default
+those above max(rows, cols) * eps * the largest; a zero singular value is never kept.
+With `bounds` (a (correctors, 2) array of lower, upper; infinities allowed) the
+bounded problem min |W (orbit + R change)|^2 + tikhonov^2 |change|^2 is solved
+instead, with no cut: kept and condition_number are then None, and singular_values
+or rcond with bounds is refused. Excluded correctors get 0.
 
 Returns a dict: change, predicted (orbit + R change), singular_values (of W R in use),
 kept, rows, cols, alpha, rms_before, rms_after_predicted (over the monitors in use),
 max_change, condition_number (None when no value is kept).
 Raises ValueError for sizes that disagree, numbers that are not finite, bad indices,
-a negative tikhonov, rcond or weight, an orbit_sigma not a finite number above 0
-or given with weights, or bounds with lower > upper.)";
+a negative tikhonov or weight, rcond outside [0, 1), a cut with bounds, an
+orbit_sigma not a finite number above 0 or given with weights, or bounds with
+lower > upper.)";
 
 constexpr char kSvdDoc[] = R"(svd(R) -> (U, s, Vt)
 
@@ -71,16 +75,13 @@ py::dict correct(const py::handle &response, const py::handle &orbit, std::optio
     if (limits.shape(1) != 2) throw py::value_error("bounds must have a (lower, upper) row per corrector");
     for (py::ssize_t j = 0; j < limits.shape(0); ++j) settings.limits.push_back({limits.at(j, 0), limits.at(j, 1)});
   }
-  analysis::Correction correction;
-  {
-    py::gil_scoped_release release;
-    correction = analysis::correct_orbit(matrix, x, settings);
-  }
+  const analysis::Correction correction =
+      run_interruptibly([&](const std::atomic<bool> &) { return analysis::correct_orbit(matrix, x, settings); });
   py::dict result;
   result["change"] = array_of(correction.change);
   result["predicted"] = array_of(correction.predicted);
   result["singular_values"] = array_of(correction.singular_values);
-  result["kept"] = correction.kept;
+  result["kept"] = correction.bounded ? py::object(py::none()) : py::object(py::int_(correction.kept));
   result["rows"] = correction.rows;
   result["cols"] = correction.cols;
   result["alpha"] = tikhonov;

@@ -12,6 +12,7 @@
 
 #include "array_view.h"
 #include "errors.h"
+#include "interruptible.h"
 #include "commands/response_fit.h"
 #include "model/phase_model.h"
 #include "optics.h"
@@ -49,8 +50,10 @@ kind : str
     b = A sin(delta) of measured ~ A sin(2 pi (phase_i - phase_j) + delta), giving
     amplitude and offset (an optics line: scale and offset; a ring: scale alone).
     "calibrations": a gain per monitor, a strength and an offset per corrector by
-    Ceres Solver, started from that fit, with sum(log(gain)) = 0; a corrector
-    that reaches fewer than two monitors is left out.
+    Ceres Solver, started from that fit, with sum(log(|gain|)) = 0; a corrector
+    that reaches fewer than two monitors is left out (its strength, offset and
+    errors NaN, its entries counted in neither rms nor points). A monitor that
+    reads against the model gets a negative gain and a RuntimeWarning naming it.
     "quadrupoles": the gradient errors of the optics table's quadrupoles (rows of
     KEYWORD QUADRUPOLE, or whose NAME matches `quadrupoles_match`), as
     `respmat fit --fit quadrupoles` fits them; `plane` may then be "both", with
@@ -66,7 +69,12 @@ corrector_monitors : sequence of int or None
 amplitude, offset : float
     The phase model's constants that rms_before measures against.
 exclude_outliers : bool
-    Leave out the entries compare() finds to be outliers past `outlier_k`.
+    Leave out the outliers past `outlier_k` (as compare() finds them) of the
+    residual against the fitted model: fit, flag, refit without them, until the set
+    no longer changes (at most 10 passes; a RuntimeWarning says when it still
+    changed). The result then also holds outliers_left_out (dicts of monitor and
+    corrector names), outlier_passes, and outlier_sigma and outlier_sigma_from as
+    compare() gives them, for the last pass.
 measured_y, sigma_y : array_like or None
     With kind="quadrupoles" and plane="both": the y plane's measurement and its
     uncertainties, laid out as measured.
@@ -252,6 +260,15 @@ py::dict result_of(const ResponseFit &fit, FitKind kind) {
   result["converged"] = true;
   result["left_out"] = fit.left_out;
   result["fitted"] = array_of(fit.fitted);
+  if (fit.outlier_passes > 0) {
+    py::list outliers;
+    for (const auto &[monitor, corrector] : fit.outliers_left_out)
+      outliers.append(py::dict(py::arg("monitor") = monitor, py::arg("corrector") = corrector));
+    result["outliers_left_out"] = outliers;
+    result["outlier_passes"] = fit.outlier_passes;
+    result["outlier_sigma"] = finite_or_none(fit.outlier_sigma);
+    result["outlier_sigma_from"] = analysis::outlier_spread_name(fit.outlier_spread);
+  }
   return result;
 }
 
@@ -312,15 +329,15 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
   response.corrector_columns = corrector_columns(corrector_monitors, response);
 
   FitFailure failure;
-  std::optional<ResponseFit> fitted;
-  {
-    py::gil_scoped_release release;
+  const std::optional<ResponseFit> fitted = run_interruptibly([&](const std::atomic<bool> &) {
     place_model(response);
-    fitted = fit_response(response, settings, failure);
+    return fit_response(response, settings, failure);
+  });
+  if (fitted) {
+    for (const std::string &warning : fitted->warnings)
+      if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
+    return result_of(*fitted, settings.kind);
   }
-  if (fitted) return result_of(*fitted, settings.kind);
-  if (failure.kind == FitFailure::Kind::needs_phase_advances)
-    throw py::value_error("kind='calibrations' needs phases or an optics line, not a ring");
   raise_value_error("measured " + failure.reason);
 }
 

@@ -1,6 +1,7 @@
 // Long work that Ctrl-C stops: the work runs with the GIL released on a thread of
 // its own, while the calling thread looks for signals every 50 ms, so that
-// KeyboardInterrupt comes promptly rather than when the work ends.
+// KeyboardInterrupt comes promptly rather than when the work ends. Work that does not
+// take `stop` stops on the process's stop request, made meanwhile.
 #ifndef RESPMAT_PYTHON_SRC_INTERRUPTIBLE_H
 #define RESPMAT_PYTHON_SRC_INTERRUPTIBLE_H
 
@@ -8,7 +9,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <future>
+
+#include "base/stop_request.h"
 
 namespace respmat::python {
 
@@ -31,10 +35,13 @@ auto run_interruptibly(Work work) {
     if (PyErr_CheckSignals() != 0) {
       pybind11::error_already_set interrupted;
       stop = true;
+      // The analysis's loops look for the process's request (base/stop_request.h).
+      request_stop(SIGINT);
       {
         pybind11::gil_scoped_release release;
         done.wait();
       }
+      withdraw_stop_request();
       throw interrupted;
     }
   }

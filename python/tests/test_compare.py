@@ -118,6 +118,10 @@ def test_python_compare_gives_the_tools_numbers_bit_for_bit(tmp_path, rng):
     assert list(result["per_monitor_rms"]) == tool["per_monitor_rms"]
     assert list(result["per_corrector_rms"]) == tool["per_corrector_rms"]
     assert result["outliers"] == tool["outliers"] and tool["outliers"]
+    assert tool["outlier_sigma"] == {"value": None, "from": "uncertainties"}
+    # So small a k flags every entry: the first pass's spread stands, none being left.
+    tiny = respmat.compare(read[0], respmat.model(phases), reach=np.tri(60, dtype=bool), outlier_k=1e-12)
+    assert len(tiny["outliers"]) == 60 * 61 // 2 and tiny["outlier_sigma_from"] == "first pass"
     assert np.array_equal(result["residual"], respmat.read_bin(tmp_path / "r.bin").T)
 
 

@@ -56,6 +56,13 @@ def test_equals_numpy_for_every_shape_cut_and_filter(shape, rank_deficient):
         assert respmat.correct(R, x)["kept"] == 5
 
 
+def test_rcond_keeps_the_values_above_it_and_zero_every_non_zero_one():
+    R = np.diag([1.0, 1e-17, 0.0])  # below the default cut, and a zero one
+    for rcond, kept in [(None, 1), (0.0, 2), (1e-18, 2), (1e-17, 1), (0.5, 1)]:
+        got = respmat.correct(R, [1.0, 1.0, 1.0], rcond=rcond)
+        assert got["kept"] == kept and list(got["change"]) == [-1.0, -1e17 if kept == 2 else 0.0, 0.0]
+
+
 def bounded_problem(case, seed):
     """R, orbit and limits: random matrices of several kinds, or the measured ring's with
     random limits tight enough that most correctors sit at one."""
@@ -128,6 +135,9 @@ def test_properties_on_random_problems():
     ({"R": np.ones((2, 2)), "orbit": [1, 2], "tikhonov": -1}, "α"),
     ({"R": np.ones((2, 2)), "orbit": [1, 2], "bounds": [[1, 0], [0, 1]]}, "lower"),
     ({"R": np.ones((2, 2)), "orbit": [1, 2], "exclude_correctors": [5]}, "index"),
+    *[({"R": np.ones((2, 2)), "orbit": [1, 2], "rcond": r}, r"\[0, 1\)") for r in (1.0, 5.0, -0.1, np.nan)],
+    *[({"R": np.ones((2, 2)), "orbit": [1, 2], "bounds": [[-1, 1]] * 2, **cut}, "no singular-value cut")
+      for cut in ({"rcond": 0.1}, {"singular_values": 1})],
 ])
 def test_bad_arguments_raise_value_error(kwargs, message):
     with pytest.raises(ValueError, match=message):
@@ -187,7 +197,28 @@ def test_tool_limits_give_the_bounded_optimum(tmp_path):
                     "--limits", "limits.csv", "--tikhonov", 0.01, "-o", "c.csv", cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     change = np.loadtxt(tmp_path / "c.csv", delimiter=",", skiprows=1, usecols=1)
-    close(change, respmat.correct(R, x, tikhonov=0.01, bounds=np.column_stack([lower, upper]))["change"], 1e-12)
+    bounded = respmat.correct(R, x, tikhonov=0.01, bounds=np.column_stack([lower, upper]))
+    close(change, bounded["change"], 1e-12)
+    # No cut was made: neither says it kept some singular values.
+    assert bounded["kept"] is None and bounded["condition_number"] is None
+    assert done.stdout.startswith("bounded by the limits")
+
+
+def test_a_badly_scaled_bounded_problem_leaves_only_data_on_standard_output(tmp_path):
+    # Weights over 10²⁰⁰: L-BFGS-B meets a direction that climbs and used to say so there.
+    rng = np.random.default_rng(1194)
+    m, n = rng.integers(3, 30), rng.integers(2, 25)
+    R = rng.normal(size=(m, n)) * 10.0 ** rng.uniform(-4, 4, size=(1, n))
+    x = rng.normal(size=m) * 10.0 ** rng.uniform(-3, 3)
+    limits = 10.0 ** rng.uniform(-4, 1, size=n)
+    w = 10.0 ** rng.uniform(-rng.uniform(0, 150), rng.uniform(0, 150), size=m)
+    for name, values in [("R.csv", R), ("x.csv", x), ("limits.csv", np.c_[-limits, limits]), ("w.csv", w)]:
+        np.savetxt(tmp_path / name, values, delimiter=",", fmt="%.17g")
+    done = run_tool("--matrix", "R.csv", "--orbit", "x.csv", "--limits", "limits.csv", "--weights", "w.csv", "-o", "-",
+                    cwd=tmp_path)
+    assert done.returncode == 0 and done.stdout.splitlines()[0] == "name,change", done.stderr
+    assert all(line.count(",") == 1 and float(line.split(",")[1]) == float(line.split(",")[1])
+               for line in done.stdout.splitlines()[1:]), done.stdout
 
 
 @pytest.mark.parametrize("content, option, reason", [

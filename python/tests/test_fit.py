@@ -47,10 +47,50 @@ def test_noiseless_measurements_give_their_constants_back(rng):
     phases, exact, (gains, strengths, offsets) = calibrated(rng)
     result = respmat.fit(exact, phases=phases, kind="calibrations")
     np.testing.assert_allclose(result["monitor_gain"], gains, rtol=1e-10)
-    # The last corrector reaches one monitor only: left out, with strength 0.
-    assert result["left_out"] == ["23"] and result["corrector_strength"][-1] == 0
+    # The last corrector reaches one monitor only: left out, NaN with no error, and
+    # its entry counted nowhere.
+    assert result["left_out"] == ["23"] and np.isnan(result["corrector_strength"][-1])
+    assert [p["error"] for p in result["parameters"] if p["kind"] != "monitor_gain" and p["name"] == "23"] == [None] * 2
+    assert result["points"] == np.count_nonzero(np.tri(len(phases))[:, :-1]) and result["rms_after"] < 1e-12
     np.testing.assert_allclose(result["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
     np.testing.assert_allclose(result["corrector_offset"][:-1], offsets[:-1], rtol=1e-9, atol=1e-12)
+
+
+def test_an_inverted_monitor_gets_a_negative_gain_and_a_warning(rng):
+    phases, exact, (gains, strengths, _) = calibrated(rng)
+    exact[5] *= -1
+    with pytest.warns(RuntimeWarning, match="monitor 5: its gain is negative"):
+        result = respmat.fit(exact, phases=phases, kind="calibrations")
+    np.testing.assert_allclose(result["monitor_gain"], gains * np.where(np.arange(24) == 5, -1, 1), rtol=1e-10)
+    np.testing.assert_allclose(result["corrector_strength"][:-1], strengths[:-1], rtol=1e-10)
+
+
+def test_outliers_are_judged_against_the_fitted_model(rng):
+    # Constants far from the starting model's: against that, most entries stand out.
+    phases = np.cumsum(rng.uniform(0.05, 0.3, 30))
+    measured = np.tril(0.31 * np.sin(2 * np.pi * np.subtract.outer(phases, phases) + 0.4) + rng.normal(0, 1e-3, (30, 30)))
+    measured[20, 4] += 0.02
+    result = respmat.fit(measured, phases=phases, exclude_outliers=True)
+    assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["outlier_passes"] == 2
+    assert result["outlier_sigma_from"] == "second pass" and result["outlier_sigma"] == pytest.approx(1e-3, rel=0.2)
+    assert result["points"] == 30 * 31 // 2 - 1 and result["amplitude"] == pytest.approx(0.31, rel=1e-3)
+    # A corrector the calibrations leave out has no model to judge its entry against.
+    phases, exact, _ = calibrated(rng)
+    exact[20, 4] += 0.02
+    result = respmat.fit(exact + np.tril(rng.normal(0, 1e-4, exact.shape)), phases=phases, kind="calibrations",
+                         exclude_outliers=True)
+    assert result["outliers_left_out"] == [{"monitor": "20", "corrector": "4"}] and result["left_out"] == ["23"]
+
+
+def test_calibrations_of_a_ring_come_back(rng):
+    G = respmat.optics_model(TWISS, lattice="ring")[0]
+    gains = np.exp(rng.normal(0, 0.05, G.shape[0]))
+    gains /= np.exp(np.mean(np.log(gains)))
+    strengths = rng.uniform(0.5, 1.5, G.shape[1])
+    result = respmat.fit(np.outer(gains, strengths) * G, optics=TWISS, lattice="ring", kind="calibrations")
+    np.testing.assert_allclose(result["monitor_gain"], gains, rtol=1e-9)
+    np.testing.assert_allclose(result["corrector_strength"], strengths, rtol=1e-9)
+    assert "corrector_offset" not in result and result["rms_after"] < 1e-12
 
 
 def noisy_calibrations(rng):
@@ -103,11 +143,15 @@ def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
     arguments = problem(rng)
     result = respmat.fit(**arguments)
     rows, summary, fitted = tool_fit(tmp_path, **arguments)
-    assert [[p["kind"], p["value"], p["error"]] for p in result["parameters"]] == \
-        [[kind, float(value), float(error)] for kind, _, value, error in rows]
-    for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out"]:
+    # A corrector left out is NaN in the table, None (null) as an error or in JSON.
+    np.testing.assert_equal([[p["kind"], p["value"], np.nan if p["error"] is None else p["error"]]
+                             for p in result["parameters"]],
+                            [[kind, float(value), float(error)] for kind, _, value, error in rows])
+    for key in ["chi2_reduced", "rms_before", "rms_after", "points", "iterations", "converged", "left_out",
+                *["outliers_left_out", "outlier_passes"] * arguments.get("exclude_outliers", False)]:
         assert result[key] == summary[key], key
-    assert [p["value"] for p in result["parameters"]] == [p["value"] for p in summary["parameters"]]
+    assert [None if np.isnan(p["value"]) else p["value"] for p in result["parameters"]] == \
+        [p["value"] for p in summary["parameters"]]
     assert_same_bits(result["fitted"], fitted)
 
 
@@ -153,8 +197,6 @@ def test_bad_arguments_are_refused(rng):
         (dict(phases=0.5), TypeError, "phases must be"),
         (dict(phases=np.zeros(6)), ValueError, "singular"),
         (dict(measured=exact[:1, :1], phases=phases[:1]), ValueError, "too few to fit"),
-        (dict(phases=None, optics=TWISS, lattice="ring", measured=np.ones((21, 21)), kind="calibrations"),
-         ValueError, "not a ring"),
     ]:
         with pytest.raises(error, match=words):
             respmat.fit(**{"measured": exact, "phases": phases, **arguments})

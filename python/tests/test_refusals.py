@@ -75,6 +75,7 @@ REFUSALS = [
     (["compare", *MEASURED, "--units", "mm/mrad"], USAGE, "--units"),
     (["-f", "bin", "--threads", "2", *PHASE_MODEL], USAGE, "--threads"),
     ([*CORRECT, "--limits", "../limits.csv", "--rcond", "0.1"], USAGE, "--rcond"),
+    *[([*CORRECT, "--rcond", r], USAGE, f"--rcond '{r}'") for r in ("1", "-0.1", "nan")],
     ([*CORRECT, "--limits", "../limits.csv", "--singular-values", "2"], USAGE, "--singular-values"),
     (["correct", "--orbit", "../orbit.csv", *PHASE_MODEL, "--layout", "monitors-by-correctors"], USAGE, "--layout"),
     ([*CORRECT, "--amplitude", "2"], USAGE, "--amplitude"),
