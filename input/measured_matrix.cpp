@@ -131,7 +131,8 @@ constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 24;
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
   MeasuredMatrix &matrix = result.matrix;
-  LineBlocks blocks(file);
+  detail::TextGuard guard(detail::kMatrixBounds);
+  LineBlocks blocks(file, std::size_t{32} << 20, &guard);
   std::vector<NumberedLine> lines;
   CommaLayout layout;
   analysis::Values values;  // row after row
@@ -174,6 +175,10 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
     if (std::string error = read_rows(path, rest, layout, threads, matrix, values, rows); !error.empty())
       return refused(path, std::move(error));
   }
+  if (guard.fault() != detail::TextFault::none) {
+    result.failure = content_failure(path, guard.reason(), guard.fault_line());
+    return result;
+  }
   if (blocks.failed()) {
     result.failure = unreadable(path, errno != 0 ? errno : EIO);
     return result;
@@ -186,7 +191,7 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
 
 MeasuredMatrixResult read_optics_style(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
-  const OpticsTableResult read = read_optics_table(path, file);
+  const OpticsTableResult read = read_optics_table(path, file, detail::kMatrixBounds);
   if (read.failure) {
     result.failure = read.failure;
     return result;

@@ -55,10 +55,15 @@ OpticsTableResult read_optics_table(const std::string &path) {
   return read_optics_table(path, file.get());
 }
 
-OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream) {
+OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream, const detail::TextBounds &bounds) {
   OpticsTableResult result;
   errno = 0;
-  const OwnedStringTable owned(detail::table_read_stream(stream, nullptr, '"', nullptr));
+  detail::TextGuard guard(bounds);
+  const OwnedStringTable owned(detail::table_read_stream(stream, nullptr, '"', nullptr, &guard));
+  if (guard.fault() != detail::TextFault::none) {
+    result.failure = content_failure(path, guard.reason(), guard.fault_line());
+    return result;
+  }
   if (!owned) {
     result.failure = unreadable(path, errno != 0 ? errno : EIO);
     return result;

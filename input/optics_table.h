@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "text/text_bounds.h"
 
 namespace respmat {
 
@@ -47,8 +48,10 @@ struct OpticsTableResult {
 [[nodiscard]] inline bool opens_optics_table(char first) { return first == '@' || first == '*'; }
 
 [[nodiscard]] OpticsTableResult read_optics_table(const std::string &path);
-// The same from `stream`'s position on; `path` names the input in messages.
-[[nodiscard]] OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream);
+// The same from `stream`'s position on; `path` names the input in messages. A text
+// beyond `bounds` is refused.
+[[nodiscard]] OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream,
+                                                  const detail::TextBounds &bounds = detail::kTableBounds);
 
 }  // namespace respmat
 

@@ -417,7 +417,7 @@ TEST(Tool, KnownMReadsOnlyTheRowsItNeeds) {
     EXPECT_EQ(status, run.status) << run.args[1];
     EXPECT_LT(peak, start_up + 8 * 1024) << run.args[1];
   }
-  EXPECT_EQ(ws.tool({"-p", "/dev/zero", "-m", "3"}).err, "respmat: /dev/zero:1: column 0: is empty\n");
+  EXPECT_EQ(ws.tool({"-p", "/dev/zero", "-m", "3"}).err, "respmat: /dev/zero:1: holds a NUL byte: binary data, not text\n");
 }
 
 TEST(Tool, AMalformedThreadCountIsWarnedAboutAndLeftAside) {
