@@ -13,10 +13,11 @@
 namespace respmat {
 namespace {
 
-nlohmann::json comparison_summary(const CompareOptions &options, const analysis::Comparison &comparison) {
+nlohmann::json comparison_summary(const CompareOptions &options, MatrixLayout layout,
+                                  const analysis::Comparison &comparison) {
   nlohmann::json summary = {{"rows", comparison.residual.rows},
                             {"cols", comparison.residual.cols},
-                            {"layout", layout_name(options.measurement.layout)},
+                            {"layout", layout_name(layout)},
                             {"step", options.measurement.step},
                             {"rms_measured", finite_or_null(comparison.rms_measured)},
                             {"rms_model", finite_or_null(comparison.rms_model)},
@@ -43,7 +44,7 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
   if (options.summary) {
     const std::optional<std::size_t> summary = outputs.open(*options.summary, failure);
     if (!summary) return failure;
-    std::fputs(json_text(comparison_summary(options, comparison)).c_str(), outputs.stream(*summary));
+    std::fputs(json_text(comparison_summary(options, response.layout, comparison)).c_str(), outputs.stream(*summary));
     if ((failure = outputs.check(*summary))) return failure;
   }
   if (options.heatmap) {
@@ -54,7 +55,7 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
                                      comparison.residual, outputs.stream(*picture));
     if ((failure = outputs.check(*picture, drawn))) return failure;
   }
-  if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
+  if (const int error = write_in_layout(options.form, options.model, response.layout, response,
                                         {std::move(comparison.residual), "residual", {}}, outputs.stream(*residual)))
     return outputs.failure_of(*residual, error);
   if ((failure = outputs.check(*residual))) return failure;

@@ -11,6 +11,7 @@
 
 #include "analysis/dense.h"
 #include "commands/model_inputs.h"
+#include "input/measured_matrix.h"
 
 namespace respmat {
 
@@ -18,6 +19,8 @@ struct MeasuredResponse {
   analysis::Dense measured;              // per unit corrector change: divided by the step
   std::optional<analysis::Dense> sigma;  // its uncertainties, likewise
   std::vector<std::string> monitor_names, corrector_names;
+  // The layout of the measured file, in which results are written as it was.
+  MatrixLayout layout = MatrixLayout::monitors_by_correctors;
   ModelInputs inputs;                           // a phase model over its phases, or an optics model
   std::vector<std::int32_t> corrector_columns;  // of the model's columns, one per measured corrector
   // The model at the measured correctors, and whether it reaches each entry (row-major):

@@ -33,15 +33,18 @@ std::optional<std::size_t> OpticsTable::column(const std::string &name) const {
   return std::nullopt;
 }
 
+const std::string *OpticsTable::header_text(const std::string &name) const {
+  for (const HeaderValue &value : header)
+    if (strcasecmp(value.name.c_str(), name.c_str()) == 0) return &value.value;
+  return nullptr;
+}
+
 std::optional<double> OpticsTable::header_number(const std::string &name) const {
-  for (const HeaderValue &value : header) {
-    if (strcasecmp(value.name.c_str(), name.c_str()) != 0) continue;
-    double number = 0.0;
-    if (!detail::parse_whole_number(value.value.data(), value.value.data() + value.value.size(), number))
-      return std::nullopt;
-    return number;
-  }
-  return std::nullopt;
+  const std::string *text = header_text(name);
+  double number = 0.0;
+  if (text == nullptr || !detail::parse_whole_number(text->data(), text->data() + text->size(), number))
+    return std::nullopt;
+  return number;
 }
 
 OpticsTableResult read_optics_table(const std::string &path) {

@@ -32,6 +32,9 @@ struct OpticsTable {
   // The column named `name` (an exact match first, else one without regard to
   // ASCII case), if there is one.
   [[nodiscard]] std::optional<std::size_t> column(const std::string &name) const;
+  // The text of the header value named `name` (without regard to ASCII case), if
+  // there is one.
+  [[nodiscard]] const std::string *header_text(const std::string &name) const;
   // The header value named `name`, read as a number, if it is one.
   [[nodiscard]] std::optional<double> header_number(const std::string &name) const;
 };
