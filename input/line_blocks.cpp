@@ -50,7 +50,8 @@ bool LineBlocks::next(std::vector<NumberedLine> &lines) {
 
 bool LineBlocks::read_more() {
   const std::size_t kept = end_ - begin_;
-  if (guard_ != nullptr && !guard_->admits_open_line(kept)) {
+  // A carriage return at the end of the kept bytes may end the line yet.
+  if (guard_ != nullptr && !guard_->admits_open_line(kept - (kept != 0 && buffer_[end_ - 1] == '\r'))) {
     failed_ = true;
     return false;
   }

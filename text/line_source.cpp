@@ -22,7 +22,8 @@ bool LineSource::admits(std::size_t length, char end) {
 bool LineSource::refill() {
   if (at_eof_) return false;
   const std::size_t pending = end_ - begin_;
-  if (guard_ != nullptr && !guard_->admits_open_line(pending)) {
+  // A carriage return at the end of the pending bytes may end the line yet.
+  if (guard_ != nullptr && !guard_->admits_open_line(pending - (pending != 0 && buffer_[end_ - 1] == '\r'))) {
     failed_ = true;
     return false;
   }
