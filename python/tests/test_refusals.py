@@ -33,6 +33,7 @@ def folder(tmp_path):
     (tmp_path / "orbit.csv").write_text("".join(f"{v}\n" for v in np.linspace(-1, 1, 6)))
     (tmp_path / "limits.csv").write_text("-1,1\n" * 4)
     (tmp_path / "iota.tfs").write_bytes((EXAMPLES / "optics" / "iota_v8.3_twiss.tfs").read_bytes())
+    (tmp_path / "huge.bin").write_bytes(np.array([100000, 100000], dtype="<i4").tobytes())
     (tmp_path / "orm.tfs").write_text('@ LAYOUT %s "monitors-by-correctors"\n* c0 c1 c2 c3\n$ %le %le %le %le\n' +
                                       "".join(" ".join(f"{v:.17g}" for v in row) + "\n" for row in model))
     run = tmp_path / "run"
@@ -92,6 +93,7 @@ REFUSALS = [
     ([*CORRECT, "--limits", "/dev/zero"], INPUT, "/dev/zero"),
     (["--optics", "/dev/zero"], INPUT, "/dev/zero:1"),
     (["-p", "/dev/zero"], INPUT, "/dev/zero:1"),
+    (["correct", "--matrix", "../huge.bin", "--orbit", "../orbit.csv"], INPUT, "../huge.bin"),
     (["compare", *MEASURED[:-2]], INPUT, "../measured.csv"),
     ([*CORRECT[:3], "--orbit", "../limits.csv"], INPUT, "../limits.csv"),
 ]
