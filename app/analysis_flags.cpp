@@ -12,9 +12,15 @@
 namespace respmat {
 namespace {
 
+FlagProblem read_layout(const FlagUse &use, std::optional<MatrixLayout> &layout, const char *expected) {
+  layout = parse_layout(use.value);
+  if (!layout) return use.bad(expected);
+  return std::nullopt;
+}
+
 FlagProblem read_layout(const FlagUse &use, MatrixLayout &layout, const char *expected) {
-  const auto read = parse_layout(use.value);
-  if (!read) return use.bad(expected);
+  std::optional<MatrixLayout> read;
+  if (auto problem = read_layout(use, read, expected)) return problem;
   layout = *read;
   return std::nullopt;
 }
@@ -40,7 +46,8 @@ FlagSection<Options> measurement_section() {
             [](const FlagUse &use, Options &o) { return read_file_name(use, o.measurement.measured); }, true},
            {"layout", 0, "L",
             "correctors-by-monitors (default: a row per corrector) or\n"
-            "monitors-by-correctors (what respmat model writes)",
+            "monitors-by-correctors (what respmat model writes); an\n"
+            "optics-style table's LAYOUT header gives it, and must agree",
             nullptr,
             [](const FlagUse &use, Options &o) {
               return read_layout(use, o.measurement.layout,

@@ -67,7 +67,7 @@ TEST(CommandLine, AFlagOfAnotherCommandIsNamedAsNotApplying) {
   const respmat::CommandLine compare = parse({"compare", "--layout", "monitors-by-correctors", "--digits", "5"});
   ASSERT_EQ(compare.action, respmat::CommandLine::Action::run);
   const auto &options = std::get<respmat::CompareOptions>(compare.options);
-  EXPECT_EQ(options.measurement.layout, respmat::MatrixLayout::monitors_by_correctors);
+  EXPECT_EQ(options.measurement.layout, std::optional(respmat::MatrixLayout::monitors_by_correctors));
   EXPECT_EQ(options.form.digits, 5);
 }
 

@@ -113,7 +113,7 @@ FlagSection<ModelSource> optics_model_section() {
        {"monitors-match", 0, "REGEX",
         "monitors are the rows whose NAME matches (default:\n"
         "KEYWORD MONITOR, or HMONITOR for x, VMONITOR for y)",
-        "with `--optics`: the monitors are the rows whose NAME contains a match (ECMAScript)",
+        "with `--optics`: the monitors are the rows whose NAME contains a match (ECMAScript's common syntax)",
         [](const FlagUse &use, S &s) -> FlagProblem {
           s.optics_model.monitors_match = std::string(use.value);
           return std::nullopt;
@@ -121,7 +121,7 @@ FlagSection<ModelSource> optics_model_section() {
        {"correctors-match", 0, "REGEX",
         "correctors are the rows whose NAME matches\n"
         "(default: KEYWORD KICKER, or HKICKER for x, VKICKER for y)",
-        "with `--optics`: the correctors are the rows whose NAME contains a match (ECMAScript)",
+        "with `--optics`: the correctors are the rows whose NAME contains a match (ECMAScript's common syntax)",
         [](const FlagUse &use, S &s) -> FlagProblem {
           s.optics_model.correctors_match = std::string(use.value);
           return std::nullopt;

@@ -19,7 +19,7 @@ nlohmann::json comparison_summary(const CompareOptions &options, const MeasuredR
                                   const analysis::Comparison &comparison) {
   nlohmann::json summary = {{"rows", comparison.residual.rows},
                             {"cols", comparison.residual.cols},
-                            {"layout", layout_name(options.measurement.layout)},
+                            {"layout", layout_name(response.layout)},
                             {"step", options.measurement.step},
                             {"rms_measured", finite_or_null(comparison.rms_measured)},
                             {"rms_model", finite_or_null(comparison.rms_model)},
@@ -81,7 +81,7 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
     const bool drawn = draw_chart(outputs.stream(*plot), picture_format(*options.plot), residual_chart(values));
     if ((failure = outputs.check(*plot, drawn))) return failure;
   }
-  if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
+  if (const int error = write_in_layout(options.form, options.model, response.layout, response,
                                         {std::move(comparison.residual), "residual", {}}, outputs.stream(*residual)))
     return outputs.failure_of(*residual, error);
   if ((failure = outputs.check(*residual))) return failure;

@@ -84,7 +84,7 @@ std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredRe
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
     if (!fitted) return failure;
-    if (const int error = write_in_layout(options.form, options.model, options.measurement.layout, response,
+    if (const int error = write_in_layout(options.form, options.model, response.layout, response,
                                           fitted_model(options, fit), outputs.stream(*fitted)))
       return outputs.failure_of(*fitted, error);
     if ((failure = outputs.check(*fitted))) return failure;

@@ -11,6 +11,7 @@
 
 #include "analysis/dense.h"
 #include "commands/model_inputs.h"
+#include "input/measured_matrix.h"
 
 namespace respmat {
 
@@ -19,6 +20,8 @@ struct MeasuredResponse {
   std::optional<analysis::Dense> sigma;  // its uncertainties, likewise
   std::vector<std::string> monitor_names, corrector_names;  // indices where nothing names them
   bool names_monitors = false, names_correctors = false;     // whether the file or the model names them
+  // The layout of the measured file, in which results are written as it was.
+  MatrixLayout layout = MatrixLayout::monitors_by_correctors;
   ModelInputs inputs;                           // a phase model over its phases, or an optics model
   std::vector<std::int32_t> corrector_columns;  // of the model's columns, one per measured corrector
   // The model at the measured correctors, and whether it reaches each entry (row-major):

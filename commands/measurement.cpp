@@ -27,10 +27,24 @@ struct MonitorsByCorrectors {
   bool names_monitors = false, names_correctors = false;  // whether the file names them
 };
 
-std::optional<Failure> read_in_model_layout(const std::string &path, MatrixLayout layout,
-                                            MonitorsByCorrectors &matrix) {
+// The layout of the file at `path`: the one asked for, which must be the one the file
+// states if it states one; else the file's; else `otherwise`.
+std::optional<Failure> layout_of(const std::string &path, std::optional<MatrixLayout> asked,
+                                 std::optional<MatrixLayout> stated, MatrixLayout otherwise, MatrixLayout &layout) {
+  if (asked && stated && *asked != *stated)
+    return usage_failure(std::string("--layout ") + layout_name(*asked) + ": " + path + " states LAYOUT " +
+                         layout_name(*stated));
+  layout = asked.value_or(stated.value_or(otherwise));
+  return std::nullopt;
+}
+
+// Reads the file at `path` laid out as `layout` says (see layout_of).
+std::optional<Failure> read_in_model_layout(const std::string &path, std::optional<MatrixLayout> asked,
+                                            MatrixLayout otherwise, MonitorsByCorrectors &matrix,
+                                            MatrixLayout &layout) {
   MeasuredMatrixResult read = read_measured_matrix(path);
   if (read.failure) return std::move(read.failure);
+  if (auto failure = layout_of(path, asked, read.matrix.layout, otherwise, layout)) return failure;
   matrix.values = std::move(read.matrix.values);
   if (layout == MatrixLayout::correctors_by_monitors) {
     analysis::transpose(matrix.values);
@@ -166,7 +180,8 @@ Failure step_failure(double step) {
 std::optional<Failure> read_sigma(const MeasurementOptions &measurement, MeasuredResponse &response) {
   const std::string &path = *measurement.sigma;
   MonitorsByCorrectors sigma;
-  if (auto failure = read_in_model_layout(path, measurement.layout, sigma)) return failure;
+  MatrixLayout layout{};
+  if (auto failure = read_in_model_layout(path, measurement.layout, response.layout, sigma, layout)) return failure;
   if (sigma.values.rows != response.measured.rows || sigma.values.cols != response.measured.cols)
     return content_failure(path, "holds " + shape(sigma.values.rows, sigma.values.cols) + ", but the measurement " +
                                      shape(response.measured.rows, response.measured.cols));
@@ -196,7 +211,9 @@ std::vector<std::string> measurement_inputs(const ModelSource &source, const Mea
 std::optional<Failure> read_measurement(const ModelSource &source, const MeasurementOptions &measurement,
                                         MeasuredResponse &response, std::vector<std::string> &warnings) {
   MonitorsByCorrectors measured;
-  if (auto failure = read_in_model_layout(measurement.measured, measurement.layout, measured)) return failure;
+  if (auto failure = read_in_model_layout(measurement.measured, measurement.layout,
+                                          MatrixLayout::correctors_by_monitors, measured, response.layout))
+    return failure;
   if (measured.values.values.empty()) return content_failure(measurement.measured, "holds no values");
   if (measurement.step != 1.0) {
     for (double &v : measured.values.values) v /= measurement.step;

@@ -16,7 +16,8 @@ namespace respmat {
 
 struct MeasurementOptions {
   std::string measured = kDefaultResponse;
-  MatrixLayout layout = MatrixLayout::correctors_by_monitors;
+  // As --layout gives it; unset: the layout the file states, else a row per corrector.
+  std::optional<MatrixLayout> layout;
   double step = 1.0;  // the corrector change of the measurement; measured values are divided by it
   std::optional<std::string> sigma;  // uncertainties, laid out as the measured matrix
   // For a phase model: the monitor (0-based index or name) at which each measured

@@ -145,7 +145,7 @@ std::optional<Failure> write_outputs(const FitOptions &options, const std::vecto
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
     if (!fitted) return failure;
     const MeasuredPlane &first = planes.front();
-    if (const int error = write_in_layout(options.form, first.source, first.measurement.layout, first.response,
+    if (const int error = write_in_layout(options.form, first.source, first.response.layout, first.response,
                                           {std::move(result.models.front()), "fitted model, quadrupole gradients", {}},
                                           outputs.stream(*fitted)))
       return outputs.failure_of(*fitted, error);

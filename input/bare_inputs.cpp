@@ -21,6 +21,18 @@ detail::OwnedFile open_input(const std::string &path, std::optional<Failure> &fa
   return file;
 }
 
+// The bare command reads its inputs as it always has, a NUL ending a line, and
+// refuses only a line or an input that no real file has.
+constexpr std::uint64_t kLargestBareInput = detail::kTableBounds.largest_input;
+constexpr detail::TextBounds kBareBounds{detail::kLongestLine, detail::kLongestLine, kLargestBareInput, false};
+// Counting the fields of the response's first line holds none of it, so only the
+// time of an endless line needs a bound there.
+constexpr detail::TextBounds kResponseWidthBounds{kLargestBareInput, kLargestBareInput, kLargestBareInput, false};
+
+Failure out_of_bounds(const std::string &path, const detail::TextGuard &guard) {
+  return content_failure(path, guard.reason(), guard.fault_line());
+}
+
 }  // namespace
 
 std::optional<Failure> read_response_width(const std::string &path, std::int32_t &m) {
@@ -28,7 +40,9 @@ std::optional<Failure> read_response_width(const std::string &path, std::int32_t
   const detail::OwnedFile file = open_input(path, failure);
   if (!file) return failure;
   errno = 0;
-  const std::optional<std::int64_t> fields = detail::count_first_line_fields(file.get());
+  detail::TextGuard guard(kResponseWidthBounds);
+  const std::optional<std::int64_t> fields = detail::count_first_line_fields(file.get(), &guard);
+  if (guard.fault() != detail::TextFault::none) return out_of_bounds(path, guard);
   if (!fields) return unreadable(path, errno);
   if (*fields > INT32_MAX) return content_failure(path, "has more columns than the tool can handle");
   m = static_cast<std::int32_t>(*fields);
@@ -40,7 +54,8 @@ std::optional<Failure> read_phases_like_atof(const std::string &path, std::int32
   std::optional<Failure> failure;
   const detail::OwnedFile file = open_input(path, failure);
   if (!file) return failure;
-  detail::LineSource lines(file.get());
+  detail::TextGuard guard(kBareBounds);
+  detail::LineSource lines(file.get(), std::size_t{1} << 20, &guard);
   std::string_view line;
   errno = 0;
   while (static_cast<std::int64_t>(phases.size()) < m && lines.next(line)) {
@@ -58,6 +73,7 @@ std::optional<Failure> read_phases_like_atof(const std::string &path, std::int32
   }
   // Even when no phase is needed, a phases file that cannot be read is reported.
   if (m == 0) static_cast<void>(lines.next(line));
+  if (guard.fault() != detail::TextFault::none) return out_of_bounds(path, guard);
   if (lines.failed()) return unreadable(path, errno);
   return std::nullopt;
 }

@@ -26,7 +26,7 @@ std::optional<std::string> finite_field(std::string_view field, double &value) {
 
 // An orbit, weights or limits hold a few values per monitor or corrector: a larger
 // input is a mistaken file or an endless stream, refused before it fills the memory.
-constexpr std::size_t kLargestVectorInput = std::size_t{256} << 20;
+constexpr detail::TextBounds kVectorBounds{detail::kLongestLine, detail::kLongestField, std::uint64_t{256} << 20};
 
 // The whole input, read once: its readers each get a stream over the same bytes, as
 // a pipe could give them to one reader only.
@@ -35,10 +35,9 @@ std::optional<Failure> read_whole(const std::string &path, std::string &bytes) {
   const detail::OwnedFile file = detail::open_input(path);
   if (!file) return unreadable(path, errno);
   char block[1 << 16];
+  detail::TextGuard guard(kVectorBounds);
   for (std::size_t got; (got = detail::read_fully(block, 1, sizeof block, file.get())) != 0;) {
-    if (bytes.size() + got > kLargestVectorInput)
-      return content_failure(path, "is larger than " + std::to_string(kLargestVectorInput >> 20) +
-                                   " MiB, more than an orbit, weights or limits hold");
+    if (!guard.admits_block(std::string_view(block, got))) return content_failure(path, guard.reason());
     bytes.append(block, got);
   }
   if (std::ferror(file.get())) return unreadable(path, errno);
@@ -68,7 +67,9 @@ struct CsvRows {
 std::optional<Failure> read_csv(const std::string &path, const std::string &bytes, CsvRows &rows) {
   errno = 0;
   const detail::OwnedFile stream = stream_over(bytes);
-  if (stream) rows.table.reset(detail::table_read_stream(stream.get(), ",", '"', nullptr));
+  detail::TextGuard guard(kVectorBounds);
+  if (stream) rows.table.reset(detail::table_read_stream(stream.get(), ",", '"', nullptr, &guard));
+  if (guard.fault() != detail::TextFault::none) return content_failure(path, guard.reason(), guard.fault_line());
   if (!rows.table) return unreadable(path, errno);
   return std::nullopt;
 }

@@ -9,7 +9,8 @@
 
 namespace respmat {
 
-LineBlocks::LineBlocks(std::FILE *stream, std::size_t block_bytes) : stream_(stream), block_bytes_(block_bytes) {}
+LineBlocks::LineBlocks(std::FILE *stream, std::size_t block_bytes, detail::TextGuard *guard)
+    : stream_(stream), block_bytes_(block_bytes), guard_(guard) {}
 
 bool LineBlocks::next(std::vector<NumberedLine> &lines) {
   lines.clear();
@@ -28,7 +29,12 @@ bool LineBlocks::next(std::vector<NumberedLine> &lines) {
         line = stop;
         break;
       }
-      lines.push_back({{line, static_cast<std::size_t>(end - line)}, ++number_});
+      const std::string_view text(line, static_cast<std::size_t>(end - line));
+      if (guard_ != nullptr && !guard_->admits_line(text, end == stop ? '\n' : *end)) {
+        failed_ = true;
+        return false;
+      }
+      lines.push_back({text, ++number_});
       if (end == stop) {
         line = stop;
         break;
@@ -44,6 +50,11 @@ bool LineBlocks::next(std::vector<NumberedLine> &lines) {
 
 bool LineBlocks::read_more() {
   const std::size_t kept = end_ - begin_;
+  // A carriage return at the end of the kept bytes may end the line yet.
+  if (guard_ != nullptr && !guard_->admits_open_line(kept - (kept != 0 && buffer_[end_ - 1] == '\r'))) {
+    failed_ = true;
+    return false;
+  }
   if (kept != 0 && begin_ != 0) std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
   begin_ = 0;
   end_ = kept;
@@ -61,6 +72,10 @@ bool LineBlocks::read_more() {
   const std::size_t wanted = capacity - end_;
   const std::size_t got = detail::read_fully(buffer_.data() + end_, 1, wanted, stream_);
   end_ += got;
+  if (guard_ != nullptr && !guard_->admits_read(got)) {
+    failed_ = true;
+    return false;
+  }
   if (got < wanted) {
     failed_ = std::ferror(stream_) != 0;
     at_end_ = !failed_;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/text_bounds.h"
+
 namespace respmat {
 
 struct NumberedLine {
@@ -20,8 +22,11 @@ struct NumberedLine {
 class LineBlocks {
  public:
   // Reads from `stream` (which the caller keeps) from its current position; blocks
-  // hold about `block_bytes`, more when a single line is longer.
-  explicit LineBlocks(std::FILE *stream, std::size_t block_bytes = std::size_t{32} << 20);
+  // hold about `block_bytes`, more when a single line is longer. With a `guard`
+  // (which the caller keeps), the input ends at the first line or read beyond its
+  // bounds: failed() is then true and the guard says why.
+  explicit LineBlocks(std::FILE *stream, std::size_t block_bytes = std::size_t{32} << 20,
+                      detail::TextGuard *guard = nullptr);
 
   // The whole lines of the next block, in order; false at the end of input, on a read
   // error (see failed()) or when memory runs out.
@@ -36,6 +41,7 @@ class LineBlocks {
 
   std::FILE *stream_;
   std::size_t block_bytes_;
+  detail::TextGuard *guard_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;  // first byte not yet split into lines
   std::size_t end_ = 0;    // one past the last byte read

@@ -145,7 +145,8 @@ constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 24;
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
   MeasuredMatrix &matrix = result.matrix;
-  LineBlocks blocks(file);
+  detail::TextGuard guard(detail::kMatrixBounds);
+  LineBlocks blocks(file, std::size_t{32} << 20, &guard);
   std::vector<NumberedLine> lines;
   CommaLayout layout;
   analysis::Values values;  // row after row
@@ -188,6 +189,10 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
     if (std::string error = read_rows(path, rest, layout, threads, matrix, values, rows); !error.empty())
       return refused(path, std::move(error));
   }
+  if (guard.fault() != detail::TextFault::none) {
+    result.failure = content_failure(path, guard.reason(), guard.fault_line());
+    return result;
+  }
   if (blocks.failed()) {
     result.failure = unreadable(path, errno != 0 ? errno : EIO);
     return result;
@@ -198,9 +203,33 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
   return result;
 }
 
+// The layout the header of an optics-style table states, which its MONITORS and
+// CORRECTORS, where given, must fit.
+std::optional<Failure> read_stated_layout(const std::string &path, const OpticsTable &table, MeasuredMatrix &matrix) {
+  if (const std::string *text = table.header_text("LAYOUT")) {
+    matrix.layout = parse_layout(*text);
+    if (!matrix.layout)
+      return content_failure(path, "LAYOUT " + detail::quoted_field(*text) + " is neither " +
+                                       layout_name(MatrixLayout::monitors_by_correctors) + " nor " +
+                                       layout_name(MatrixLayout::correctors_by_monitors));
+  }
+  const std::optional<double> monitors = table.header_number("MONITORS"), correctors = table.header_number("CORRECTORS");
+  const std::int32_t rows = matrix.values.rows, cols = matrix.values.cols;
+  for (const MatrixLayout layout : {MatrixLayout::monitors_by_correctors, MatrixLayout::correctors_by_monitors}) {
+    const bool by_monitors = layout == MatrixLayout::monitors_by_correctors;
+    const bool fits = (!monitors || *monitors == (by_monitors ? rows : cols)) &&
+                      (!correctors || *correctors == (by_monitors ? cols : rows));
+    if (matrix.layout == layout && !fits)
+      return content_failure(path, "its MONITORS and CORRECTORS do not fit its " + std::to_string(rows) + " rows and " +
+                                       std::to_string(cols) + " columns in LAYOUT " + layout_name(layout));
+    if (!matrix.layout && fits && monitors && correctors && rows != cols) matrix.layout = layout;
+  }
+  return std::nullopt;
+}
+
 MeasuredMatrixResult read_optics_style(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
-  const OpticsTableResult read = read_optics_table(path, file);
+  const OpticsTableResult read = read_optics_table(path, file, detail::kMatrixBounds);
   if (read.failure) {
     result.failure = read.failure;
     return result;
@@ -228,6 +257,7 @@ MeasuredMatrixResult read_optics_style(const std::string &path, std::FILE *file)
       }
     }
   }
+  result.failure = read_stated_layout(path, table, matrix);
   return result;
 }
 

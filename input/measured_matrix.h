@@ -1,8 +1,9 @@
 // Measured response matrices read whole: comma-separated numbers, optionally with a
 // header row of corrector or monitor names and a first column of names (recognised
 // by the empty first cell of the header), or an optics-style table (a first byte '@'
-// or '*'), whose NAME column names the rows and whose other columns are the values.
-// Every value must be a finite number.
+// or '*'), whose NAME column names the rows and whose other columns are the values,
+// and whose header may state the layout (LAYOUT, MONITORS and CORRECTORS, as the tool
+// writes them). Every value must be a finite number.
 #ifndef RESPMAT_INPUT_MEASURED_MATRIX_H
 #define RESPMAT_INPUT_MEASURED_MATRIX_H
 
@@ -30,6 +31,9 @@ struct MeasuredMatrix {
   analysis::Dense values;               // as the file lays them out
   std::vector<std::string> row_names;   // empty when the file names no rows
   std::vector<std::string> column_names;
+  // The layout the file states: an optics-style table's LAYOUT, or its MONITORS and
+  // CORRECTORS where they tell a matrix that is not square.
+  std::optional<MatrixLayout> layout;
 };
 
 struct MeasuredMatrixResult {

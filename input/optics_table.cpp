@@ -33,15 +33,18 @@ std::optional<std::size_t> OpticsTable::column(const std::string &name) const {
   return std::nullopt;
 }
 
+const std::string *OpticsTable::header_text(const std::string &name) const {
+  for (const HeaderValue &value : header)
+    if (strcasecmp(value.name.c_str(), name.c_str()) == 0) return &value.value;
+  return nullptr;
+}
+
 std::optional<double> OpticsTable::header_number(const std::string &name) const {
-  for (const HeaderValue &value : header) {
-    if (strcasecmp(value.name.c_str(), name.c_str()) != 0) continue;
-    double number = 0.0;
-    if (!detail::parse_whole_number(value.value.data(), value.value.data() + value.value.size(), number))
-      return std::nullopt;
-    return number;
-  }
-  return std::nullopt;
+  const std::string *text = header_text(name);
+  double number = 0.0;
+  if (text == nullptr || !detail::parse_whole_number(text->data(), text->data() + text->size(), number))
+    return std::nullopt;
+  return number;
 }
 
 OpticsTableResult read_optics_table(const std::string &path) {
@@ -55,10 +58,15 @@ OpticsTableResult read_optics_table(const std::string &path) {
   return read_optics_table(path, file.get());
 }
 
-OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream) {
+OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream, const detail::TextBounds &bounds) {
   OpticsTableResult result;
   errno = 0;
-  const OwnedStringTable owned(detail::table_read_stream(stream, nullptr, '"', nullptr));
+  detail::TextGuard guard(bounds);
+  const OwnedStringTable owned(detail::table_read_stream(stream, nullptr, '"', nullptr, &guard));
+  if (guard.fault() != detail::TextFault::none) {
+    result.failure = content_failure(path, guard.reason(), guard.fault_line());
+    return result;
+  }
   if (!owned) {
     result.failure = unreadable(path, errno != 0 ? errno : EIO);
     return result;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "text/text_bounds.h"
 
 namespace respmat {
 
@@ -31,6 +32,9 @@ struct OpticsTable {
   // The column named `name` (an exact match first, else one without regard to
   // ASCII case), if there is one.
   [[nodiscard]] std::optional<std::size_t> column(const std::string &name) const;
+  // The text of the header value named `name` (without regard to ASCII case), if
+  // there is one.
+  [[nodiscard]] const std::string *header_text(const std::string &name) const;
   // The header value named `name`, read as a number, if it is one.
   [[nodiscard]] std::optional<double> header_number(const std::string &name) const;
 };
@@ -47,8 +51,10 @@ struct OpticsTableResult {
 [[nodiscard]] inline bool opens_optics_table(char first) { return first == '@' || first == '*'; }
 
 [[nodiscard]] OpticsTableResult read_optics_table(const std::string &path);
-// The same from `stream`'s position on; `path` names the input in messages.
-[[nodiscard]] OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream);
+// The same from `stream`'s position on; `path` names the input in messages. A text
+// beyond `bounds` is refused.
+[[nodiscard]] OpticsTableResult read_optics_table(const std::string &path, std::FILE *stream,
+                                                  const detail::TextBounds &bounds = detail::kTableBounds);
 
 }  // namespace respmat
 

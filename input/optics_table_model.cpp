@@ -3,10 +3,10 @@
 #include <strings.h>
 
 #include <cmath>
-#include <regex>
 #include <utility>
 #include <vector>
 
+#include "input/name_pattern.h"
 #include "text/field_text.h"
 
 namespace respmat {
@@ -32,18 +32,18 @@ bool same_word(const std::string &a, const char *b) { return strcasecmp(a.c_str(
 // expression when one is given, else those whose KEYWORD is one of two.
 class RowChoice {
  public:
-  RowChoice(std::optional<std::regex> pattern, const char *keyword, const char *plane_keyword)
+  RowChoice(std::optional<NamePattern> pattern, const char *keyword, const char *plane_keyword)
       : pattern_(std::move(pattern)), keyword_(keyword), plane_keyword_(plane_keyword) {}
 
   [[nodiscard]] bool given() const { return pattern_.has_value(); }
 
   [[nodiscard]] bool chooses(const std::string &name, const std::string *keyword) const {
-    if (pattern_) return std::regex_search(name, *pattern_);
+    if (pattern_) return pattern_->found_in(name);
     return keyword != nullptr && (same_word(*keyword, keyword_) || same_word(*keyword, plane_keyword_));
   }
 
  private:
-  std::optional<std::regex> pattern_;
+  std::optional<NamePattern> pattern_;
   const char *keyword_;
   const char *plane_keyword_;
 };
@@ -53,15 +53,11 @@ struct Columns {
   std::optional<std::size_t> name, keyword, s, beta, mu, dispersion;
 };
 
-std::optional<std::regex> compile(const std::optional<std::string> &pattern, const char *option,
-                                  std::optional<Failure> &failure) {
-  if (!pattern) return std::nullopt;
-  try {
-    return std::regex(*pattern, std::regex::ECMAScript);
-  } catch (const std::regex_error &) {
-    failure = usage_failure(std::string(option) + " '" + *pattern + "': not a regular expression");
-    return std::nullopt;
-  }
+std::optional<NamePattern> compile(const std::optional<std::string> &pattern, const char *option,
+                                   std::optional<Failure> &failure) {
+  std::optional<NamePattern> compiled;
+  if (pattern && !failure) failure = NamePattern::compile(*pattern, option, compiled);
+  return compiled;
 }
 
 // The failure of field `column` of row `r`.

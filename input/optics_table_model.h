@@ -20,7 +20,7 @@ struct OpticsModelOptions {
   Plane plane = Plane::x;
   Lattice lattice = Lattice::line;
   double scale = 1.0;  // kick per unit of the corrector's setting, for instance
-  // Rows whose NAME contains a match of these (ECMAScript regular expressions) are
+  // Rows whose NAME contains a match of these (regular expressions, see name_pattern.h) are
   // the monitors or the correctors, instead of the rows of the plane's keywords.
   std::optional<std::string> monitors_match;
   std::optional<std::string> correctors_match;

@@ -114,7 +114,7 @@ std::vector<std::string> fields_of(const Fields &row, std::int32_t from) {
 // the reader of that kind.
 class TableLines {
  public:
-  explicit TableLines(std::FILE *file) : source_(file) {}
+  explicit TableLines(std::FILE *file) : source_(file, std::size_t{1} << 20, &guard_) {}
 
   // The next line, followed by a NUL; false at the end of the table or on a failure.
   bool next(std::string_view &line) {
@@ -153,6 +153,7 @@ class TableLines {
   }
   // Why the table ended early, if it did.
   [[nodiscard]] std::optional<PhaseTableError> failure(const std::string &path) const {
+    if (guard_.fault() != detail::TextFault::none) return content_failure(path, guard_.fault_line(), {}, guard_.reason());
     if (source_.failed()) return io_failure(path, error_number_);
     if (too_many_) return content_failure(path, 0, {}, "has more lines than the tool can handle");
     return std::nullopt;
@@ -160,6 +161,7 @@ class TableLines {
 
  private:
   static constexpr std::int64_t kMostLines = INT32_MAX;
+  detail::TextGuard guard_{detail::kTableBounds};
   detail::LineSource source_;
   std::string_view last_;
   std::int64_t number_ = 0;
@@ -171,7 +173,7 @@ class TableLines {
 
 // Optics tables begin, after any blank lines, with a header value or the column
 // names. When the rows asked for are all blank, the table is read as comma-separated
-// without looking further: an endless run of empty lines (/dev/zero) ends there.
+// without looking further: an endless run of empty lines ends there.
 bool starts_optics_table(TableLines &lines, std::optional<std::int64_t> row_limit) {
   const std::int64_t most_blanks = row_limit ? std::max<std::int64_t>(*row_limit, 1) : INT64_MAX;
   std::int64_t blanks = 0;

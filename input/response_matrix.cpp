@@ -2,9 +2,14 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <utility>
 
-#include "respmat/owners.hpp"
+#include "base/owned_file.h"
+#include "base/stream_read.h"
+#include "text/text_bounds.h"
 
 namespace respmat {
 namespace {
@@ -24,22 +29,35 @@ std::optional<Failure> read_text_matrix(const std::string &path, NamedMatrix &ma
   return std::nullopt;
 }
 
+// The binary form: two 32-bit counts, rows then columns, then the values row by row.
+// The counts are checked against the bound of a matrix before any value is read, so
+// a stream that claims more (a pipe, a FIFO) is refused at once rather than read as
+// far as it claims; the values take memory only as they arrive.
 std::optional<Failure> read_binary_matrix(const std::string &path, NamedMatrix &matrix) {
+  const auto not_binary = [&] { return content_failure(path, "is not a matrix in the binary form"); };
   errno = 0;
-  const OwnedMatrix stored(matrix_load_bin(path.c_str()));
-  if (!stored) {
-    if (errno == ENOENT || errno == EACCES || errno == EISDIR) return unreadable(path, errno);
-    return content_failure(path, "is not a matrix in the binary form");
-  }
-  matrix.values = Dense(matrix_rows(stored.get()), matrix_cols(stored.get()));
+  const detail::OwnedFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return unreadable(path, errno);
+  std::int32_t counts[2];
+  const std::size_t got = detail::read_fully(counts, sizeof counts[0], 2, file.get());
+  if (std::ferror(file.get())) return unreadable(path, errno);
+  if (got != 2 || counts[0] < 0 || counts[1] < 0) return not_binary();
+  const std::uint64_t bytes = std::uint64_t(counts[0]) * std::uint64_t(counts[1]) * sizeof(double);
+  if (bytes > detail::kMatrixBounds.largest_input)
+    return content_failure(path, "claims " + std::to_string(counts[0]) + " x " + std::to_string(counts[1]) +
+                                     " values, more than " + std::to_string(detail::kMatrixBounds.largest_input >> 30) +
+                                     " GiB, which no response matrix takes");
+  const std::unique_ptr<void, decltype(&std::free)> values(
+      detail::read_growing(file.get(), static_cast<std::size_t>(bytes), std::size_t{1} << 20), &std::free);
+  if (std::ferror(file.get())) return unreadable(path, errno);
+  if (!values) return not_binary();
+  matrix.values = Dense(counts[0], counts[1]);
+  if (bytes != 0) std::memcpy(matrix.values.values.data(), values.get(), static_cast<std::size_t>(bytes));
   for (std::int32_t i = 0; i < matrix.values.rows; ++i)
-    for (std::int32_t j = 0; j < matrix.values.cols; ++j) {
-      const double value = stored.get()[i][j];
-      if (!std::isfinite(value))
+    for (std::int32_t j = 0; j < matrix.values.cols; ++j)
+      if (!std::isfinite(matrix.values.at(i, j)))
         return content_failure(path, "entry (" + std::to_string(i) + ", " + std::to_string(j) +
                                          ") is not a finite number");
-      matrix.values.at(i, j) = value;
-    }
   return std::nullopt;
 }
 

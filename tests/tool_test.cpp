@@ -417,7 +417,28 @@ TEST(Tool, KnownMReadsOnlyTheRowsItNeeds) {
     EXPECT_EQ(status, run.status) << run.args[1];
     EXPECT_LT(peak, start_up + 8 * 1024) << run.args[1];
   }
-  EXPECT_EQ(ws.tool({"-p", "/dev/zero", "-m", "3"}).err, "respmat: /dev/zero:1: column 0: is empty\n");
+  EXPECT_EQ(ws.tool({"-p", "/dev/zero", "-m", "3"}).err, "respmat: /dev/zero:1: holds a NUL byte: binary data, not text\n");
+}
+
+// Binary data and an endless line are refused at once, in little memory, by the
+// readers of matrices and optics tables, which once read them whole.
+TEST(Tool, BinaryDataAndEndlessLinesAreRefusedInLittleMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory and quarantine make peak memory no measure of the tool's own";
+#endif
+  Workspace ws;
+  const std::string phases = ws.at("p.csv"), line = ws.at("line.csv");
+  write_bytes(phases, "0\n0.25\n");
+  write_bytes(line, std::string(std::size_t{20} << 20, '1'));
+  const long start_up = peak_memory_of_run({"-p", phases, "-o", ws.at("er.csv")}).second;
+  for (const std::string &bad : {std::string("/dev/zero"), line})
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"compare", "--measured", bad, "-p", phases},
+                                                 {"correct", "--matrix", bad, "--orbit", phases},
+                                                 {"model", "--optics", bad}}) {
+      const auto [status, peak] = peak_memory_of_run(args);
+      EXPECT_EQ(status, respmat::kExitBadInput) << args[0] << " " << bad;
+      EXPECT_LT(peak, start_up + 64 * 1024) << args[0] << " " << bad;
+    }
 }
 
 TEST(Tool, AMalformedThreadCountIsWarnedAboutAndLeftAside) {

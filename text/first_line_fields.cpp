@@ -12,8 +12,9 @@ constexpr std::size_t kBlockBytes = 1 << 16;
 
 }  // namespace
 
-std::optional<std::int64_t> count_first_line_fields(std::FILE *stream) {
+std::optional<std::int64_t> count_first_line_fields(std::FILE *stream, TextGuard *guard) {
   char block[kBlockBytes];
+  std::size_t line_bytes = 0;
   std::int64_t commas = 0;
   bool line_started = false;  // a byte of the line itself has been seen
   for (;;) {
@@ -32,6 +33,8 @@ std::optional<std::int64_t> count_first_line_fields(std::FILE *stream) {
       if (next == EOF && std::ferror(stream)) return std::nullopt;
       return next == EOF ? 0 : 1;
     }
+    line_bytes += got;
+    if (guard != nullptr && !guard->admits_open_line(line_bytes)) return std::nullopt;
     if (got < sizeof block) {
       if (std::ferror(stream)) return std::nullopt;
       return line_started ? commas + 1 : 0;

@@ -8,14 +8,25 @@
 
 namespace respmat::detail {
 
-LineSource::LineSource(std::FILE *stream, std::size_t block_size)
-    : stream_(stream), block_size_(block_size) {}
+LineSource::LineSource(std::FILE *stream, std::size_t block_size, TextGuard *guard)
+    : stream_(stream), block_size_(block_size), guard_(guard) {}
+
+bool LineSource::admits(std::size_t length, char end) {
+  if (guard_ == nullptr || guard_->admits_line(std::string_view(buffer_.get() + begin_, length), end)) return true;
+  failed_ = true;
+  return false;
+}
 
 // Moves the unconsumed bytes to the front, makes room for a block (growing when a
 // single line fills the buffer), and reads. Returns false when nothing more came.
 bool LineSource::refill() {
   if (at_eof_) return false;
   const std::size_t pending = end_ - begin_;
+  // A carriage return at the end of the pending bytes may end the line yet.
+  if (guard_ != nullptr && !guard_->admits_open_line(pending - (pending != 0 && buffer_[end_ - 1] == '\r'))) {
+    failed_ = true;
+    return false;
+  }
   // One spare byte always remains for the NUL after a line.
   if (capacity_ < pending + block_size_ + 1) {
     const std::size_t grown = pending + block_size_ + 1 > 2 * capacity_ ? pending + block_size_ + 1
@@ -35,6 +46,10 @@ bool LineSource::refill() {
   end_ = pending;
   const std::size_t got = read_fully(buffer_.get() + end_, 1, capacity_ - 1 - end_, stream_);
   end_ += got;
+  if (guard_ != nullptr && !guard_->admits_read(got)) {
+    failed_ = true;
+    return false;
+  }
   if (got == 0) {
     at_eof_ = true;
     failed_ = std::ferror(stream_) != 0;
@@ -53,7 +68,7 @@ bool LineSource::next(std::string_view &line) {
     if (terminator == stop) {
       scanned = static_cast<std::size_t>(terminator - start);
       if (refill()) continue;
-      if (failed_ || scanned == 0) return false;  // nothing but the end of input
+      if (failed_ || scanned == 0 || !admits(scanned, '\n')) return false;  // nothing but the end of input
       // A last line without a line end; refill() may have moved the bytes.
       char *const last = buffer_.get() + begin_;
       last[scanned] = '\0';
@@ -76,6 +91,7 @@ bool LineSource::next(std::string_view &line) {
       begin_ = end_;
       return false;
     }
+    if (!admits(length, *terminator)) return false;
     std::size_t consumed = length + 1;
     if (*terminator == '\r' && terminator + 1 != stop && terminator[1] == '\n') ++consumed;
     *terminator = '\0';

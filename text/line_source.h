@@ -8,12 +8,16 @@
 #include <memory>
 #include <string_view>
 
+#include "text/text_bounds.h"
+
 namespace respmat::detail {
 
 class LineSource {
  public:
   // Reads from `stream` (which the caller keeps), starting at its current position.
-  explicit LineSource(std::FILE *stream, std::size_t block_size = 1 << 20);
+  // With a `guard` (which the caller keeps), the input ends at the first line or read
+  // beyond its bounds: failed() is then true and the guard says why.
+  explicit LineSource(std::FILE *stream, std::size_t block_size = 1 << 20, TextGuard *guard = nullptr);
 
   // Sets `line` to the next line, without its line end. The byte just past the line
   // is a NUL, so the line can also be used as a C string. The line stays valid until
@@ -28,8 +32,12 @@ class LineSource {
  private:
   bool refill();
 
+  // The line of `length` bytes at `begin_`, ended by `end`, if the guard admits it.
+  bool admits(std::size_t length, char end);
+
   std::FILE *stream_;
   std::size_t block_size_;
+  TextGuard *guard_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t begin_ = 0;  // first unconsumed byte

@@ -75,13 +75,13 @@ bool is_comment(const char *line, const char *skip, std::size_t skip_length) {
 
 namespace respmat::detail {
 
-StringTable table_read_stream(std::FILE *file, const char *sep, char quote, const char *skip) {
+StringTable table_read_stream(std::FILE *file, const char *sep, char quote, const char *skip, TextGuard *guard) {
   RowCollector collector;
   bool ok = collector.start();
   const std::size_t skip_length = skip != nullptr ? std::strlen(skip) : 0;
   // Lines are read in large blocks: a line read on its own would cost a system call
   // or two to measure and re-read it.
-  LineSource lines(file);
+  LineSource lines(file, std::size_t{1} << 20, guard);
   bool seen_a_line = false;  // a byte-order mark can only start the first one
   for (std::string_view line; ok && lines.next(line);) {
     if (collector.count == 0 && !seen_a_line) line.remove_prefix(byte_order_mark_length(line));

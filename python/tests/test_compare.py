@@ -215,3 +215,24 @@ def fitted_calibrations(folder):
         kind, _, value, _ = line.split(",")
         values.setdefault(kind, []).append(float(value))
     return {kind: np.array(v) for kind, v in values.items()}
+
+
+def test_a_table_written_by_model_gives_its_own_layout(tmp_path, rng):
+    phases, _ = synthetic(rng, m=6)
+    np.savetxt(tmp_path / "phases.csv", phases, fmt="%.17g")
+    assert run(tmp_path, "model", "-p", "phases.csv", "-f", "tfs", "-o", "m.tfs").returncode == 0
+    for extra in ([], ["--layout", "monitors-by-correctors"]):
+        result = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "m.tfs", "-o", "r.csv", *extra)
+        assert result.returncode == 0 and np.abs(np.loadtxt(tmp_path / "r.csv", delimiter=",")).max() < 1e-15, result.stderr
+    # A matrix that is not square: MONITORS and CORRECTORS tell its layout without LAYOUT.
+    assert run(tmp_path, "model", "-p", "phases.csv", "-o", "m.csv").returncode == 0
+    G = np.loadtxt(tmp_path / "m.csv", delimiter=",")[:, :5]
+    (tmp_path / "wide.tfs").write_text("@ MONITORS %d 6\n@ CORRECTORS %d 5\n* C0 C1 C2 C3 C4\n$" + " %le" * 5 + "\n" +
+                                       "".join(" ".join(f"{v:.17g}" for v in row) + "\n" for row in G))
+    result = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "wide.tfs", "--corrector-monitors", "0,1,2,3,4",
+                 "-o", "r.csv")
+    assert result.returncode == 0 and np.abs(np.loadtxt(tmp_path / "r.csv", delimiter=",")).max() < 1e-15, result.stderr
+    text = (tmp_path / "m.tfs").read_text()
+    (tmp_path / "odd.tfs").write_text(text.replace('"monitors-by-correctors"', '"sideways"'))
+    result = run(tmp_path, "compare", "-p", "phases.csv", "--measured", "odd.tfs")
+    assert result.returncode == 1 and "odd.tfs: LAYOUT" in result.stderr and result.stderr.count("\n") == 1

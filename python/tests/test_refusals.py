@@ -7,6 +7,7 @@ import subprocess
 
 import numpy as np
 import pytest
+import respmat
 from conftest import EXAMPLES
 
 TOOL = os.environ.get("RESPMAT_EXE")
@@ -32,6 +33,9 @@ def folder(tmp_path):
     (tmp_path / "orbit.csv").write_text("".join(f"{v}\n" for v in np.linspace(-1, 1, 6)))
     (tmp_path / "limits.csv").write_text("-1,1\n" * 4)
     (tmp_path / "iota.tfs").write_bytes((EXAMPLES / "optics" / "iota_v8.3_twiss.tfs").read_bytes())
+    (tmp_path / "huge.bin").write_bytes(np.array([100000, 100000], dtype="<i4").tobytes())
+    (tmp_path / "orm.tfs").write_text('@ LAYOUT %s "monitors-by-correctors"\n* c0 c1 c2 c3\n$ %le %le %le %le\n' +
+                                      "".join(" ".join(f"{v:.17g}" for v in row) + "\n" for row in model))
     run = tmp_path / "run"
     run.mkdir()
     return run
@@ -89,7 +93,17 @@ REFUSALS = [
     (["-o", "../phases.csv", *PHASE_MODEL], USAGE, "../phases.csv"),
     # Results that would not be finite numbers.
     (["compare", *MEASURED, "--step", "1e-320"], USAGE, "--step 1e-320"),
-    # Content refused.
+    (["--optics", IOTA, "--monitors-match", "(B)\\1"], USAGE, "--monitors-match '(B)\\1'"),
+    (["compare", "--measured", "../orm.tfs", "--layout", "correctors-by-monitors", *PHASE_MODEL], USAGE,
+     "--layout correctors-by-monitors"),
+    # Content refused; binary data at once, by every reader.
+    (["compare", "--measured", "/dev/zero", *PHASE_MODEL], INPUT, "/dev/zero:1"),
+    (["compare", *MEASURED, "--sigma", "/dev/zero"], INPUT, "/dev/zero:1"),
+    (["correct", "--matrix", "/dev/zero", "--orbit", "../orbit.csv"], INPUT, "/dev/zero:1"),
+    ([*CORRECT, "--limits", "/dev/zero"], INPUT, "/dev/zero"),
+    (["--optics", "/dev/zero"], INPUT, "/dev/zero:1"),
+    (["-p", "/dev/zero"], INPUT, "/dev/zero:1"),
+    (["correct", "--matrix", "../huge.bin", "--orbit", "../orbit.csv"], INPUT, "../huge.bin"),
     (["compare", *MEASURED[:-2]], INPUT, "../measured.csv"),
     ([*CORRECT[:3], "--orbit", "../limits.csv"], INPUT, "../limits.csv"),
 ]
@@ -106,3 +120,20 @@ def test_each_refusal_has_its_status_one_line_and_writes_nothing(folder, args, s
     assert line.group(1) == (args[0] if args[0] in ("model", "compare", "fit", "correct") else None)
     assert line.group(2).startswith(subject), result.stderr
     assert result.stdout == "" and not any(folder.iterdir())
+
+
+@pytest.mark.parametrize("bound, text", [("a line longer than 16 MiB", "1" * (17 << 20)),
+                                         ("a field longer than 64 KiB", "1," + "2" * (65 << 10) + "\n")],
+                         ids=["line", "field"])
+def test_every_reader_refuses_text_past_its_bounds(folder, bound, text):
+    (folder.parent / "bad.csv").write_text(text)
+    for args in (["-p", "../bad.csv"], ["--optics", "../bad.csv"], ["compare", "--measured", "../bad.csv", *PHASE_MODEL],
+                 ["compare", *MEASURED, "--sigma", "../bad.csv"], ["correct", "--matrix", "../bad.csv", "--orbit",
+                 "../orbit.csv"], [*CORRECT[:3], "--orbit", "../bad.csv"], [*CORRECT, "--limits", "../bad.csv"]):
+        result = subprocess.run([TOOL, *args], cwd=folder, capture_output=True, text=True)
+        line = LINE.fullmatch(result.stderr)
+        assert result.returncode == INPUT and line and line.group(2).startswith("../bad.csv"), result.stderr
+        assert bound in result.stderr, result.stderr
+    for read in (respmat.load_phases, respmat.optics_model):
+        with pytest.raises(ValueError, match=bound):
+            read(folder.parent / "bad.csv")
