@@ -287,6 +287,8 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
                        singular_values || rcond || tikhonov != 0.0))
     throw py::value_error("measured_y, sigma_y, quadrupoles_match, calibrations, singular_values, rcond and tikhonov "
                           "are for kind='quadrupoles'");
+  if (quadrupoles && rf != "free")
+    throw py::value_error("rf='fixed': the quadrupole fit's model holds the RF frequency free");
   if (quadrupoles && (optics.is_none() || exclude_outliers || both == measured_y.is_none() ||
                       (!both && !sigma_y.is_none()) || (both && sigma.is_none() != sigma_y.is_none()) ||
                       (singular_values && rcond) || (singular_values && *singular_values < 1) ||
