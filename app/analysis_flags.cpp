@@ -160,10 +160,13 @@ FlagSection<CorrectOptions> correct_input_section() {
             "must agree",
             [](const FlagUse &use, C &o) { return read_file_name(use, o.orbit); }, true},
            {"orbit-column", 0, "COL",
-            "its column, an index or a name (default 0; in an\n"
+            "its column, an index or a name (default 0, or the one\n"
+            "after a first column headed as the names; in an\n"
             "optics-style table X or Y by --plane)",
-            "the orbit's column, an index or a name (default 0, a header row as in phase tables; in an optics-style "
-            "table `X` or `Y` by `--plane`)",
+            "the orbit's column, an index or a name (default 0, a header row as in phase tables; the second column "
+            "when the header line names the first as the names', `NAME`, `name` or `--orbit-names`, as a pandas "
+            "Series writes it; in an optics-style table `X` or `Y` by `--plane`). Weights and uncertainties choose "
+            "their default column the same way",
             column(&C::orbit_column)},
            {"orbit-names", 0, "COL",
             "the column of the monitors' names, an index or a name\n"

@@ -178,6 +178,25 @@ std::optional<Failure> read_csv_names(const std::string &path, const std::string
   return std::nullopt;
 }
 
+// The values' column of a CSV table when none is chosen: the first, unless the header
+// line names the first column as the names' (NAME or name, or `names_column`), when it
+// is the first of the others, so that a table as written by `name,x` reads as meant.
+std::optional<Failure> default_values_column(const std::string &path, const std::string &bytes,
+                                             const std::optional<PhaseColumn> &names_column, PhaseColumn &column) {
+  CsvRows rows;
+  if (auto error = read_csv(path, bytes, rows)) return error;
+  std::int32_t header = 0;
+  while (header < rows.count() && is_blank_row(rows, header)) ++header;
+  if (header == rows.count() || rows.fields(header) < 2) return std::nullopt;
+  const std::string_view first = detail::unquoted(rows.field(header, 0));
+  const bool names_first = names_column ? (names_column->name.empty() ? names_column->index == 0
+                                                                      : first == names_column->name)
+                                        : first == "NAME" || first == "name";
+  if (const std::string_view second = detail::unquoted(rows.field(header, 1)); names_first && !second.empty())
+    column.name = std::string(second);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Failure> read_monitor_values(const std::string &path, const std::optional<PhaseColumn> &column,
@@ -191,11 +210,14 @@ std::optional<Failure> read_monitor_values(const std::string &path, const std::o
   errno = 0;
   const detail::OwnedFile stream = stream_over(bytes);
   if (!stream) return unreadable(path, errno);
-  PhaseTableResult table = load_phase_table(path, stream.get(), column.value_or(PhaseColumn{}));
+  PhaseColumn chosen = column.value_or(PhaseColumn{});
+  if (!column)
+    if (auto error = default_values_column(path, bytes, names_column, chosen)) return error;
+  PhaseTableResult table = load_phase_table(path, stream.get(), chosen);
   if (table.error) return table.error->failure();
   values.values = std::move(table.phases);
   if (values.values.empty()) return content_failure(path, "holds no values");
-  return read_csv_names(path, bytes, column, names_column, values);
+  return read_csv_names(path, bytes, chosen, names_column, values);
 }
 
 std::optional<Failure> read_change_limits(const std::string &path, CorrectorLimits &limits) {

@@ -129,6 +129,9 @@ def test_names_are_taken_wherever_the_files_have_them_and_matched_in_any_order(t
     assert abs(expected["HC2"]) <= 0.1 and max(abs(expected.drop("HC2"))) > 0.1  # the others are unbounded
     weighted = respmat.correct(R, orbit, weights=1 / sigma, bounds=bounds)["change"]
     np.testing.assert_array_equal(weighted.to_numpy(), expected.to_numpy())
+    orbit.iloc[::-1].rename_axis("name").to_csv(tmp_path / "series.csv", header=["x"])  # name,x: values after names
+    as_series = tool(*args[:4], "series.csv", *args[9:], cwd=tmp_path)
+    assert as_series.returncode == 0 and as_series.stdout == done.stdout, as_series.stderr
 
     (tmp_path / "twice.csv").write_text("HC1,0,1\nHC1,0,2\n")
     (tmp_path / "unknown.csv").write_text("HC1,0,1\nHC9,0,2\n")
