@@ -20,7 +20,8 @@ std::optional<Failure> rows_of(const OpticsTable &table, const std::string &path
                                bool dispersion, OpticsRows &rows) {
   const std::optional<std::size_t> name = table.column("NAME"), s = table.column("S"), k1l = table.column("K1L");
   const std::optional<std::size_t> dx = table.column("DX");
-  if (dispersion && !dx) return content_failure(path, "has no column DX, which the quadrupoles need at --rf fixed");
+  if (dispersion && !dx)  // the option asked for it, as the model's own DX
+    return Failure{Failure::Kind::usage, path, 0, path + ": has no column DX, the dispersion --rf fixed needs"};
   const char *needed[] = {"BETX", "MUX", "BETY", "MUY"};
   std::size_t columns[4];
   for (int c = 0; c < 4; ++c) {
