@@ -468,8 +468,6 @@ FlagProblem quadrupole_conflict(const FitOptions &options, const std::set<std::s
   }
   if (!options.model.optics) return "--fit quadrupoles: needs --optics, whose table gives the quadrupoles";
   if (options.exclude_outliers) return "--exclude-outliers: does not apply to --fit quadrupoles";
-  if (options.model.optics_model.rf == Rf::fixed)
-    return "--rf fixed: the quadrupole fit's model holds the RF frequency free";
   if (q.both_planes && !q.measured_y) return "--plane both: needs --measured-y, the y plane's measurement";
   if (!q.both_planes && q.measured_y) return "--measured-y: needs --plane both";
   if (q.sigma_y && !q.both_planes) return "--sigma-y: needs --plane both";

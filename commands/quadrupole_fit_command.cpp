@@ -40,7 +40,12 @@ std::vector<MeasuredPlane> planes_of(const FitOptions &options) {
     y.measured = q.measured_y.value_or(std::string());
     y.sigma = q.sigma_y;
     planes.push_back({Plane::y, options.model, std::move(y), {}});
-    planes.back().source.optics_model.plane = Plane::y;
+    // The RF frequency moves the momentum, which only the x plane's bends turn into orbit.
+    OpticsModelOptions &optics = planes.back().source.optics_model;
+    optics.plane = Plane::y;
+    optics.rf = Rf::free;
+    optics.momentum_compaction.reset();
+    optics.circumference.reset();
   }
   return planes;
 }
@@ -184,7 +189,8 @@ CommandResult run_quadrupole_fit(const FitOptions &options, const CommandHooks &
     OpticsTableResult table = read_optics_table(path);
     if ((result.error = std::move(table.failure))) return result;
     OpticsRows quadrupoles;
-    if ((result.error = optics_table_quadrupoles(table.table, path, options.quadrupoles.match, quadrupoles)))
+    if ((result.error = optics_table_quadrupoles(table.table, path, options.quadrupoles.match,
+                                                 options.model.optics_model.rf == Rf::fixed, quadrupoles)))
       return result;
     if (options.model.optics_model.lattice == Lattice::ring) {
       double tune = 0.0;

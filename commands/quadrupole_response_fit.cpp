@@ -27,13 +27,14 @@ analysis::QuadrupoleMeasurement measurement_of(const PlaneResponse &plane, const
   const std::vector<OpticsElement> &quads = plane.plane == Plane::x ? quadrupoles.x : quadrupoles.y;
   const Lattice lattice = optics.lattice();
   const double tune = optics.tune();
+  const std::optional<FixedRf> &rf = optics.fixed_rf();  // the x plane's only
   const auto m = static_cast<std::int32_t>(monitors.size()), c = static_cast<std::int32_t>(correctors.size()),
              n = static_cast<std::int32_t>(quads.size());
   analysis::QuadrupoleMeasurement measurement{
-      {dense_of(m, c, unperturbed_response(monitors, correctors, lattice, tune)),
-       dense_of(m, n, unperturbed_response(monitors, quads, lattice, tune)),
-       dense_of(n, n, unperturbed_response(quads, quads, lattice, tune)),
-       dense_of(n, c, unperturbed_response(quads, correctors, lattice, tune)), plane.plane == Plane::x ? 1.0 : -1.0,
+      {dense_of(m, c, unperturbed_response(monitors, correctors, lattice, tune, rf)),
+       dense_of(m, n, unperturbed_response(monitors, quads, lattice, tune, rf)),
+       dense_of(n, n, unperturbed_response(quads, quads, lattice, tune, rf)),
+       dense_of(n, c, unperturbed_response(quads, correctors, lattice, tune, rf)), plane.plane == Plane::x ? 1.0 : -1.0,
        scale},
       response.measured,
       std::vector<double>(response.measured.values.size())};

@@ -53,13 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (!optics.failure) {  // its quadrupoles, by keyword or by a pattern
     respmat::OpticsRows quadrupoles;
     const std::optional<std::string> match = by_monitors ? std::optional<std::string>("Q") : std::nullopt;
-    if (const auto error = respmat::optics_table_quadrupoles(optics.table, path, match, quadrupoles)) {
+    if (const auto error = respmat::optics_table_quadrupoles(optics.table, path, match, by_monitors, quadrupoles)) {
       check_one_line(error->message);
     } else {
       check(quadrupoles.x.size() == quadrupoles.y.size() && quadrupoles.x.size() == quadrupoles.k1l.size(),
             "the planes' quadrupoles differ in number");
       for (const auto &q : quadrupoles.x)
-        check(std::isfinite(q.beta) && std::isfinite(q.mu) && q.beta >= 0.0, "a quadrupole's optics are not finite");
+        check(std::isfinite(q.beta) && std::isfinite(q.mu) && std::isfinite(q.dispersion) && q.beta >= 0.0,
+              "a quadrupole's optics are not finite");
     }
   }
 

@@ -17,8 +17,11 @@ std::optional<Failure> number_at(const OpticsTable &table, const std::string &pa
 }
 
 std::optional<Failure> rows_of(const OpticsTable &table, const std::string &path, const std::vector<std::size_t> &chosen,
-                               OpticsRows &rows) {
+                               bool dispersion, OpticsRows &rows) {
   const std::optional<std::size_t> name = table.column("NAME"), s = table.column("S"), k1l = table.column("K1L");
+  const std::optional<std::size_t> dx = table.column("DX");
+  if (dispersion && !dx)  // the option asked for it, as the model's own DX
+    return Failure{Failure::Kind::usage, path, 0, path + ": has no column DX, the dispersion --rf fixed needs"};
   const char *needed[] = {"BETX", "MUX", "BETY", "MUY"};
   std::size_t columns[4];
   for (int c = 0; c < 4; ++c) {
@@ -31,6 +34,8 @@ std::optional<Failure> rows_of(const OpticsTable &table, const std::string &path
     if (s)
       if (auto failure = number_at(table, path, r, *s, x.s)) return failure;
     OpticsElement y = x;
+    if (dispersion)
+      if (auto failure = number_at(table, path, r, *dx, x.dispersion)) return failure;
     for (const auto &[element, beta, mu] : {std::tuple{&x, columns[0], columns[1]}, std::tuple{&y, columns[2], columns[3]}}) {
       if (auto failure = number_at(table, path, r, beta, element->beta)) return failure;
       if (auto failure = number_at(table, path, r, mu, element->mu)) return failure;
@@ -54,11 +59,12 @@ std::optional<Failure> rows_of(const OpticsTable &table, const std::string &path
 }  // namespace
 
 std::optional<Failure> optics_table_quadrupoles(const OpticsTable &table, const std::string &path,
-                                                const std::optional<std::string> &match, OpticsRows &quadrupoles) {
+                                                const std::optional<std::string> &match, bool dispersion,
+                                                OpticsRows &quadrupoles) {
   std::vector<std::size_t> chosen;
   if (auto failure = chosen_rows(table, match, "--quadrupoles-match", "QUADRUPOLE", chosen)) return failure;
   if (chosen.empty()) return content_failure(path, "no quadrupole is selected");
-  return rows_of(table, path, chosen, quadrupoles);
+  return rows_of(table, path, chosen, dispersion, quadrupoles);
 }
 
 std::optional<Failure> optics_table_named_rows(const OpticsTable &table, const std::string &path,
@@ -73,7 +79,7 @@ std::optional<Failure> optics_table_named_rows(const OpticsTable &table, const s
     if (found == first.end()) return content_failure(path, "has no row named " + detail::quoted_field(n));
     chosen.push_back(found->second);
   }
-  return rows_of(table, path, chosen, rows);
+  return rows_of(table, path, chosen, false, rows);
 }
 
 }  // namespace respmat

@@ -21,10 +21,11 @@ struct OpticsRows {
 };
 
 // The quadrupoles: rows whose NAME matches `match` (as --quadrupoles-match), else
-// whose KEYWORD is QUADRUPOLE. A table without the optics of both planes, or with a
+// whose KEYWORD is QUADRUPOLE, with their dispersion DX in x when `dispersion` (a ring
+// at a fixed RF frequency). A table without the optics of both planes, or with a
 // field that is not a finite number, is refused.
 [[nodiscard]] std::optional<Failure> optics_table_quadrupoles(const OpticsTable &table, const std::string &path,
-                                                              const std::optional<std::string> &match,
+                                                              const std::optional<std::string> &match, bool dispersion,
                                                               OpticsRows &quadrupoles);
 
 // The rows named `names`, the first row of each name.

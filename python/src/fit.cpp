@@ -43,7 +43,8 @@ optics : str, bytes, os.PathLike or None
     The model of this optics table instead, made as optics_model() makes it with
     `plane`, `lattice`, `scale`, `monitors_match`, `correctors_match`,
     `correctors_at_monitors`, `rf`, `momentum_compaction` and `circumference`
-    (rf="fixed": a ring's x plane at a fixed RF frequency, in every kind); its
+    (rf="fixed": a ring's x plane at a fixed RF frequency, in every kind; with
+    kind="quadrupoles" and plane="both", the x plane's model alone); its
     monitors and correctors must be measured's.
 kind : str
     "amplitude-offset": weighted linear least squares in a = A cos(delta),
@@ -287,8 +288,6 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
                        singular_values || rcond || tikhonov != 0.0))
     throw py::value_error("measured_y, sigma_y, quadrupoles_match, calibrations, singular_values, rcond and tikhonov "
                           "are for kind='quadrupoles'");
-  if (quadrupoles && rf != "free")
-    throw py::value_error("rf='fixed': the quadrupole fit's model holds the RF frequency free");
   if (quadrupoles && (optics.is_none() || exclude_outliers || both == measured_y.is_none() ||
                       (!both && !sigma_y.is_none()) || (both && sigma.is_none() != sigma_y.is_none()) ||
                       (singular_values && rcond) || (singular_values && *singular_values < 1) ||
@@ -307,10 +306,15 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
   if (quadrupoles) {
     MeasuredResponse x, y;
     std::vector<PlaneResponse> planes;
+    // The RF frequency moves the momentum, which only the x plane's bends turn into orbit:
+    // with both planes, the y plane's model is at a free RF frequency.
     const auto add = [&](const std::string &axis, const py::handle &values, const py::object &uncertainties,
                          MeasuredResponse &response) {
       use_measurement(values, uncertainties, step, response);
-      use_optics_model({optics, axis, lattice, scale, monitors_match, correctors_match, correctors_at_monitors},
+      const bool second = both && axis == "y";
+      use_optics_model({optics, axis, lattice, scale, monitors_match, correctors_match, correctors_at_monitors,
+                        second ? std::string("free") : rf, second ? std::nullopt : momentum_compaction,
+                        second ? std::nullopt : circumference},
                        response);
       response.corrector_columns = corrector_columns(py::none(), response);
       place_model(response);
@@ -318,7 +322,8 @@ py::dict fit(const py::handle &measured, const py::object &phases, const py::obj
     };
     add(both ? std::string("x") : plane, measured, sigma, x);
     if (both) add("y", measured_y, sigma_y, y);
-    return fit_quadrupoles(planes, optics, scale, quadrupoles_match, {calibrations, singular_values, rcond, tikhonov});
+    return fit_quadrupoles(planes, optics, scale, quadrupoles_match, rf == "fixed",
+                           {calibrations, singular_values, rcond, tikhonov});
   }
   MeasuredResponse response;
   use_measurement(measured, sigma, step, response);

@@ -15,7 +15,7 @@ namespace py = pybind11;
 namespace respmat::python {
 
 py::dict fit_quadrupoles(const std::vector<PlaneResponse> &planes, const py::object &optics, double scale,
-                         const std::optional<std::string> &match, const QuadrupoleSettings &settings) {
+                         const std::optional<std::string> &match, bool fixed_rf, const QuadrupoleSettings &settings) {
   for (const PlaneResponse &plane : planes) {
     const auto &model = dynamic_cast<const OpticsModel &>(*plane.response->inputs.model);
     if (model.lattice() == Lattice::ring && 2.0 * model.tune() == std::nearbyint(2.0 * model.tune()))
@@ -32,7 +32,7 @@ py::dict fit_quadrupoles(const std::vector<PlaneResponse> &planes, const py::obj
     py::gil_scoped_release release;
     table = read_optics_table(name.native);
     if (!(failure = std::move(table.failure)) &&
-        !(failure = optics_table_quadrupoles(table.table, name.native, match, quadrupoles)))
+        !(failure = optics_table_quadrupoles(table.table, name.native, match, fixed_rf, quadrupoles)))
       fitted = fit_quadrupole_response(planes, quadrupoles, scale, settings, reason);
   }
   if (failure) raise_failure(*failure);

@@ -14,10 +14,11 @@
 namespace respmat::python {
 
 // The fit of `planes` (their models made from `optics`, which is read again for the
-// quadrupoles), as the tool fits: the same numbers, bit for bit. The GIL is released
-// while it runs; ValueError names a fit that fails.
+// quadrupoles, with their dispersion at a fixed RF frequency, `fixed_rf`), as the tool
+// fits: the same numbers, bit for bit. The GIL is released while it runs; ValueError
+// names a fit that fails.
 [[nodiscard]] pybind11::dict fit_quadrupoles(const std::vector<PlaneResponse> &planes, const pybind11::object &optics,
-                                             double scale, const std::optional<std::string> &match,
+                                             double scale, const std::optional<std::string> &match, bool fixed_rf,
                                              const QuadrupoleSettings &settings);
 
 }  // namespace respmat::python

@@ -24,16 +24,27 @@ def measured(axis):
     return np.loadtxt(RING / f"measured_{axis}.csv", delimiter=",", skiprows=1, usecols=range(1, 25))
 
 
+def with_dispersion(path):
+    """The bundled ring's table with a column DX."""
+    lines = (RING / "thin_ring.tfs").read_text().splitlines()
+    path.write_text("".join(line + (" DX" if line[0] == "*" else " %le" if line[0] == "$" else "" if line[0] == "@" else
+                                    f" {1.2 + 0.4 * np.cos(6.3 * float(line.split()[5])):.17g}") + "\n" for line in lines))
+    return path
+
+
 @pytest.mark.skipif(TOOL is None, reason="RESPMAT_EXE names the tool")
-@pytest.mark.parametrize("calibrations", [False, True])
-def test_the_result_is_the_tools_bit_for_bit(tmp_path, calibrations):
-    args = [TOOL, "fit", "--fit", "quadrupoles", "--optics", str(RING / "thin_ring.tfs"), "--lattice", "ring",
+@pytest.mark.parametrize("calibrations,rf", [(False, "free"), (True, "free"), (True, "fixed")])
+def test_the_result_is_the_tools_bit_for_bit(tmp_path, calibrations, rf):
+    table = RING / "thin_ring.tfs" if rf == "free" else with_dispersion(tmp_path / "dx.tfs")
+    fixed = {"momentum_compaction": 0.1, "circumference": 1000.0} if rf == "fixed" else {}
+    args = [TOOL, "fit", "--fit", "quadrupoles", "--optics", str(table), "--lattice", "ring", "--rf", rf,
             "--layout", "monitors-by-correctors", "--measured", str(RING / "measured_x.csv"), "--plane", "both",
             "--measured-y", str(RING / "measured_y.csv"), "--parameters", str(tmp_path / "p.csv"),
-            "--covariance", str(tmp_path / "c.csv")] + (["--calibrations"] if calibrations else [])
+            "--covariance", str(tmp_path / "c.csv")] + (["--calibrations"] if calibrations else []) + \
+        [f"--{k.replace('_', '-')}={v!r}" for k, v in fixed.items()]
     subprocess.run(args, check=True, capture_output=True)
-    result = respmat.fit(measured("x"), optics=RING / "thin_ring.tfs", kind="quadrupoles", lattice="ring",
-                         plane="both", measured_y=measured("y"), calibrations=calibrations)
+    result = respmat.fit(measured("x"), optics=table, kind="quadrupoles", lattice="ring", plane="both",
+                         measured_y=measured("y"), calibrations=calibrations, rf=rf, **fixed)
     with open(tmp_path / "p.csv") as f:
         rows = list(csv.DictReader(f))
     assert [(r["kind"], r["name"], float(r["value"]), float(r["error"])) for r in rows] == \

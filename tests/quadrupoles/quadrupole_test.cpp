@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -40,15 +41,39 @@ Dense dense(const std::vector<std::vector<double>> &rows) {
   return d;
 }
 
+// alpha_c C of a ring with bends: sum of theta eta over them.
+double compaction(const ThinLattice &lattice, const std::vector<double> &errors) {
+  const std::vector<double> theta = lattice.angles(), eta = lattice.dispersion(errors, "B");
+  return std::inner_product(theta.begin(), theta.end(), eta.begin(), 0.0);
+}
+
+// The tracked response; `fixed`: a ring's x plane at a fixed path length, each
+// corrector's closed orbit with the momentum offset that takes back its path length
+// sum theta x_j, x_j - eta (sum theta x_j) / (alpha_c C).
+std::vector<std::vector<double>> tracked(const ThinLattice &lattice, int plane, const std::vector<double> &errors, bool fixed) {
+  std::vector<std::vector<double>> r = lattice.response(plane, errors);
+  if (!fixed || plane != 0) return r;
+  const std::vector<double> eta = lattice.dispersion(errors, "M"), theta = lattice.angles();
+  const std::vector<std::vector<double>> at_bends = lattice.response(0, errors, 'C', "B");
+  for (std::size_t j = 0; j < r.front().size(); ++j) {
+    double path = 0.0;
+    for (std::size_t b = 0; b < theta.size(); ++b) path += theta[b] * at_bends[b][j];
+    for (std::size_t i = 0; i < r.size(); ++i) r[i][j] -= eta[i] * path / compaction(lattice, errors);
+  }
+  return r;
+}
+
 // The closed form's plane of a tracked lattice, from its design optics.
-analysis::QuadrupolePlane closed_form(const ThinLattice &lattice, bool ring, int plane) {
+analysis::QuadrupolePlane closed_form(const ThinLattice &lattice, bool ring, int plane, bool fixed = false) {
   double tune[2];
-  const std::size_t n = lattice.quadrupoles_before(SIZE_MAX);
+  const std::vector<double> design(lattice.quadrupoles_before(SIZE_MAX), 0.0);
   std::vector<OpticsElement> by_kind[3];
-  for (const TwissAt &r : lattice.twiss(std::vector<double>(n, 0.0), tune))
-    by_kind[r.kind == 'M' ? 0 : r.kind == 'C' ? 1 : 2].push_back({r.name, r.s, r.beta[plane], r.mu[plane]});
+  for (const TwissAt &r : lattice.twiss(design, tune))
+    by_kind[r.kind == 'M' ? 0 : r.kind == 'C' ? 1 : 2].push_back({r.name, r.s, r.beta[plane], r.mu[plane], r.eta});
+  const std::optional<FixedRf> rf = fixed ? std::optional(FixedRf{compaction(lattice, design), 1.0}) : std::nullopt;
   const auto g = [&](int a, int b) {
-    const std::vector<double> v = unperturbed_response(by_kind[a], by_kind[b], ring ? Lattice::ring : Lattice::line, tune[plane]);
+    const std::vector<double> v =
+        unperturbed_response(by_kind[a], by_kind[b], ring ? Lattice::ring : Lattice::line, tune[plane], rf);
     Dense d(static_cast<std::int32_t>(by_kind[a].size()), static_cast<std::int32_t>(by_kind[b].size()));
     std::copy(v.begin(), v.end(), d.values.begin());
     return d;
@@ -56,7 +81,7 @@ analysis::QuadrupolePlane closed_form(const ThinLattice &lattice, bool ring, int
   return {g(0, 1), g(0, 2), g(2, 2), g(2, 1), plane == 0 ? 1.0 : -1.0, 1.0};
 }
 
-ThinLattice ring_lattice() { return ThinLattice(testing::thin_cells(8, 0.8), true); }
+ThinLattice ring_lattice(double bend = 0.0) { return ThinLattice(testing::thin_cells(8, 0.8, bend), true); }
 
 ThinLattice line_lattice() {  // a quadrupole upstream of every corrector and one downstream of every monitor
   std::vector<testing::ThinElement> e = testing::thin_cells(5, 0.8);
@@ -66,25 +91,32 @@ ThinLattice line_lattice() {  // a quadrupole upstream of every corrector and on
   return ThinLattice(e, false);
 }
 
+// With bends at a fixed path length (x), exact too: the dispersion and alpha_c C change
+// with the errors.
 TEST(QuadrupoleResponse, ClosedFormAndJacobianEqualTracking) {
-  for (const bool ring : {false, true}) {
-    const ThinLattice lattice = ring ? ring_lattice() : line_lattice();
+  for (const int kind : {0, 1, 2}) {  // a line, a ring, a ring with bends at a fixed path length
+    const bool ring = kind > 0, fixed = kind == 2;
+    const ThinLattice lattice = ring ? ring_lattice(fixed ? 0.2 : 0.0) : line_lattice();
     const std::vector<double> errors = errors_for(lattice.quadrupoles_before(SIZE_MAX));
-    for (int plane = 0; plane < 2; ++plane) {
-      const analysis::QuadrupolePlane form = closed_form(lattice, ring, plane);
+    for (int plane = 0; plane < (fixed ? 1 : 2); ++plane) {
+      const analysis::QuadrupolePlane form = closed_form(lattice, ring, plane, fixed);
       const auto response = analysis::perturbed_response(form, errors);
       ASSERT_TRUE(response);
-      const Dense tracked = dense(lattice.response(plane, errors));
-      double largest = 0.0;
+      const Dense tracked = dense(respmat::tracked(lattice, plane, errors, fixed)), free = dense(lattice.response(plane, errors));
+      double largest = 0.0, term = 0.0;
       for (const double v : tracked.values) largest = std::max(largest, std::fabs(v));
-      for (std::size_t k = 0; k < tracked.values.size(); ++k)
-        EXPECT_NEAR(response->response.values[k], tracked.values[k], 1e-12 * largest) << "ring " << ring << " plane " << plane;
+      for (std::size_t k = 0; k < tracked.values.size(); ++k) {
+        EXPECT_NEAR(response->response.values[k], tracked.values[k], 1e-12 * largest) << "kind " << kind << " plane " << plane;
+        term = std::max(term, std::fabs(free.values[k] - tracked.values[k]));
+      }
+      EXPECT_TRUE(!fixed || term > 0.1 * largest) << term;
       // dR/dK_q = -s K L[:, q] M[q, :] against central differences of the tracking.
       for (const std::size_t q : {std::size_t{1}, errors.size() / 2}) {
         std::vector<double> up = errors, down = errors;
         up[q] += 1e-6;
         down[q] -= 1e-6;
-        const Dense plus = dense(lattice.response(plane, up)), minus = dense(lattice.response(plane, down));
+        const Dense plus = dense(respmat::tracked(lattice, plane, up, fixed));
+        const Dense minus = dense(respmat::tracked(lattice, plane, down, fixed));
         for (std::int32_t i = 0; i < tracked.rows; ++i)
           for (std::int32_t j = 0; j < tracked.cols; ++j)
             EXPECT_NEAR(-form.sign * response->left.at(i, static_cast<std::int32_t>(q)) * response->right.at(static_cast<std::int32_t>(q), j),
@@ -100,10 +132,11 @@ struct FitCase {
   FitOptions options;
 
   FitCase(const ThinLattice &lattice, bool ring, const std::string &planes, const std::vector<double> &errors,
-          bool calibrations) {
+          bool calibrations, bool fixed = false) {
     write(dir.file("optics.tfs"), lattice.table());
     options.model.optics = dir.file("optics.tfs");
     options.model.optics_model.lattice = ring ? Lattice::ring : Lattice::line;
+    if (fixed) options.model.optics_model = {Plane::x, Lattice::ring, 1.0, {}, {}, {}, {}, Rf::fixed, compaction(lattice, std::vector<double>(errors.size())), 1.0};
     options.measurement.layout = MatrixLayout::monitors_by_correctors;
     options.kind = FitKind::quadrupoles;
     options.quadrupoles.settings.calibrations = calibrations;
@@ -113,7 +146,7 @@ struct FitCase {
     options.model.optics_model.plane = planes == "y" ? Plane::y : Plane::x;
     for (int plane = 0; plane < 2; ++plane) {
       if ((plane == 0 && planes == "y") || (plane == 1 && planes == "x")) continue;
-      std::vector<std::vector<double>> r = lattice.response(plane, errors);
+      std::vector<std::vector<double>> r = tracked(lattice, plane, errors, fixed);
       std::string text;
       for (std::size_t i = 0; i < r.size(); ++i) {
         for (std::size_t j = 0; j < r[i].size(); ++j)
@@ -163,13 +196,15 @@ TEST(QuadrupoleFit, RecoversTrackedErrorsInOnePlaneBothAndWithCalibrations) {
     bool ring;
     const char *planes;
     bool calibrations;
+    bool fixed = false;  // with bends, at a fixed RF frequency
   };
   for (const Case c : {Case{true, "x", false}, Case{true, "y", false}, Case{true, "both", false},
-                       Case{true, "both", true}, Case{false, "both", false}, Case{false, "both", true}}) {
-    SCOPED_TRACE(std::string(c.ring ? "ring " : "line ") + c.planes + (c.calibrations ? " calibrations" : ""));
-    const ThinLattice lattice = c.ring ? ring_lattice() : line_lattice();
+                       Case{true, "both", true}, Case{false, "both", false}, Case{false, "both", true},
+                       Case{true, "x", false, true}, Case{true, "both", true, true}}) {
+    SCOPED_TRACE(std::string(c.ring ? "ring " : "line ") + c.planes + (c.calibrations ? " calibrations" : "") + (c.fixed ? " fixed" : ""));
+    const ThinLattice lattice = c.ring ? ring_lattice(c.fixed ? 0.2 : 0.0) : line_lattice();
     const std::vector<double> errors = errors_for(lattice.quadrupoles_before(SIZE_MAX));
-    FitCase fit(lattice, c.ring, c.planes, errors, c.calibrations);
+    FitCase fit(lattice, c.ring, c.planes, errors, c.calibrations, c.fixed);
     const CommandResult result = run_fit(fit.options);
     ASSERT_FALSE(result.error) << result.error->message;
     std::size_t q = c.ring ? 0 : 1;  // the line's first quadrupole and its last are unobservable
@@ -234,7 +269,7 @@ TEST(QuadrupoleFit, RefusalsWriteNothing) {
   };
   for (const Refusal r : {Refusal{"--lattice ring --plane both", 64}, Refusal{"--lattice ring --rcond 1", 64},
                           Refusal{"--lattice ring --measured-y x.csv", 64}, Refusal{"--beta-beating b.csv", 64},
-                          Refusal{"--lattice ring --exclude-outliers", 64},
+                          Refusal{"--lattice ring --exclude-outliers", 64}, Refusal{"--lattice ring --rf fixed", 64},
                           Refusal{"--lattice ring --quadrupoles-match ^NONE", 1},
                           Refusal{"--lattice ring --optics half.tfs", 1}}) {
     const int raw = std::system(("cd " + folder + " && " + tool + common + r.args + " 2>/dev/null").c_str());
