@@ -11,7 +11,9 @@ import pytest
 
 # Bounded corrections of a few seconds each (ill-conditioned, most correctors at a
 # limit), again and again: a signal lands in the bounded solver most of the time, and
-# otherwise in the SVD before it, short, which no signal stops.
+# otherwise in the SVD before it, short, which no signal stops. The bound on the time
+# after the signal is loose, for a machine busy with other tests: what it catches is a
+# signal ignored until the work is done, seconds to tens of seconds.
 PROBLEM = """
 import numpy as np, respmat
 g = np.random.default_rng(3)
@@ -43,10 +45,10 @@ def interrupted_after(args, ready, wait, **kwargs):
 @pytest.mark.skipif(os.environ.get("RESPMAT_EXE") is None, reason="the tool's path comes from the build")
 def test_ctrl_c_stops_a_bounded_correction_at_once(tmp_path):
     module, seconds = interrupted_after([sys.executable, "-c", PROBLEM.format(tmp_path)], tmp_path / "ready", 0.7)
-    assert module.returncode != 0 and "KeyboardInterrupt" in module.stderr.read() and seconds < 2
+    assert module.returncode != 0 and "KeyboardInterrupt" in module.stderr.read() and seconds < 5
     run = tmp_path / "run"
     run.mkdir()
     tool, seconds = interrupted_after([os.environ["RESPMAT_EXE"], "correct", "--matrix", "../R.bin", "--orbit",
                                        "../x.csv", "--limits", "../limits.csv", "--summary", "s.json"],
                                       tmp_path / "ready", 0.3, cwd=run)
-    assert tool.returncode == -signal.SIGINT and seconds < 2 and not any(run.iterdir())
+    assert tool.returncode == -signal.SIGINT and seconds < 5 and not any(run.iterdir())
