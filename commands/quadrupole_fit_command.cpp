@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands/finite_results.h"
+#include "commands/fit_tables.h"
 #include "commands/matrix_output.h"
 #include "commands/measurement.h"
 #include "input/optics_table.h"
@@ -48,27 +49,6 @@ std::vector<MeasuredPlane> planes_of(const FitOptions &options) {
 std::string number_text(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string parameters_text(const ResponseFit &fit) {
-  std::string text = "kind,name,value,error\n";
-  for (const FitParameter &p : fit.parameters)
-    text += p.kind + "," + p.name + "," + number_text(p.value) + "," + number_text(p.error) + "\n";
-  return text;
-}
-
-std::string covariance_text(const QuadrupoleResponseFit &result) {
-  const std::vector<FitParameter> &parameters = result.fit.parameters;
-  std::string text;
-  for (const FitParameter &p : parameters) text += "," + p.kind + ":" + p.name;
-  text += "\n";
-  for (std::size_t r = 0; r < parameters.size(); ++r) {
-    text += parameters[r].kind + ":" + parameters[r].name;
-    for (std::size_t c = 0; c < parameters.size(); ++c)
-      text += "," + number_text(result.covariance.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(c)));
-    text += "\n";
-  }
   return text;
 }
 
@@ -139,7 +119,7 @@ std::optional<Failure> write_outputs(const FitOptions &options, const std::vecto
   const QuadrupoleFitOptions &q = options.quadrupoles;
   if (!write_text(options.parameters, parameters_text(result.fit)) ||
       !write_text(options.summary, json_text(summary_of(result))) ||
-      !write_text(q.covariance, covariance_text(result)) || !write_text(q.beta_beating, beating))
+      !write_text(options.covariance, covariance_text(result.fit)) || !write_text(q.beta_beating, beating))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
@@ -158,7 +138,7 @@ std::optional<Failure> clashes(const FitOptions &options, const std::vector<Meas
   const QuadrupoleFitOptions &q = options.quadrupoles;
   std::vector<NamedOutput> outputs;
   for (const auto &[path, role] : {std::pair{options.parameters, "parameters"}, std::pair{options.summary, "summary"},
-                                   std::pair{q.covariance, "covariance"}, std::pair{q.beta_beating, "beta-beating"},
+                                   std::pair{options.covariance, "covariance"}, std::pair{q.beta_beating, "beta-beating"},
                                    std::pair{options.output, "fitted model"}})
     if (path) outputs.push_back({*path, role});
   std::vector<std::string> inputs = measurement_inputs(options.model, options.measurement);
