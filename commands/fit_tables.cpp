@@ -12,6 +12,12 @@ std::string number_text(double value) {
   return text;
 }
 
+// ",value" after `text`, with no string of its own: a covariance has millions.
+void append_number(std::string &text, double value) {
+  char field[32];
+  text.append(field, static_cast<std::size_t>(std::snprintf(field, sizeof field, ",%.17g", value)));
+}
+
 }  // namespace
 
 std::string parameters_text(const ResponseFit &fit) {
@@ -36,7 +42,7 @@ std::string covariance_text(const ResponseFit &fit) {
   for (std::size_t r = 0; r < names.size(); ++r) {
     text += names[r];
     for (std::size_t c = 0; c < names.size(); ++c)
-      text += "," + number_text(fit.covariance.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(c)));
+      append_number(text, fit.covariance.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(c)));
     text += "\n";
   }
   return text;

@@ -109,17 +109,19 @@ std::optional<Failure> beta_beating_text(const OpticsTable &table, const std::st
 std::optional<Failure> write_outputs(const FitOptions &options, const std::vector<MeasuredPlane> &planes,
                                      QuadrupoleResponseFit &result, const std::string &beating, OutputSet &outputs) {
   std::optional<Failure> failure;
-  const auto write_text = [&](const std::optional<std::string> &path, const std::string &text) {
+  // A text is made only when its output is asked for: a large covariance's costs.
+  const auto write_text = [&](const std::optional<std::string> &path, const auto &text_of) {
     if (!path) return true;
     const std::optional<std::size_t> output = outputs.open(*path, failure);
     if (!output) return false;
-    std::fputs(text.c_str(), outputs.stream(*output));
+    std::fputs(text_of().c_str(), outputs.stream(*output));
     return !(failure = outputs.check(*output));
   };
   const QuadrupoleFitOptions &q = options.quadrupoles;
-  if (!write_text(options.parameters, parameters_text(result.fit)) ||
-      !write_text(options.summary, json_text(summary_of(result))) ||
-      !write_text(options.covariance, covariance_text(result.fit)) || !write_text(q.beta_beating, beating))
+  if (!write_text(options.parameters, [&] { return parameters_text(result.fit); }) ||
+      !write_text(options.summary, [&] { return json_text(summary_of(result)); }) ||
+      !write_text(options.covariance, [&] { return covariance_text(result.fit); }) ||
+      !write_text(q.beta_beating, [&] { return beating; }))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
