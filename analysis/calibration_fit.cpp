@@ -215,47 +215,79 @@ std::optional<CalibrationFit> fit_calibrations(const std::vector<CalibrationPoin
   // The covariance of two free parameters, by index.
   const auto cov = [&](std::int32_t a, std::int32_t b) { return inverse->at(std::max(a, b), std::min(a, b)) * scale; };
   const double n = monitors;
-  std::vector<double> with_mean(static_cast<std::size_t>(monitors), 0.0);  // cov(u_i, mean u)
+  std::vector<double> with_mean(static_cast<std::size_t>(free_parameters), 0.0);  // cov(x_p, mean u)
+  for (std::int32_t p = 0; p < free_parameters; ++p)
+    for (std::int32_t k = 0; k < monitors; ++k)
+      if (k != anchor) with_mean[static_cast<std::size_t>(p)] += cov(p, gain_index[static_cast<std::size_t>(k)]) / n;
   double mean_variance = 0.0;
   for (std::int32_t i = 0; i < monitors; ++i)
     for (std::int32_t k = 0; k < monitors; ++k) {
       if (i == anchor || k == anchor) continue;
-      const double c = cov(gain_index[static_cast<std::size_t>(i)], gain_index[static_cast<std::size_t>(k)]);
-      with_mean[static_cast<std::size_t>(i)] += c / n;
-      mean_variance += c / (n * n);
+      mean_variance += cov(gain_index[static_cast<std::size_t>(i)], gain_index[static_cast<std::size_t>(k)]) / (n * n);
     }
   double mean = 0.0;
   for (const double u : log_gains) mean += u / n;
+
+  // Each calibration as reported, to first order: a free parameter x of the solve
+  // (none for the anchor's gain) and the mean log gain m, moving it by
+  // slope·(dx + mean_slope·dm). Gains g_i = s_i exp(u_i - m); strengths c_j exp(m);
+  // offsets as solved.
+  struct Reported {
+    std::int32_t free;
+    double slope, mean_slope;
+  };
+  std::vector<Reported> reported;
   for (std::int32_t i = 0; i < monitors; ++i) {
-    const std::int32_t g = gain_index[static_cast<std::size_t>(i)];
-    const double own = i == anchor ? 0.0 : cov(g, g);
     const double gain = std::exp(log_gains[static_cast<std::size_t>(i)] - mean);
     fit.gains.push_back(signs[static_cast<std::size_t>(i)] * gain);
-    fit.gain_errors.push_back(gain * std::sqrt(std::max(0.0, own - 2.0 * with_mean[static_cast<std::size_t>(i)] + mean_variance)));
+    reported.push_back({gain_index[static_cast<std::size_t>(i)], fit.gains.back(), -1.0});
   }
-  fit.strength_errors.assign(static_cast<std::size_t>(correctors), 0.0);
-  fit.offset_errors.assign(static_cast<std::size_t>(correctors), 0.0);
   for (std::int32_t j = 0; j < correctors; ++j) {
-    double &strength = strengths[static_cast<std::size_t>(j)];
-    if (per_corrector[static_cast<std::size_t>(j)] < per_fitted_corrector) {
-      strength = kNotFitted;
-      offsets[static_cast<std::size_t>(j)] = kNotFitted;
-      fit.strength_errors[static_cast<std::size_t>(j)] = kNotFitted;
-      fit.offset_errors[static_cast<std::size_t>(j)] = kNotFitted;
-      continue;
-    }
     const std::int32_t c = corrector_index[static_cast<std::size_t>(j)];
-    double with_gains = 0.0;  // cov(c_j, mean u)
-    for (std::int32_t k = 0; k < monitors; ++k)
-      if (k != anchor) with_gains += cov(c, gain_index[static_cast<std::size_t>(k)]) / n;
-    const double own = cov(c, c);
-    const double rescaled = strength * std::exp(mean);
-    // d(c e^m) = e^m dc + c e^m dm
-    fit.strength_errors[static_cast<std::size_t>(j)] =
-        std::exp(mean) * std::sqrt(std::max(0.0, own + 2.0 * strength * with_gains + strength * strength * mean_variance));
-    strength = rescaled;
-    if (with_offsets) fit.offset_errors[static_cast<std::size_t>(j)] = std::sqrt(cov(c + 1, c + 1));
+    if (c >= 0) reported.push_back({c, std::exp(mean), strengths[static_cast<std::size_t>(j)]});
   }
+  for (std::int32_t j = 0; j < correctors && with_offsets; ++j) {
+    const std::int32_t c = corrector_index[static_cast<std::size_t>(j)];
+    if (c >= 0) reported.push_back({c + 1, 1.0, 0.0});
+  }
+  // The covariance of two reported calibrations over their slopes.
+  const auto reduced = [&](const Reported &a, const Reported &b) {
+    const auto to_mean = [&](const Reported &r) {
+      return r.free < 0 ? 0.0 : with_mean[static_cast<std::size_t>(r.free)];
+    };
+    const double own = a.free < 0 || b.free < 0 ? 0.0 : cov(a.free, b.free);
+    return own + (b.mean_slope * to_mean(a) + a.mean_slope * to_mean(b)) + a.mean_slope * b.mean_slope * mean_variance;
+  };
+  const auto size = static_cast<std::int32_t>(reported.size());
+  fit.covariance = Dense(size, size);
+  std::vector<double> errors;
+  for (std::int32_t r = 0; r < size; ++r) {
+    const Reported &a = reported[static_cast<std::size_t>(r)];
+    const double variance = std::max(0.0, reduced(a, a));
+    errors.push_back(std::fabs(a.slope) * std::sqrt(variance));
+    fit.covariance.at(r, r) = a.slope * a.slope * variance;
+    for (std::int32_t c = 0; c < r; ++c) {
+      const Reported &b = reported[static_cast<std::size_t>(c)];
+      fit.covariance.at(r, c) = fit.covariance.at(c, r) = a.slope * b.slope * reduced(a, b);
+    }
+  }
+
+  auto error = errors.begin();
+  fit.gain_errors.assign(error, error + monitors);
+  error += monitors;
+  fit.strength_errors.assign(static_cast<std::size_t>(correctors), kNotFitted);
+  fit.offset_errors.assign(static_cast<std::size_t>(correctors), with_offsets ? kNotFitted : 0.0);
+  for (std::int32_t j = 0; j < correctors; ++j)
+    if (corrector_index[static_cast<std::size_t>(j)] >= 0) {
+      fit.strength_errors[static_cast<std::size_t>(j)] = *error++;
+      strengths[static_cast<std::size_t>(j)] *= std::exp(mean);
+    } else {
+      strengths[static_cast<std::size_t>(j)] = kNotFitted;
+      offsets[static_cast<std::size_t>(j)] = kNotFitted;
+      fit.offset_errors[static_cast<std::size_t>(j)] = kNotFitted;
+    }
+  for (std::int32_t j = 0; j < correctors && with_offsets; ++j)
+    if (corrector_index[static_cast<std::size_t>(j)] >= 0) fit.offset_errors[static_cast<std::size_t>(j)] = *error++;
   fit.strengths.assign(strengths.begin(), strengths.end());
   fit.offsets.assign(offsets.begin(), offsets.end());
   fit.rms_after = std::sqrt(2.0 * summary.final_cost / static_cast<double>(used));

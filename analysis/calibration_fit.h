@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/dense.h"
+
 namespace respmat::analysis {
 
 struct CalibrationPoint {
@@ -28,6 +30,9 @@ struct CalibrationFit {
   std::vector<double> gains, gain_errors;          // per monitor
   std::vector<double> strengths, strength_errors;  // per corrector (NaN for one left out)
   std::vector<double> offsets, offset_errors;      // per corrector (NaN for one left out)
+  // The covariance the errors come from, in the gauge: the gains, then the strengths
+  // and (with offsets) the offsets of the correctors fitted, each in their order.
+  Dense covariance;
   std::vector<std::int32_t> left_out;              // correctors with too few monitors to fit
   std::vector<std::int32_t> inverted;              // monitors whose gain is negative
   double chi2_reduced = 0.0;

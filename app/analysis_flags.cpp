@@ -348,8 +348,6 @@ FlagSection<FitOptions> quadrupole_section() {
               o.quadrupoles.settings.tikhonov = *alpha;
               return std::nullopt;
             }},
-           {"covariance", 0, "FILE", "also write the parameters' covariance as CSV", nullptr,
-            file(&QuadrupoleFitOptions::covariance)},
            {"beta-beating", 0, "FILE",
             "rings: also write name,s,beta_beating_x,beta_beating_y\nat the monitors", nullptr,
             file(&QuadrupoleFitOptions::beta_beating)}}};
@@ -422,6 +420,10 @@ FlagList<FitOptions> fit_command_flags() {
          }},
         {"parameters", 0, "FILE", "also write the parameters as CSV: kind,name,value,error", nullptr,
          [](const FlagUse &use, F &o) { return read_file_name(use, o.parameters); }},
+        {"covariance", 0, "FILE", "also write the fitted parameters' covariance as CSV",
+         "also write the covariance the errors come from, of the parameters fitted (a left-out corrector's are not), "
+         "as CSV: a header row and a first column of `kind:name`, 17 significant digits",
+         [](const FlagUse &use, F &o) { return read_file_name(use, o.covariance); }},
         {"exclude-outliers", 0, nullptr, "leave out the outliers compare finds", nullptr,
          [](const FlagUse &, F &o) -> FlagProblem {
            o.exclude_outliers = true;
@@ -461,7 +463,7 @@ FlagProblem quadrupole_conflict(const FitOptions &options, const std::set<std::s
   const QuadrupoleFitOptions &q = options.quadrupoles;
   if (options.kind != FitKind::quadrupoles) {
     for (const char *name : {"measured-y", "sigma-y", "quadrupoles-match", "calibrations", "singular-values", "rcond",
-                             "tikhonov", "covariance", "beta-beating"})
+                             "tikhonov", "beta-beating"})
       if (given.contains(name)) return std::string("--") + name + ": needs --fit quadrupoles";
     if (q.both_planes) return "--plane both: needs --fit quadrupoles";
     return std::nullopt;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands/finite_results.h"
+#include "commands/fit_tables.h"
 #include "commands/matrix_output.h"
 #include "commands/quadrupole_fit_command.h"
 #include "output/json_text.h"
@@ -40,16 +41,6 @@ nlohmann::json fit_summary(const ResponseFit &fit) {
   return summary;
 }
 
-std::string parameters_text(const ResponseFit &fit) {
-  std::string text = "kind,name,value,error\n";
-  for (const FitParameter &p : fit.parameters) {
-    char numbers[64];
-    std::snprintf(numbers, sizeof numbers, ",%.17g,%.17g\n", p.value, p.error);
-    text += p.kind + "," + p.name + numbers;
-  }
-  return text;
-}
-
 // The fitted model and, for an optics-style table, the fitted constants that replace
 // the model's in its header (a calibrations fit's model has none: it says so).
 HeldResult fitted_model(const FitOptions &options, ResponseFit &fit) {
@@ -66,20 +57,22 @@ HeldResult fitted_model(const FitOptions &options, ResponseFit &fit) {
   return held;
 }
 
-// The parameters, the summary and the fitted model, each when asked for, as one set
-// in that order. The fitted model goes to its writer in its own storage.
+// The parameters, the summary, the covariance and the fitted model, each when asked
+// for, as one set in that order. The fitted model goes to its writer in its own storage.
 std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredResponse &response, ResponseFit &fit,
                                      OutputSet &outputs) {
   std::optional<Failure> failure;
-  const auto write_text = [&](const std::optional<std::string> &path, const std::string &text) {
+  // A text is made only when its output is asked for: a large covariance's costs.
+  const auto write_text = [&](const std::optional<std::string> &path, const auto &text_of) {
     if (!path) return true;
     const std::optional<std::size_t> output = outputs.open(*path, failure);
     if (!output) return false;
-    std::fputs(text.c_str(), outputs.stream(*output));
+    std::fputs(text_of().c_str(), outputs.stream(*output));
     return !(failure = outputs.check(*output));
   };
-  if (!write_text(options.parameters, parameters_text(fit)) ||
-      !write_text(options.summary, json_text(fit_summary(fit))))
+  if (!write_text(options.parameters, [&] { return parameters_text(fit); }) ||
+      !write_text(options.summary, [&] { return json_text(fit_summary(fit)); }) ||
+      !write_text(options.covariance, [&] { return covariance_text(fit); }))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
@@ -115,6 +108,7 @@ CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks) {
     std::vector<NamedOutput> outputs;
     if (options.parameters) outputs.push_back({*options.parameters, "parameters"});
     if (options.summary) outputs.push_back({*options.summary, "summary"});
+    if (options.covariance) outputs.push_back({*options.covariance, "covariance"});
     if (options.output) outputs.push_back({*options.output, "fitted model"});
     if ((result.error = clashing_outputs(measurement_inputs(options.model, options.measurement), outputs)))
       return result;

@@ -23,13 +23,14 @@ struct FitOptions {
   double outlier_k = 5.0;
   std::optional<std::string> parameters;  // CSV kind,name,value,error
   std::optional<std::string> summary;     // JSON
+  std::optional<std::string> covariance;  // CSV of the fitted parameters' covariance
   std::optional<std::string> output;      // the fitted model, in the measured file's layout
   MatrixForm form;                        // of the fitted model
   QuadrupoleFitOptions quadrupoles;       // of --fit quadrupoles
 };
 
-// Fits, then writes the parameters, the summary and the fitted model, each when
-// asked for; the figures of the result are the fit's.
+// Fits, then writes the parameters, the summary, the covariance and the fitted
+// model, each when asked for; the figures of the result are the fit's.
 [[nodiscard]] CommandResult run_fit(const FitOptions &options, const CommandHooks &hooks = {});
 
 }  // namespace respmat

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands/finite_results.h"
+#include "commands/fit_tables.h"
 #include "commands/matrix_output.h"
 #include "commands/measurement.h"
 #include "input/optics_table.h"
@@ -53,27 +54,6 @@ std::vector<MeasuredPlane> planes_of(const FitOptions &options) {
 std::string number_text(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string parameters_text(const ResponseFit &fit) {
-  std::string text = "kind,name,value,error\n";
-  for (const FitParameter &p : fit.parameters)
-    text += p.kind + "," + p.name + "," + number_text(p.value) + "," + number_text(p.error) + "\n";
-  return text;
-}
-
-std::string covariance_text(const QuadrupoleResponseFit &result) {
-  const std::vector<FitParameter> &parameters = result.fit.parameters;
-  std::string text;
-  for (const FitParameter &p : parameters) text += "," + p.kind + ":" + p.name;
-  text += "\n";
-  for (std::size_t r = 0; r < parameters.size(); ++r) {
-    text += parameters[r].kind + ":" + parameters[r].name;
-    for (std::size_t c = 0; c < parameters.size(); ++c)
-      text += "," + number_text(result.covariance.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(c)));
-    text += "\n";
-  }
   return text;
 }
 
@@ -134,17 +114,19 @@ std::optional<Failure> beta_beating_text(const OpticsTable &table, const std::st
 std::optional<Failure> write_outputs(const FitOptions &options, const std::vector<MeasuredPlane> &planes,
                                      QuadrupoleResponseFit &result, const std::string &beating, OutputSet &outputs) {
   std::optional<Failure> failure;
-  const auto write_text = [&](const std::optional<std::string> &path, const std::string &text) {
+  // A text is made only when its output is asked for: a large covariance's costs.
+  const auto write_text = [&](const std::optional<std::string> &path, const auto &text_of) {
     if (!path) return true;
     const std::optional<std::size_t> output = outputs.open(*path, failure);
     if (!output) return false;
-    std::fputs(text.c_str(), outputs.stream(*output));
+    std::fputs(text_of().c_str(), outputs.stream(*output));
     return !(failure = outputs.check(*output));
   };
   const QuadrupoleFitOptions &q = options.quadrupoles;
-  if (!write_text(options.parameters, parameters_text(result.fit)) ||
-      !write_text(options.summary, json_text(summary_of(result))) ||
-      !write_text(q.covariance, covariance_text(result)) || !write_text(q.beta_beating, beating))
+  if (!write_text(options.parameters, [&] { return parameters_text(result.fit); }) ||
+      !write_text(options.summary, [&] { return json_text(summary_of(result)); }) ||
+      !write_text(options.covariance, [&] { return covariance_text(result.fit); }) ||
+      !write_text(q.beta_beating, [&] { return beating; }))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);
@@ -163,7 +145,7 @@ std::optional<Failure> clashes(const FitOptions &options, const std::vector<Meas
   const QuadrupoleFitOptions &q = options.quadrupoles;
   std::vector<NamedOutput> outputs;
   for (const auto &[path, role] : {std::pair{options.parameters, "parameters"}, std::pair{options.summary, "summary"},
-                                   std::pair{q.covariance, "covariance"}, std::pair{q.beta_beating, "beta-beating"},
+                                   std::pair{options.covariance, "covariance"}, std::pair{q.beta_beating, "beta-beating"},
                                    std::pair{options.output, "fitted model"}})
     if (path) outputs.push_back({*path, role});
   std::vector<std::string> inputs = measurement_inputs(options.model, options.measurement);

@@ -113,7 +113,7 @@ std::optional<QuadrupoleResponseFit> fit_quadrupole_response(const std::vector<P
   fit.iterations = fitted->iterations;
   result.kept = fitted->kept;
   result.models = std::move(fitted->models);
-  result.covariance = std::move(fitted->covariance);
+  fit.covariance = std::move(fitted->covariance);
   return result;
 }
 

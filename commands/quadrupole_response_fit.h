@@ -32,7 +32,6 @@ struct QuadrupoleFitOptions {
   std::optional<std::string> sigma_y;       // its uncertainties
   std::optional<std::string> match;         // quadrupoles: NAME matches, instead of KEYWORD QUADRUPOLE
   QuadrupoleSettings settings;
-  std::optional<std::string> covariance;    // CSV of the parameters' covariance
   std::optional<std::string> beta_beating;  // CSV name,s,beta_beating_x,beta_beating_y at the monitors (rings)
 };
 
@@ -45,13 +44,12 @@ struct PlaneResponse {
 struct QuadrupoleResponseFit {
   // quadrupole_gradient per fitted quadrupole, then with calibrations monitor_gain
   // and corrector_strength of each plane in turn (names NAME:x, NAME:y with both);
-  // chi2, rms, points, iterations. `fitted` is empty: see `models`.
+  // chi2, rms, points, iterations, covariance. `fitted` is empty: see `models`.
   ResponseFit fit;
   std::vector<analysis::Dense> models;  // the fitted model of each plane
   std::int32_t kept = 0;                // directions kept by the cut
   std::vector<std::string> unobservable;
   std::vector<std::optional<double>> relative;  // dK / K1L of each quadrupole_gradient, where K1L is known, not 0
-  analysis::Dense covariance;                   // of fit.parameters, in their order
   std::vector<double> errors;                   // dK of every quadrupole, 0 for the unobservable
 };
 

@@ -142,16 +142,27 @@ std::vector<unsigned char> without_outliers(const MeasuredResponse &response, Re
   return used;
 }
 
-// The constants and their errors from the covariance of the linear coefficients.
-std::vector<FitParameter> linear_parameters(const analysis::LinearFit &fit, bool optics) {
-  if (fit.coefficients.size() == 1) return {{"scale", fit.coefficients[0], std::sqrt(fit.covariance.at(0, 0)), {}}};
+// The constants, their errors and their covariance, carried from the linear
+// coefficients' to first order.
+void linear_parameters(const analysis::LinearFit &fit, bool optics, ResponseFit &result) {
+  if (fit.coefficients.size() == 1) {
+    result.parameters = {{"scale", fit.coefficients[0], std::sqrt(fit.covariance.at(0, 0)), {}}};
+    result.covariance = fit.covariance;
+    return;
+  }
   const double a = fit.coefficients[0], b = fit.coefficients[1];
   const double amplitude = std::hypot(a, b), offset = std::atan2(b, a);
   const double caa = fit.covariance.at(0, 0), cbb = fit.covariance.at(1, 1), cab = fit.covariance.at(0, 1);
   const double var_amplitude = (a * a * caa + 2 * a * b * cab + b * b * cbb) / (amplitude * amplitude);
   const double var_offset = (b * b * caa - 2 * a * b * cab + a * a * cbb) / std::pow(amplitude, 4);
-  return {{optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude), {}},
-          {"offset", offset, std::sqrt(var_offset), {}}};
+  // (a/A, b/A) C (-b/A², a/A²)ᵀ
+  const double both = (a * b * (cbb - caa) + (a * a - b * b) * cab) / std::pow(amplitude, 3);
+  result.parameters = {{optics ? "scale" : "amplitude", amplitude, std::sqrt(var_amplitude), {}},
+                       {"offset", offset, std::sqrt(var_offset), {}}};
+  result.covariance = analysis::Dense(2, 2);
+  result.covariance.at(0, 0) = var_amplitude;
+  result.covariance.at(1, 1) = var_offset;
+  result.covariance.at(0, 1) = result.covariance.at(1, 0) = both;
 }
 
 // The amplitude-offset fit (scale and offset of a line, scale of a ring), by linear
@@ -218,6 +229,7 @@ std::optional<analysis::CalibrationFit> fit_calibrations(const MeasuredResponse 
   for (const std::int32_t i : calibrations->inverted)
     fit.warnings.push_back("monitor " + response.monitor_names[static_cast<std::size_t>(i)] +
                            ": its gain is negative (an inverted monitor?); fitted with its sign");
+  fit.covariance = std::move(calibrations->covariance);
   fit.chi2_reduced = calibrations->chi2_reduced;
   fit.iterations = calibrations->iterations;
   return calibrations;
@@ -264,7 +276,7 @@ std::optional<ResponseFit> fit_entries(const MeasuredResponse &response, const P
   if (!linear) return std::nullopt;
 
   ResponseFit fit;
-  fit.parameters = linear_parameters(*linear, basis.optics());
+  linear_parameters(*linear, basis.optics(), fit);
   fit.chi2_reduced = linear->chi2_reduced;
   fit.points = linear->points;
   const std::vector<std::int32_t> &columns = response.corrector_columns;

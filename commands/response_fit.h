@@ -43,6 +43,9 @@ struct FitParameter {
 
 struct ResponseFit {
   std::vector<FitParameter> parameters;
+  // The covariance the errors come from: of the parameters fitted (a left-out
+  // corrector's are not), in their order.
+  analysis::Dense covariance;
   // The model with the fitted constants, monitors x correctors; 0 where it does not
   // reach. Empty unless kept.
   analysis::Dense fitted;

@@ -190,6 +190,13 @@ def _fit_quadrupoles(measured, options):
     pandas = _pandas()
     for fitted, (monitors, correctors) in names.items():
         result[fitted] = pandas.DataFrame(result[fitted], index=monitors, columns=correctors)
+    return _framed_covariance(result)
+
+
+def _framed_covariance(result):
+    """The covariance as a frame indexed both ways by its parameters' kind:name."""
+    names = result["covariance_names"]
+    result["covariance"] = _pandas().DataFrame(result["covariance"], index=names, columns=names)
     return result
 
 
@@ -224,11 +231,13 @@ def fit(measured, **options):
                 result[key] = pandas.Series(result[key], index=names, name=key)
     if options.get("optics") is None:
         # A phase model numbers its monitors and correctors; the frame names them.
+        named = lambda kind, number: str((monitors if kind.startswith("monitor") else correctors)[int(number)])
         for parameter in result["parameters"]:
-            names = monitors if parameter["kind"].startswith("monitor") else correctors
             if parameter["name"]:
-                parameter["name"] = str(names[int(parameter["name"])])
-    return result
+                parameter["name"] = named(parameter["kind"], parameter["name"])
+        result["covariance_names"] = [kind + ":" + (named(kind, number) if number else "")
+                                      for kind, number in (name.split(":", 1) for name in result["covariance_names"])]
+    return _framed_covariance(result)
 
 
 def heatmap(matrix, path, *, row_names=None, column_names=None, **options):

@@ -13,6 +13,7 @@
 #include "array_view.h"
 #include "errors.h"
 #include "interruptible.h"
+#include "commands/fit_tables.h"
 #include "commands/response_fit.h"
 #include "model/phase_model.h"
 #include "optics.h"
@@ -93,12 +94,15 @@ dict
     error), chi2_reduced, rms_before, rms_after, points, iterations, converged,
     left_out (corrector names); each kind under its own key with its errors under
     kind + "_error": amplitude or scale and offset as floats, monitor_gain,
-    corrector_strength and corrector_offset as arrays; and fitted, the model with
-    the fitted constants (monitors x correctors, 0 where it does not reach).
+    corrector_strength and corrector_offset as arrays; fitted, the model with
+    the fitted constants (monitors x correctors, 0 where it does not reach);
+    covariance, the covariance the errors come from (the tool's --covariance), of
+    the parameters fitted in their order (a left-out corrector's are not), and
+    covariance_names, their kind:name.
     With kind="quadrupoles": quadrupole_gradient, monitor_gain and
     corrector_strength as arrays with their _error and _names, kept, unobservable
-    (quadrupole names), covariance (of the parameters, in their order), fitted
-    (of measured's plane) and, with both planes, fitted_y.
+    (quadrupole names), fitted (of measured's plane) and, with both planes,
+    fitted_y.
 
 Raises
 ------
@@ -261,6 +265,8 @@ py::dict result_of(const ResponseFit &fit, FitKind kind) {
   result["converged"] = true;
   result["left_out"] = fit.left_out;
   result["fitted"] = array_of(fit.fitted);
+  result["covariance"] = array_of(fit.covariance);
+  result["covariance_names"] = covariance_names(fit);
   if (fit.outlier_passes > 0) {
     py::list outliers;
     for (const auto &[monitor, corrector] : fit.outliers_left_out)

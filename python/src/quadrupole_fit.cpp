@@ -7,6 +7,7 @@
 
 #include "array_view.h"
 #include "errors.h"
+#include "commands/fit_tables.h"
 #include "input/optics_table.h"
 #include "input/optics_table_rows.h"
 
@@ -72,7 +73,8 @@ py::dict fit_quadrupoles(const std::vector<PlaneResponse> &planes, const py::obj
   result["converged"] = true;  // a fit that does not converge raises instead
   result["kept"] = fitted->kept;
   result["unobservable"] = fitted->unobservable;
-  result["covariance"] = array_of(fitted->covariance);
+  result["covariance"] = array_of(fit.covariance);
+  result["covariance_names"] = covariance_names(fit);
   result["fitted"] = array_of(fitted->models.front());
   if (fitted->models.size() > 1) result["fitted_y"] = array_of(fitted->models.back());
   return result;

@@ -112,9 +112,11 @@ def noisy_corrector_monitors(rng):
 
 def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset", step=1.0, sigma=None,
              corrector_monitors=None, lattice="line", exclude_outliers=False, rf="free"):
-    """The tool's parameters, summary and fitted model (monitors x correctors) on files of the same values."""
+    """The tool's parameters, summary, fitted model (monitors x correctors) and covariance (names, values) on
+    files of the same values."""
     args = [TOOL, "fit", "--fit", kind, "--measured", "m.csv", "--layout", "monitors-by-correctors", "--step",
-            repr(step), "--parameters", "p.csv", "--summary", "s.json", "-o", "fitted.bin", "-f", "bin"]
+            repr(step), "--parameters", "p.csv", "--summary", "s.json", "-o", "fitted.bin", "-f", "bin",
+            "--covariance", "c.csv"]
     np.savetxt(folder / "m.csv", measured, fmt="%.17g", delimiter=",")
     if sigma is not None:
         np.savetxt(folder / "sigma.csv", sigma, fmt="%.17g", delimiter=",")
@@ -131,18 +133,28 @@ def tool_fit(folder, measured, phases=None, optics=None, kind="amplitude-offset"
     done = subprocess.run(args, cwd=folder, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     rows = [line.split(",") for line in (folder / "p.csv").read_text().splitlines()[1:]]
-    return rows, json.loads((folder / "s.json").read_text()), respmat.read_bin(folder / "fitted.bin")
+    covariance = [line.split(",") for line in (folder / "c.csv").read_text().splitlines()]
+    return rows, json.loads((folder / "s.json").read_text()), respmat.read_bin(folder / "fitted.bin"), \
+        ([row[0] for row in covariance[1:]], np.array([row[1:] for row in covariance[1:]], dtype=float))
 
 
 @pytest.mark.skipif(TOOL is None, reason="the tool's path comes from the build")
 @pytest.mark.parametrize("problem", [noisy_calibrations, lambda rng: noisy_optics(rng, "line"),
                                      lambda rng: noisy_optics(rng, "ring"), noisy_corrector_monitors,
-                                     lambda rng: noisy_optics(rng, "ring", rf="fixed")],
-                         ids=["calibrations", "optics-line", "optics-ring", "corrector-monitors", "ring-fixed-rf"])
+                                     lambda rng: noisy_optics(rng, "ring", rf="fixed"),
+                                     lambda rng: {**noisy_optics(rng, "ring"), "kind": "calibrations"}],
+                         ids=["calibrations", "optics-line", "optics-ring", "corrector-monitors", "ring-fixed-rf",
+                              "ring-calibrations"])
 def test_the_result_is_the_tools_bit_for_bit(tmp_path, rng, problem):
     arguments = problem(rng)
     result = respmat.fit(**arguments)
-    rows, summary, fitted = tool_fit(tmp_path, **arguments)
+    rows, summary, fitted, (names, covariance) = tool_fit(tmp_path, **arguments)
+    # The covariance of the parameters fitted (not a left-out corrector's), the errors' squares on its diagonal.
+    fitted_rows = [row for row in rows if row[2] != "nan"]
+    assert names == result["covariance_names"] == [kind + ":" + name for kind, name, _, _ in fitted_rows]
+    assert_same_bits(result["covariance"], covariance)
+    np.testing.assert_array_equal(covariance, covariance.T)
+    np.testing.assert_allclose(np.diag(covariance), [float(error) ** 2 for *_, error in fitted_rows], rtol=1e-14)
     # A corrector left out is NaN in the table, None (null) as an error or in JSON.
     np.testing.assert_equal([[p["kind"], p["value"], np.nan if p["error"] is None else p["error"]]
                              for p in result["parameters"]],
@@ -169,10 +181,34 @@ def test_weighted_fit_agrees_with_scipy(rng):
         return (p[0] * np.sin(angle + p[1]) - arguments["measured"][i, j]) / sigma[i, j]
 
     solution = least_squares(weighted, [0.3, 0.1], xtol=1e-15, ftol=1e-15, gtol=1e-15)
-    errors = np.sqrt(np.diag(np.linalg.inv(solution.jac.T @ solution.jac)))
+    covariance = np.linalg.inv(solution.jac.T @ solution.jac)
     np.testing.assert_allclose([result["amplitude"], result["offset"]], solution.x, rtol=1e-8)
-    np.testing.assert_allclose([result["amplitude_error"], result["offset_error"]], errors, rtol=1e-6)
+    np.testing.assert_allclose([result["amplitude_error"], result["offset_error"]], np.sqrt(np.diag(covariance)),
+                               rtol=1e-6)
+    np.testing.assert_allclose(result["covariance"], covariance, rtol=1e-6)
     assert result["chi2_reduced"] == pytest.approx(2 * solution.cost / (len(i) - 2), rel=1e-8)
+
+
+def test_the_calibrations_covariance_keeps_the_gauge(rng):
+    # sum log|g| = 0 holds in every draw: sum dg_i / g_i = 0, so no parameter varies with it.
+    result = respmat.fit(**noisy_calibrations(rng))
+    gains = result["monitor_gain"]
+    along_gauge = result["covariance"][:, :len(gains)] @ (1 / gains)
+    assert np.max(np.abs(along_gauge)) < 1e-12 * np.max(np.abs(result["covariance"]))
+    assert np.all(np.linalg.eigvalsh(result["covariance"]) > -1e-12 * np.max(np.diag(result["covariance"])))
+
+
+def test_frames_name_the_covariance_both_ways(rng):
+    pandas = pytest.importorskip("pandas")
+    arguments = noisy_calibrations(rng)
+    names = [f"BPM{k}" for k in range(24)]
+    framed = respmat.fit(**{**arguments, "measured": pandas.DataFrame(arguments["measured"], index=names,
+                                                                       columns=names)})
+    plain = respmat.fit(**arguments)
+    covariance = framed["covariance"]
+    assert list(covariance.index) == list(covariance.columns) == framed["covariance_names"]
+    assert covariance.index[0] == "monitor_gain:BPM0" and "corrector_offset:BPM22" in covariance.index
+    assert np.array_equal(covariance.to_numpy(), plain["covariance"])
 
 
 def test_bad_arguments_are_refused(rng):

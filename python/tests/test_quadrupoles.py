@@ -80,6 +80,9 @@ def test_frames_are_aligned_by_name():
                         plane="both", measured_y=measured("y"))
     assert np.array_equal(result["quadrupole_gradient"], plain["quadrupole_gradient"])
     assert list(result["fitted_y"].index) == list(frames[1].index)
+    names = ["quadrupole_gradient:" + name for name in plain["quadrupole_gradient_names"]]
+    assert list(result["covariance"].index) == list(result["covariance"].columns) == names
+    assert np.array_equal(result["covariance"].to_numpy(), plain["covariance"])
 
 
 def test_arguments_of_other_kinds_are_refused():

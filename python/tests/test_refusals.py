@@ -88,6 +88,7 @@ REFUSALS = [
     # An output that is one of the inputs, through any spelling.
     (["compare", *MEASURED, "-o", "../measured.csv"], USAGE, "../measured.csv"),
     (["fit", *MEASURED, "--summary", "./../measured.csv"], USAGE, "./../measured.csv"),
+    (["fit", *MEASURED, "--covariance", "../phases.csv"], USAGE, "../phases.csv"),
     ([*CORRECT, "-o", "../orbit.csv"], USAGE, "../orbit.csv"),
     ([*CORRECT, "--plot", "p.png", "--spectrum-plot", "./p.png"], USAGE, "./p.png"),
     (["-o", "../phases.csv", *PHASE_MODEL], USAGE, "../phases.csv"),
