@@ -53,12 +53,9 @@ std::optional<Failure> write_outputs(const CompareOptions &options, const Measur
   std::optional<Failure> failure;
   const std::optional<std::size_t> residual = outputs.open(options.output, failure);
   if (!residual) return failure;
-  if (options.summary) {
-    const std::optional<std::size_t> summary = outputs.open(*options.summary, failure);
-    if (!summary) return failure;
-    std::fputs(json_text(comparison_summary(options, response, comparison)).c_str(), outputs.stream(*summary));
-    if ((failure = outputs.check(*summary))) return failure;
-  }
+  if (!outputs.put_text(options.summary, [&] { return json_text(comparison_summary(options, response, comparison)); },
+                        failure))
+    return failure;
   if (options.heatmap) {
     const std::optional<std::size_t> picture = outputs.open(*options.heatmap, failure);
     if (!picture) return failure;

@@ -62,17 +62,9 @@ HeldResult fitted_model(const FitOptions &options, ResponseFit &fit) {
 std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredResponse &response, ResponseFit &fit,
                                      OutputSet &outputs) {
   std::optional<Failure> failure;
-  // A text is made only when its output is asked for: a large covariance's costs.
-  const auto write_text = [&](const std::optional<std::string> &path, const auto &text_of) {
-    if (!path) return true;
-    const std::optional<std::size_t> output = outputs.open(*path, failure);
-    if (!output) return false;
-    std::fputs(text_of().c_str(), outputs.stream(*output));
-    return !(failure = outputs.check(*output));
-  };
-  if (!write_text(options.parameters, [&] { return parameters_text(fit); }) ||
-      !write_text(options.summary, [&] { return json_text(fit_summary(fit)); }) ||
-      !write_text(options.covariance, [&] { return covariance_text(fit); }))
+  if (!outputs.put_text(options.parameters, [&] { return parameters_text(fit); }, failure) ||
+      !outputs.put_text(options.summary, [&] { return json_text(fit_summary(fit)); }, failure) ||
+      !outputs.put_text(options.covariance, [&] { return covariance_text(fit); }, failure))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);

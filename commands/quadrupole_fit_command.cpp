@@ -114,19 +114,11 @@ std::optional<Failure> beta_beating_text(const OpticsTable &table, const std::st
 std::optional<Failure> write_outputs(const FitOptions &options, const std::vector<MeasuredPlane> &planes,
                                      QuadrupoleResponseFit &result, const std::string &beating, OutputSet &outputs) {
   std::optional<Failure> failure;
-  // A text is made only when its output is asked for: a large covariance's costs.
-  const auto write_text = [&](const std::optional<std::string> &path, const auto &text_of) {
-    if (!path) return true;
-    const std::optional<std::size_t> output = outputs.open(*path, failure);
-    if (!output) return false;
-    std::fputs(text_of().c_str(), outputs.stream(*output));
-    return !(failure = outputs.check(*output));
-  };
   const QuadrupoleFitOptions &q = options.quadrupoles;
-  if (!write_text(options.parameters, [&] { return parameters_text(result.fit); }) ||
-      !write_text(options.summary, [&] { return json_text(summary_of(result)); }) ||
-      !write_text(options.covariance, [&] { return covariance_text(result.fit); }) ||
-      !write_text(q.beta_beating, [&] { return beating; }))
+  if (!outputs.put_text(options.parameters, [&] { return parameters_text(result.fit); }, failure) ||
+      !outputs.put_text(options.summary, [&] { return json_text(summary_of(result)); }, failure) ||
+      !outputs.put_text(options.covariance, [&] { return covariance_text(result.fit); }, failure) ||
+      !outputs.put_text(q.beta_beating, [&] { return beating; }, failure))
     return failure;
   if (options.output) {
     const std::optional<std::size_t> fitted = outputs.open(*options.output, failure);

@@ -65,6 +65,17 @@ class OutputSet {
   // The failure of `output` for the system's reason `error_number`; standard output
   // is named as such.
   [[nodiscard]] Failure failure_of(std::size_t output, int error_number) const;
+  // When `path` is given, opens it and writes the text `text_of()` makes, which is
+  // made only then (a large covariance costs). False, with the failure, when either fails.
+  template <class TextOf>
+  [[nodiscard]] bool put_text(const std::optional<std::string> &path, const TextOf &text_of,
+                              std::optional<Failure> &failure) {
+    if (!path) return true;
+    const std::optional<std::size_t> output = open(*path, failure);
+    if (!output) return false;
+    std::fputs(text_of().c_str(), stream(*output));
+    return !(failure = check(*output));
+  }
   // Whether any output opened goes to standard output.
   [[nodiscard]] bool writes_standard_output() const;
   // Completes every output, then puts each in place.
