@@ -17,18 +17,10 @@
 namespace respmat {
 namespace {
 
-nlohmann::json fit_summary(const ResponseFit &fit) {
-  nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit.chi2_reduced)},
-                            {"rms_before", finite_or_null(fit.rms_before)},
-                            {"rms_after", finite_or_null(fit.rms_after)},
-                            {"points", fit.points},
-                            {"iterations", fit.iterations},
-                            {"converged", true},
-                            {"left_out", fit.left_out}};
-  nlohmann::json list = nlohmann::json::array();
-  for (const FitParameter &p : fit.parameters)
-    list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
-  summary["parameters"] = std::move(list);
+// The common summary, with the correctors left out and the outliers' passes.
+nlohmann::json summary_of(const ResponseFit &fit) {
+  nlohmann::json summary = fit_summary(fit);
+  summary["left_out"] = fit.left_out;
   if (fit.outlier_passes > 0) {
     nlohmann::json outliers = nlohmann::json::array();
     for (const auto &[monitor, corrector] : fit.outliers_left_out)
@@ -63,7 +55,7 @@ std::optional<Failure> write_outputs(const FitOptions &options, const MeasuredRe
                                      OutputSet &outputs) {
   std::optional<Failure> failure;
   if (!outputs.put_text(options.parameters, [&] { return parameters_text(fit); }, failure) ||
-      !outputs.put_text(options.summary, [&] { return json_text(fit_summary(fit)); }, failure) ||
+      !outputs.put_text(options.summary, [&] { return json_text(summary_of(fit)); }, failure) ||
       !outputs.put_text(options.covariance, [&] { return covariance_text(fit); }, failure))
     return failure;
   if (options.output) {

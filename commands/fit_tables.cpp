@@ -1,7 +1,9 @@
 #include "commands/fit_tables.h"
+#include "output/json_text.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace respmat {
 namespace {
@@ -46,6 +48,20 @@ std::string covariance_text(const ResponseFit &fit) {
     text += "\n";
   }
   return text;
+}
+
+nlohmann::json fit_summary(const ResponseFit &fit) {
+  nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit.chi2_reduced)},
+                            {"rms_before", finite_or_null(fit.rms_before)},
+                            {"rms_after", finite_or_null(fit.rms_after)},
+                            {"points", fit.points},
+                            {"iterations", fit.iterations},
+                            {"converged", true}};
+  nlohmann::json list = nlohmann::json::array();
+  for (const FitParameter &p : fit.parameters)
+    list.push_back({{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}});
+  summary["parameters"] = std::move(list);
+  return summary;
 }
 
 }  // namespace respmat

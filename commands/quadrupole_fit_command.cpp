@@ -58,23 +58,11 @@ std::string number_text(double value) {
 }
 
 nlohmann::json summary_of(const QuadrupoleResponseFit &result) {
-  const ResponseFit &fit = result.fit;
-  nlohmann::json summary = {{"chi2_reduced", finite_or_null(fit.chi2_reduced)},
-                            {"rms_before", finite_or_null(fit.rms_before)},
-                            {"rms_after", finite_or_null(fit.rms_after)},
-                            {"points", fit.points},
-                            {"iterations", fit.iterations},
-                            {"converged", true},
-                            {"kept", result.kept},
-                            {"unobservable", result.unobservable}};
-  nlohmann::json list = nlohmann::json::array();
-  for (std::size_t k = 0; k < fit.parameters.size(); ++k) {
-    const FitParameter &p = fit.parameters[k];
-    nlohmann::json entry = {{"kind", p.kind}, {"name", p.name}, {"value", p.value}, {"error", finite_or_null(p.error)}};
-    if (k < result.relative.size() && result.relative[k]) entry["relative"] = *result.relative[k];
-    list.push_back(std::move(entry));
-  }
-  summary["parameters"] = std::move(list);
+  nlohmann::json summary = fit_summary(result.fit);
+  summary["kept"] = result.kept;
+  summary["unobservable"] = result.unobservable;
+  for (std::size_t k = 0; k < result.relative.size() && k < result.fit.parameters.size(); ++k)
+    if (result.relative[k]) summary["parameters"][k]["relative"] = *result.relative[k];
   return summary;
 }
 

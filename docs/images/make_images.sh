@@ -41,7 +41,7 @@ awk -F, 'NR == 1 { print "name,x" }
           NR > 1 && NF > 1 { printf "%s,%.6f\n", $1, 0.8 * $5 - 0.5 * $12 + 0.3 * $18 + 0.02 * sin(7 * NR) }' \
   iota.csv >orbit.csv
 "$respmat" correct --optics ../iota.tfs --lattice ring --orbit orbit.csv --orbit-column x \
-  --singular-values 12 --plot "$out"/correct-orbit.png --spectrum-plot "$out"/correct-spectrum.png >/dev/null
+  --singular-values 12 --plot "$out"/correct-orbit.png --spectrum-plot "$out"/correct-singular-values.png >/dev/null
 
 for picture in example-heatmap iota-heatmap compare-residual compare-rms correct-orbit correct-spectrum; do
   test -s "$out/$picture.png" || { echo "$0: $picture.png was not made" >&2; exit 1; }
