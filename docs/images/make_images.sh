@@ -43,6 +43,6 @@ awk -F, 'NR == 1 { print "name,x" }
 "$respmat" correct --optics ../iota.tfs --lattice ring --orbit orbit.csv --orbit-column x \
   --singular-values 12 --plot "$out"/correct-orbit.png --spectrum-plot "$out"/correct-singular-values.png >/dev/null
 
-for picture in example-heatmap iota-heatmap compare-residual compare-rms correct-orbit correct-spectrum; do
+for picture in example-heatmap iota-heatmap compare-residual compare-rms correct-orbit correct-singular-values; do
   test -s "$out/$picture.png" || { echo "$0: $picture.png was not made" >&2; exit 1; }
 done
