@@ -78,7 +78,8 @@ Outcome read_with(Repeated source, const TextBounds &bounds, Read read) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   TextBounds bounds{in.ConsumeIntegralInRange<std::size_t>(0, 64), in.ConsumeIntegralInRange<std::size_t>(0, 64),
-                    in.ConsumeIntegralInRange<std::uint64_t>(0, 16384), in.ConsumeBool()};
+                    in.ConsumeIntegralInRange<std::uint64_t>(0, 16384), in.ConsumeIntegralInRange<std::uint64_t>(0, 64),
+                    in.ConsumeBool()};
   const std::size_t block = in.ConsumeIntegralInRange<std::size_t>(1, 256);
   Repeated source{.bytes = "", .endless = in.ConsumeBool()};
   source.bytes = in.ConsumeRemainingBytesAsString();

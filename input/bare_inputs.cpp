@@ -24,7 +24,8 @@ detail::OwnedFile open_input(const std::string &path, std::optional<Failure> &fa
 // The bare command reads its inputs as it always has, a NUL ending a line, and
 // refuses only a line or an input that no real file has.
 constexpr std::uint64_t kLargestBareInput = detail::kTableBounds.largest_input;
-constexpr detail::TextBounds kBareBounds{detail::kLongestLine, detail::kLongestLine, kLargestBareInput, false};
+constexpr detail::TextBounds kBareBounds{detail::kLongestLine, detail::kLongestLine, kLargestBareInput, detail::kMostLines,
+                                         false};
 // Counting the fields of the response's first line holds none of it, so only the
 // time of an endless line needs a bound there.
 constexpr detail::TextBounds kResponseWidthBounds{kLargestBareInput, kLargestBareInput, kLargestBareInput, false};

@@ -26,7 +26,8 @@ std::optional<std::string> finite_field(std::string_view field, double &value) {
 
 // An orbit, weights or limits hold a few values per monitor or corrector: a larger
 // input is a mistaken file or an endless stream, refused before it fills the memory.
-constexpr detail::TextBounds kVectorBounds{detail::kLongestLine, detail::kLongestField, std::uint64_t{256} << 20};
+constexpr detail::TextBounds kVectorBounds{detail::kLongestLine, detail::kLongestField, std::uint64_t{256} << 20,
+                                           detail::kMostLines};
 
 // The whole input, read once: its readers each get a stream over the same bytes, as
 // a pipe could give them to one reader only.

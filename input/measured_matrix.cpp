@@ -141,6 +141,9 @@ MeasuredMatrixResult refused(const std::string &path, std::string message) {
 // Past this many rows a guess from the file's size reserves nothing: the guess
 // would rest on one line only.
 constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 24;
+// 1 GiB of doubles, 1.3 times the largest real matrix (10⁴ × 10⁴): a stream of wide
+// rows ends here rather than when the memory does.
+constexpr std::uint64_t kMostValues = std::uint64_t{1} << 27;
 
 MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *file) {
   MeasuredMatrixResult result;
@@ -188,6 +191,11 @@ MeasuredMatrixResult read_comma_separated(const std::string &path, std::FILE *fi
     }
     if (std::string error = read_rows(path, rest, layout, threads, matrix, values, rows); !error.empty())
       return refused(path, std::move(error));
+    if (static_cast<std::uint64_t>(rows) * layout.width > kMostValues) {
+      result.failure = content_failure(path, "holds more than " + std::to_string(kMostValues) +
+                                                 " values, more than the largest response matrix");
+      return result;
+    }
   }
   if (guard.fault() != detail::TextFault::none) {
     result.failure = content_failure(path, guard.reason(), guard.fault_line());

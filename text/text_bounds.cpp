@@ -1,5 +1,7 @@
 #include "text/text_bounds.h"
 
+#include <algorithm>
+
 namespace respmat::detail {
 namespace {
 
@@ -32,6 +34,8 @@ bool TextGuard::admits_block(std::string_view block) {
   const std::size_t last_end = block.find_last_of("\n\r", std::string_view::npos, 2);
   open_line_ = last_end == std::string_view::npos ? open_line_ + block.size() : block.size() - last_end - 1;
   if (open_line_ > bounds_.longest_line) return refuse(TextFault::long_line);
+  ends_ += static_cast<std::uint64_t>(std::count(block.begin(), block.end(), '\n'));
+  if (ends_ > bounds_.most_lines) return refuse(TextFault::many_lines);
   return admits_read(block.size());
 }
 
@@ -45,6 +49,8 @@ std::string TextGuard::reason() const {
       return "a field longer than " + in_units(bounds_.longest_field) + ": not a table";
     case TextFault::large_input:
       return "is larger than " + in_units(bounds_.largest_input) + ", more than such an input holds";
+    case TextFault::many_lines:
+      return "more than " + std::to_string(bounds_.most_lines) + " lines: not a table";
     case TextFault::none:
       break;
   }

@@ -16,7 +16,7 @@ using respmat::detail::TextGuard;
 TEST(TextGuard, FindsALongFieldExactlyWhereARunCountDoes) {
   const std::uint32_t seed = std::random_device{}();
   std::mt19937 random(seed);
-  const TextBounds bounds{1000, 8, 1 << 20};
+  const TextBounds bounds{1000, 8, 1 << 20, 1 << 20};
   for (int trial = 0; trial < 20000; ++trial) {
     std::string line(std::uniform_int_distribution<std::size_t>(0, 40)(random), 'x');
     for (char &c : line) c = "xxxxxxxx, \t"[std::uniform_int_distribution<int>(0, 10)(random)];

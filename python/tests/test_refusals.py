@@ -124,8 +124,9 @@ def test_each_refusal_has_its_status_one_line_and_writes_nothing(folder, args, s
 
 
 @pytest.mark.parametrize("bound, text", [("a line longer than 16 MiB", "1" * (17 << 20)),
-                                         ("a field longer than 64 KiB", "1," + "2" * (65 << 10) + "\n")],
-                         ids=["line", "field"])
+                                         ("a field longer than 64 KiB", "1," + "2" * (65 << 10) + "\n"),
+                                         ("more than 1048576 lines", "1\n" * ((1 << 20) + 1))],
+                         ids=["line", "field", "lines"])
 def test_every_reader_refuses_text_past_its_bounds(folder, bound, text):
     (folder.parent / "bad.csv").write_text(text)
     for args in (["-p", "../bad.csv"], ["--optics", "../bad.csv"], ["compare", "--measured", "../bad.csv", *PHASE_MODEL],
